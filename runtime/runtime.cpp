@@ -1,0 +1,46 @@
+// Runtime initialisation, in the order the tables depend on each other.
+#include "runtime/runtime.h"
+
+#include "runtime/cycles.h"
+#include "runtime/memory.h"
+#include "runtime/platform.h"
+#include "runtime/stack.h"
+#include "runtime/system.h"
+
+namespace kiv {
+
+bool collector::active_q = false;
+
+namespace runtime {
+
+kiv_value root;
+bool boot_loading = false;
+
+// A block value of a fixed buffer, appended to root: the stacks live in
+// buffers that never move.
+static node_id append_fixed_block(uint32_t cells) {
+    node_id n = memory::alloc_fixed_series(cells, sizeof(kiv_value), 0);
+    *series::alloc_tail_cell(series::buffer(root.data2)) = kiv_value{TYPE_BLOCK, 0, n, 0};
+    return n;
+}
+
+void init() {
+    boot_loading = true;
+    cycles::init();
+    platform::init();
+    memory::init();
+    memory::new_node_frame(NODES_PER_FRAME);
+    memory::new_series_frame();
+    root = kiv_value{TYPE_BLOCK, 0, memory::alloc_cells(ROOT_CELLS), 0};
+    node_id arguments = append_fixed_block(stack::ARGUMENT_CELLS);
+    node_id calls = append_fixed_block(stack::CALL_STACK_CELLS);
+    stack::init(arguments, calls);
+}
+
+void cleanup() {
+    memory::release_all_frames();
+    memory::free_all();
+}
+
+}  // namespace runtime
+}  // namespace kiv
