@@ -2,6 +2,7 @@
 #include "runtime/runtime.h"
 
 #include "runtime/cycles.h"
+#include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -28,6 +29,7 @@ void init() {
     boot_loading = true;
     cycles::init();
     platform::init();
+    random::init();
     memory::init();
     memory::new_node_frame(NODES_PER_FRAME);
     memory::new_series_frame();
