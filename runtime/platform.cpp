@@ -9,11 +9,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "runtime/console_out.h"
 #include "runtime/system.h"
 
 namespace kiv::platform {
 
-void init() {}
+void init() { console::probe(); }
 
 void* alloc_frame(size_t size, bool executable) {
     int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);

@@ -5,6 +5,7 @@
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/print_hooks.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
@@ -27,6 +28,7 @@ static node_id append_fixed_block(uint32_t cells) {
 
 void init() {
     boot_loading = true;
+    dyn_print::init();
     cycles::init();
     platform::init();
     random::init();
