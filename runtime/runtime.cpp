@@ -1,6 +1,7 @@
 // Runtime initialisation, in the order the tables depend on each other.
 #include "runtime/runtime.h"
 
+#include "runtime/case_tables.h"
 #include "runtime/cycles.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
@@ -39,6 +40,7 @@ void init() {
     node_id arguments = append_fixed_block(stack::ARGUMENT_CELLS);
     node_id calls = append_fixed_block(stack::CALL_STACK_CELLS);
     stack::init(arguments, calls);
+    unicode::init_tables();
 }
 
 void cleanup() {
