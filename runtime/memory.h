@@ -168,3 +168,10 @@ uint8_t* alloc_tail_bytes(series_buffer* buffer, uint32_t n);
 // `length` units from `offset` units past the buffer's head.
 node_id copy_part(node_id node, uint32_t offset, uint32_t length);
 }  // namespace kiv::series
+
+namespace kiv::block {
+// Appends an unset cell to a block value's series and returns it.
+inline kiv_value* alloc_tail(const kiv_value* blk) {
+    return series::alloc_tail_cell(series::buffer(blk->data2));
+}
+}  // namespace kiv::block

@@ -3,6 +3,11 @@
 
 #include "runtime/case_tables.h"
 #include "runtime/cycles.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/triple.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -27,6 +32,17 @@ static node_id append_fixed_block(uint32_t cells) {
     return n;
 }
 
+// Each parent registers before its children.
+static void register_datatypes() {
+    datatype::init_tables();
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    integer::init();
+    triple::init();
+}
+
 void init() {
     boot_loading = true;
     dyn_print::init();
@@ -34,6 +50,8 @@ void init() {
     platform::init();
     random::init();
     memory::init();
+    register_datatypes();
+    actions::init();
     memory::new_node_frame(NODES_PER_FRAME);
     memory::new_series_frame();
     root = kiv_value{TYPE_BLOCK, 0, memory::alloc_cells(ROOT_CELLS), 0};

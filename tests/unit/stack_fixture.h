@@ -21,7 +21,7 @@ class StackTest : public ::testing::Test {
     }
 };
 
-inline kiv_value integer(int32_t v) { return kiv_value{TYPE_INTEGER, 0, uint32_t(v), 0}; }
+inline kiv_value int_value(int32_t v) { return kiv_value{TYPE_INTEGER, 0, uint32_t(v), 0}; }
 
 // A word cell naming symbol `sym` in context `ctx`.
 inline kiv_value word(uint32_t sym, node_id ctx = 0) { return kiv_value{TYPE_WORD, ctx, sym, 0}; }

@@ -97,10 +97,10 @@ TEST_F(CaseTables, CaseFoldFromTheCursorWithPart) {
         {0, {}, "ABCDEF"},
         {2, {}, "abCDEF"},
         {9, {}, "abcdef"},  // a cursor past the tail is the tail
-        {1, integer(2), "aBCdef"},
-        {1, integer(-3), "abcdef"},
-        {1, integer(0), "abcdef"},
-        {4, integer(50), "abcdEF"},  // the count stops at the tail
+        {1, int_value(2), "aBCdef"},
+        {1, int_value(-3), "abcdef"},
+        {1, int_value(0), "abcdef"},
+        {4, int_value(50), "abcdEF"},  // the count stops at the tail
     };
     for (const auto& c : cases) {
         kiv_value s = text("abcdef");

@@ -24,7 +24,7 @@ TEST_F(Exits, BreakAndContinueReachTheLoop) {
         stack::push();
         stack::mark_native(nullptr);
         stack::mark_native(nullptr);
-        kiv_value five = integer(5);
+        kiv_value five = int_value(5);
         stack::push_value(&five);
         stack::throw_break(c.with_value, c.continue_flag);
         EXPECT_EQ(sys.pending_exit, c.level);
@@ -67,7 +67,7 @@ TEST_F(Exits, ReturnAndExitReachTheFunction) {
         call_frame* body = stack::current_frame();
         kiv_value* body_base = stack::arguments;
         stack::mark_native(nullptr);  // the `return` native's own frame
-        kiv_value seven = integer(7);
+        kiv_value seven = int_value(7);
         stack::push_value(&seven);
         stack::throw_exit(is_return, false);
         EXPECT_EQ(sys.pending_exit, uint32_t(is_return ? LEVEL_RETURN : LEVEL_EXIT));
@@ -92,7 +92,7 @@ TEST_F(Exits, ThrowReachesTheCatchWithValueAndName) {
     stack::push();
     stack::mark_loop(nullptr);
     stack::mark_native(nullptr);  // the `throw` native
-    kiv_value value = integer(1), name = word(12);
+    kiv_value value = int_value(1), name = word(12);
     stack::push_value(&value);
     stack::push_value(&name);
     try {
@@ -112,7 +112,7 @@ TEST_F(Exits, ThrowReachesTheCatchWithValueAndName) {
 TEST_F(Exits, ThrowWithoutCatchIsAnError) {
     stack::mark_try(nullptr);
     stack::mark_native(nullptr);
-    kiv_value value = integer(1);
+    kiv_value value = int_value(1);
     stack::push_value(&value);
     stack::push();
     expect_error(raised([] { stack::throw_throw(LEVEL_THROW); }), err::THROW, err::throw_::throw_);

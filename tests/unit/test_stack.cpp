@@ -7,7 +7,7 @@ using namespace kiv::test;
 using Stack = StackTest;
 
 TEST_F(Stack, PushPopAndResults) {
-    kiv_value one = integer(1), two = integer(2);
+    kiv_value one = int_value(1), two = int_value(2);
     stack::push_value(&one);
     stack::push_value(&two);
     EXPECT_EQ(stack::top - stack::bottom, 2);
@@ -51,7 +51,7 @@ TEST_F(Stack, CallOverflowAtTwelveThousandFrames) {
 
 TEST_F(Stack, MarkAndUnwindPassResults) {
     kiv_value w = word(42, 7);
-    kiv_value five = integer(5);
+    kiv_value five = int_value(5);
     stack::push();  // the caller's result slot
     stack::mark_native(&w);
     call_frame* f = stack::current_frame();
@@ -122,7 +122,7 @@ TEST_F(Stack, UnrollLastCarriesTheResultToTheFoundFrame) {
     kiv_value* loop_base = stack::arguments;
     stack::push();
     stack::mark_native(nullptr);
-    kiv_value nine = integer(9);
+    kiv_value nine = int_value(9);
     stack::push_value(&nine);
     stack::unroll_last(FT_LOOP);
     EXPECT_EQ(stack::arguments, loop_base);
@@ -142,14 +142,14 @@ TEST_F(Stack, FrameFlagsAndQueries) {
     kiv_value w = word(300);
     stack::set_frame_symbol(&w);
     EXPECT_EQ(frame_symbol(stack::current_frame()), 300u);
-    kiv_value not_a_word = integer(1);
+    kiv_value not_a_word = int_value(1);
     stack::set_frame_symbol(&not_a_word);
     EXPECT_EQ(frame_symbol(stack::current_frame()), 300u);
 }
 
 TEST_F(Stack, ResetArgsMarksOrClearsARefinement) {
     stack::push();
-    kiv_value cells[3] = {{TYPE_LOGIC, 0, 0, 0}, integer(1), integer(2)};
+    kiv_value cells[3] = {{TYPE_LOGIC, 0, 0, 0}, int_value(1), int_value(2)};
     for (auto& c : cells) stack::push_value(&c);
     kiv_value yes{TYPE_LOGIC, 1, 0, 0}, no{TYPE_NONE, 0, 0, 0};
     stack::reset_args(&yes, 1, 2);

@@ -1,0 +1,54 @@
+#pragma once
+// Helpers for tests that call actions the way the interpreter does.
+#include <string>
+#include <vector>
+
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "tests/unit/stack_fixture.h"
+
+namespace kiv::test {
+
+inline kiv_value flt(double d) {
+    kiv_value v;
+    float_::make_at(&v, d);
+    return v;
+}
+inline kiv_value dtype(uint32_t t) { return kiv_value{TYPE_DATATYPE, t, 0, 0}; }
+inline uint32_t type_of_v(const kiv_value& v) { return type_of(&v); }
+inline bool truth(const kiv_value& v) { return logic::get(&v); }
+inline int32_t int_of(const kiv_value& v) { return integer::get_value(&v); }
+inline kiv_value logic_value(bool b) { return b ? true_value : false_value; }
+
+// Calls the dispatcher of a slot with the arguments and refinement positions
+// and returns the result cell.
+inline kiv_value call(uint32_t slot, std::vector<kiv_value> args, std::vector<int32_t> refs = {}) {
+    refs.resize(12, -1);
+    stack::mark_native(nullptr);
+    for (const kiv_value& a : args) stack::push_value(&a);
+    actions::dispatch_table[slot](refs.data());
+    kiv_value result = *stack::arguments;
+    stack::unwind_drop();
+    return result;
+}
+
+// The text of a string cell of any unit width (code points below 256 only).
+inline std::string text_of(const kiv_value& s) {
+    series_buffer* b = series::buffer(s.data2);
+    uint32_t unit = unit_of(b);
+    std::string out;
+    for (uint8_t* p = b->offset + s.data1 * unit; p < b->tail; p += unit) {
+        uint32_t cp = unit == 1 ? *p : unit == 2 ? uint32_t(p[0] | p[1] << 8) : *reinterpret_cast<uint32_t*>(p);
+        out += char(cp);
+    }
+    return out;
+}
+
+inline std::string formed(const kiv_value& v) { return text_of(call(SLOT_FORM, {v}, {-1})); }
+inline std::string molded(const kiv_value& v, bool all = false) {
+    return text_of(call(SLOT_MOLD, {v}, {-1, all ? 1 : -1, -1, -1}));
+}
+
+}  // namespace kiv::test
