@@ -46,3 +46,100 @@ void clear_table(pointer_table* t);
 void free_table(pointer_table* t);
 
 }  // namespace kiv::hashtable
+
+// Series hash tables ------------------------------------------------------------
+//
+// A series hash table indexes the cells of a block. Its record and arrays are
+// series, so they move like any buffer: re-read the record through its node
+// after anything that allocates. Kinds:
+//   0 hash!   positions of keys, duplicates chained;
+//   1 map!    positions of key/value pairs;
+//   2 symbols of the symbol table or of a context;
+//   3 internal table keyed by node, entries of (extra + 1) cells;
+//   4 the same, whose entries also name an owner object.
+#include "runtime/value.h"
+
+namespace kiv::hashtable {
+
+enum table_kind : uint32_t { KIND_HASH = 0, KIND_MAP, KIND_SYMBOLS, KIND_NODES, KIND_OWNERSHIP };
+
+struct hash_record {
+    uint32_t count;     // live keys
+    uint32_t indexes;   // kind 0: node of the position index; kinds 3-4: entry size in bytes
+    node_id chains;     // kind 0: node of the duplicate chains (node ids of int arrays)
+    node_id states;     // bucket states
+    node_id keys;       // bucket array: positions (or -chain), kinds 3-4: byte offsets
+    node_id blk;        // the data block
+    uint32_t occupied;  // used plus deleted buckets
+    uint32_t buckets;
+    uint32_t bound;
+    uint32_t kind;
+    uint32_t stamp;     // 0, or the node-evacuation count + 1 when last built
+};
+
+hash_record* record(node_id table);
+
+// The hash of a cell by datatype (strings folded to upper case unless
+// case-sensitive).
+uint32_t hash_value(const kiv_value* v, bool case_sensitive);
+// MurmurHash3 of a name with its ASCII letters lowered.
+uint32_t hash_folded(const uint8_t* bytes, uint32_t length);
+// Types found by identity (node) in identity tables.
+bool identity_type_q(const kiv_value* v);
+
+node_id init(uint32_t size, const kiv_value* blk, uint32_t kind, uint32_t extra);
+// Puts the position of a cell of the data block. For map! and symbol tables
+// a key already present is not added: its cell is returned instead.
+// `rebuilt` is set to 2 when the table had to be rebuilt first.
+kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt);
+inline kiv_value* put(node_id table, kiv_value* value) { return put_key(table, value, nullptr); }
+kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, int32_t op,
+               bool last, bool reverse);
+// Resumable search for every equal key; `state` holds {bucket, start, step},
+// bucket -1 starting a new search.
+struct probe_state {
+    int32_t bucket = -1;
+    uint32_t start = 0;
+    uint32_t step = 0;
+};
+kiv_value* find_key(node_id table, const kiv_value* key, probe_state* state);
+
+// Kinds 3 and 4: entries keyed by node.
+kiv_value* put_index(node_id table, node_id key);
+kiv_value* find_ptr(node_id table, node_id key);
+void remove_ptr(node_id table, node_id key);
+void refresh(node_id table);
+void rehash_entries(node_id table);
+
+void resize(node_id table, uint32_t n);  // hash!, and kinds 3-4 (rehash)
+void grow(node_id table, uint32_t n);    // map! and symbols
+void clear(node_id table);
+void delete_at(node_id table, kiv_value* cell);
+void remove_range(node_id table, uint32_t position, uint32_t n);
+node_id copy_content(node_id table, node_id blk);
+void shift_positions(node_id table, int32_t delta, uint32_t from, uint32_t count);
+void move_keys(node_id table, uint32_t to, uint32_t from, uint32_t count);
+
+// Kind 2 word lookup: the index of the symbol's word, comparing canonical
+// ids when case-insensitive. When absent and a context is given, a word
+// {context, symbol, index} is appended to the words block, its index written
+// to `index` and -1 returned.
+int32_t insert_at(node_id table, uint32_t symbol, node_id ctx, bool case_insensitive,
+                  int32_t* index);
+
+void dump(node_id table);
+
+// For tables with lookups of their own (symbol names): rebuilds a full table
+// before an insertion, probes with a match callback on stored positions
+// (see put_key for `insert_at`), and fills a bucket.
+void make_room(node_id table);
+int32_t probe_core(node_id table, uint32_t hash, bool (*match)(void* ctx, int32_t stored),
+                   void* ctx, int32_t* insert_at);
+template <class Match>
+int32_t probe_with(node_id table, uint32_t hash, Match& match, int32_t* insert_at) {
+    return probe_core(table, hash, [](void* m, int32_t stored) { return (*static_cast<Match*>(m))(stored); },
+                      &match, insert_at);
+}
+void use_bucket(node_id table, int32_t bucket, int32_t stored);
+
+}  // namespace kiv::hashtable

@@ -4,10 +4,13 @@
 #include "runtime/case_tables.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -18,6 +21,8 @@
 namespace kiv {
 
 bool collector::active_q = false;
+bool collector::running_q = false;
+uint32_t collector::nodes_cycles = 0;
 
 namespace runtime {
 
@@ -40,6 +45,10 @@ static void register_datatypes() {
     none::init();
     logic::init();
     integer::init();
+    symbol::init();
+    _context::init();
+    word::init();
+    issue::init();
     triple::init();
 }
 
@@ -58,7 +67,10 @@ void init() {
     node_id arguments = append_fixed_block(stack::ARGUMENT_CELLS);
     node_id calls = append_fixed_block(stack::CALL_STACK_CELLS);
     stack::init(arguments, calls);
+    symbol::init_table();
+    _context::init_global();
     unicode::init_tables();
+    datatype::load_words();
 }
 
 void cleanup() {

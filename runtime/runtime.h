@@ -20,4 +20,9 @@ void cleanup();
 namespace kiv::collector {
 // The collector never runs until start-up switches it on.
 extern bool active_q;
+// True while a collection runs.
+extern bool running_q;
+// Collections that evacuated node frames: tables keyed by node are stale
+// when their stamp is not this count + 1.
+extern uint32_t nodes_cycles;
 }  // namespace kiv::collector

@@ -254,6 +254,8 @@ void register_row(uint32_t id, uint32_t parent, const char* name, const actions:
                   uint32_t count);
 // Allocates the datatype and action tables.
 void init_tables();
+// Makes the word of every registered datatype's name, once words exist.
+void load_words();
 
 kiv_value* push(uint32_t type);
 kiv_value* make_at(kiv_value* cell, uint32_t type);

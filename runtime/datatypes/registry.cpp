@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -54,6 +56,7 @@ void register_row(uint32_t id, uint32_t parent, const char* name, const actions:
     e.name = name;
     e.name_length = uint32_t(std::strlen(name)) - 1;
     if (count != ACTION_SLOTS) bad_row(id, count);
+    if (_context::global) e.word = *word::load(name);
     // Inheritance is resolved here, once: a parent's row is final before
     // its children register.
     for (uint32_t slot = 1; slot <= ACTION_SLOTS; slot++) {
@@ -66,6 +69,11 @@ void register_row(uint32_t id, uint32_t parent, const char* name, const actions:
 void register_(uint32_t id, uint32_t parent, const char* name,
                std::initializer_list<actions::code> row) {
     register_row(id, parent, name, row.begin(), uint32_t(row.size()));
+}
+
+void load_words() {
+    for (uint32_t id = 1; id <= top_id; id++)
+        if (table[id].name) table[id].word = *word::load(table[id].name);
 }
 
 kiv_value* make_at(kiv_value* cell, uint32_t type) {

@@ -7,6 +7,8 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "tests/unit/stack_fixture.h"
 
 namespace kiv::test {
@@ -21,6 +23,31 @@ inline uint32_t type_of_v(const kiv_value& v) { return type_of(&v); }
 inline bool truth(const kiv_value& v) { return logic::get(&v); }
 inline int32_t int_of(const kiv_value& v) { return integer::get_value(&v); }
 inline kiv_value logic_value(bool b) { return b ? true_value : false_value; }
+
+// A block of the given cells.
+inline kiv_value block_of(const std::vector<kiv_value>& cells) {
+    node_id n = memory::alloc_cells(uint32_t(cells.size()));
+    for (const kiv_value& c : cells) *series::alloc_tail_cell(series::buffer(n)) = c;
+    return kiv_value{TYPE_BLOCK, 0, n, 0};
+}
+inline kiv_value* cells_of(const kiv_value& blk) {
+    return reinterpret_cast<kiv_value*>(series::buffer(blk.data2)->offset);
+}
+inline uint32_t length_of(const kiv_value& blk) { return series::used_units(series::buffer(blk.data2)); }
+
+// The global word of a name, retyped.
+inline kiv_value word_of(const char* name, uint32_t type = TYPE_WORD) {
+    kiv_value w = *word::load(name);
+    w.header = type;
+    return w;
+}
+
+inline kiv_value str(const char* text) {
+    kiv_value s;
+    string::make_at(&s, 16);
+    string::concatenate_literal(&s, text);
+    return s;
+}
 
 // Calls the dispatcher of a slot with the arguments and refinement positions
 // and returns the result cell.

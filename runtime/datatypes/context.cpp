@@ -1,0 +1,323 @@
+// Contexts.
+#include "runtime/datatypes/context.h"
+
+#include "runtime/cycles.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/runtime.h"
+#include "runtime/stack.h"
+
+namespace kiv {
+
+namespace _context {
+
+node_id global = 0;
+
+kiv_value* cell_of(node_id ctx) { return reinterpret_cast<kiv_value*>(series::buffer(ctx)->offset); }
+bool on_stack_q(node_id ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }
+static node_id table_of(node_id ctx) { return cell_of(ctx)->data1; }
+node_id words_block(node_id ctx) { return hashtable::record(table_of(ctx))->blk; }
+uint32_t words_count(node_id ctx) { return series::used_units(series::buffer(words_block(ctx))); }
+
+static kiv_value* words_of(node_id ctx) {
+    return reinterpret_cast<kiv_value*>(series::buffer(words_block(ctx))->offset);
+}
+
+// The value cells: on the argument stack from the running call's first
+// argument, or the values series (null when there is none to read).
+static kiv_value* values_of(node_id ctx) {
+    kiv_value* c = cell_of(ctx);
+    if (c->header & CONTEXT_ON_STACK) return c->data2 ? stack::bottom + (c->data2 - 1) : nullptr;
+    return c->data2 ? reinterpret_cast<kiv_value*>(series::buffer(c->data2)->offset) : nullptr;
+}
+
+node_id create(uint32_t size, bool stack, bool self, node_id proto, uint32_t kind) {
+    if (size == 0) size = 1;
+    node_id ctx = memory::alloc_cells(2);
+    series_buffer* b = series::buffer(ctx);
+    auto* cells = reinterpret_cast<kiv_value*>(b->offset);
+    cells[0] = cells[1] = kiv_value{TYPE_UNSET, 0, 0, 0};
+    b->tail = b->offset + 2 * sizeof(kiv_value);
+    node_id table;
+    if (proto) {
+        node_id words = memory::copy_series(series::buffer(words_block(proto)));
+        table = hashtable::copy_content(table_of(proto), words);
+    } else {
+        table = hashtable::init(size, nullptr, hashtable::KIND_SYMBOLS, 0);
+    }
+    node_id values = stack ? 0 : memory::alloc_cells(size);
+    uint32_t header = TYPE_CONTEXT | (kind << CONTEXT_KIND_SHIFT) | (stack ? CONTEXT_ON_STACK : 0) |
+                      (self ? CONTEXT_SELF : 0);
+    *cell_of(ctx) = kiv_value{header, table, values, 0};
+    return ctx;
+}
+
+int32_t find_word(node_id ctx, int32_t symbol, bool case_insensitive) {
+    int32_t index;
+    return hashtable::insert_at(table_of(ctx), uint32_t(symbol), 0, case_insensitive, &index) >= 0 ? index : -1;
+}
+
+int32_t find_word_in(node_id ctx, int32_t symbol, bool case_insensitive, int32_t* index) {
+    return hashtable::insert_at(table_of(ctx), uint32_t(symbol), ctx, case_insensitive, index);
+}
+
+int32_t add_word(node_id ctx, const kiv_value* word) {
+    int32_t index;
+    if (find_word_in(ctx, int32_t(word->data2), true, &index) < 0 && !on_stack_q(ctx)) {
+        node_id values = cell_of(ctx)->data2;
+        *series::alloc_tail_cell(series::buffer(values)) = kiv_value{TYPE_UNSET, 0, 0, 0};
+    }
+    return index;
+}
+
+kiv_value* add_value(node_id ctx, const kiv_value* word, const kiv_value* value) {
+    if (find_word(ctx, int32_t(word->data2), true) >= 0) return nullptr;
+    kiv_value v = *value;
+    int32_t index = add_word(ctx, word);
+    kiv_value* slot = values_of(ctx) + index;
+    *slot = v;
+    return slot;
+}
+
+void add_with_value(node_id ctx, const kiv_value* word, const kiv_value* value) {
+    kiv_value v = *value;
+    int32_t index = add_word(ctx, word);
+    values_of(ctx)[index] = v;
+}
+
+node_id make_from_block(const kiv_value* blk, bool stack, bool self, uint32_t kind) {
+    series_buffer* b = series::buffer(blk->data2);
+    uint32_t length = series::used_units(b);
+    uint32_t head = blk->data1 < length ? blk->data1 : length;
+    node_id ctx = create(length - head, stack, self, 0, kind);
+    for (uint32_t i = head; i < length; i++) {
+        kiv_value cell = reinterpret_cast<kiv_value*>(series::buffer(blk->data2)->offset)[i];
+        uint32_t t = type_of(&cell);
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT)
+            add_word(ctx, &cell);
+    }
+    return ctx;
+}
+
+bool collect_set_words(node_id ctx, const kiv_value* blk) {
+    uint32_t before = words_count(ctx);
+    uint32_t length = series::used_units(series::buffer(blk->data2));
+    for (uint32_t i = blk->data1; i < length; i++) {
+        kiv_value cell = reinterpret_cast<kiv_value*>(series::buffer(blk->data2)->offset)[i];
+        if (type_of(&cell) == TYPE_SET_WORD) add_word(ctx, &cell);
+    }
+    return words_count(ctx) > before;
+}
+
+kiv_value* find_value(int32_t symbol, node_id ctx) {
+    if (on_stack_q(ctx)) ctx = global;
+    int32_t index = find_word(ctx, symbol, true);
+    return values_of(ctx) + index;
+}
+
+node_id clone(kiv_value* value, uint32_t kind) {
+    node_id old = value->data1;
+    kiv_value* c = cell_of(old);
+    bool stack = (c->header & CONTEXT_ON_STACK) != 0, self = (c->header & CONTEXT_SELF) != 0;
+    node_id ctx = create(words_count(old), stack, self, old, kind);
+    uint32_t n = words_count(ctx);
+    kiv_value* words = words_of(ctx);
+    for (uint32_t i = 0; i < n; i++) words[i].data1 = ctx;
+    value->data1 = ctx;
+    return ctx;
+}
+
+// Binding -------------------------------------------------------------------------
+
+int32_t bind_word(node_id ctx, kiv_value* word) {
+    int32_t index = find_word(ctx, int32_t(word->data2), true);
+    if (index < 0) return -1;
+    word->data1 = ctx;
+    word->data3 = uint32_t(index);
+    return index;
+}
+
+static int32_t self_symbol() {
+    static int32_t id = symbol::make("self");
+    return id;
+}
+
+kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
+    node_id series = blk->data2;
+    if (cycles::find_q(series)) return blk;
+    cycles::push(series);
+    uint32_t length = series::used_units(series::buffer(series));
+    for (uint32_t i = blk->data1; i < length; i++) {
+        kiv_value* cell = reinterpret_cast<kiv_value*>(series::buffer(series)->offset) + i;
+        switch (type_of(cell)) {
+            case TYPE_WORD:
+                if (self && int32_t(cell->data2) == self_symbol()) {
+                    cell->data1 = ctx;
+                    cell->data3 = uint32_t(-1);
+                    break;
+                }
+                [[fallthrough]];
+            case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+                bind_word(ctx, cell);
+                break;
+            case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+            case TYPE_GET_PATH: case TYPE_HASH: {
+                kiv_value nested = *cell;
+                bind(&nested, ctx, self);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    cycles::pop();
+    return blk;
+}
+
+// Values --------------------------------------------------------------------------
+
+kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool) {
+    kiv_value v = *value;
+    int32_t index = int32_t(word->data3);
+    if (index < 0) {
+        index = find_word(ctx, int32_t(word->data2), false);
+        if (index < 0) index = add_word(ctx, word);
+        word->data3 = uint32_t(index);
+    }
+    kiv_value* values = values_of(ctx);
+    if (!values) fire(err::SCRIPT, err::script::not_defined, word);
+    // Objects mark the fields set; their change handlers join with object!.
+    if (kind_of(ctx) == CTX_OBJECT) words_of(ctx)[index].header |= ENTRY_SET;
+    kiv_value* slot = values_of(ctx) + index;
+    *slot = v;
+    return slot;
+}
+
+kiv_value* get_in(const kiv_value* word, node_id ctx) {
+    int32_t index = int32_t(word->data3);
+    if (index < 0) {
+        if (int32_t(word->data2) == self_symbol()) return self_of(ctx);
+        fire(err::SCRIPT, err::script::no_value, word);
+    }
+    kiv_value* values = values_of(ctx);
+    if (!values) fire(err::SCRIPT, err::script::not_in_context, word);
+    return values + index;
+}
+
+void init() {
+    using namespace actions;
+    datatype::register_(TYPE_CONTEXT, 0, "context!", {
+        UNSUPPORTED,  // make
+        UNSUPPORTED,  // random
+        UNSUPPORTED,  // reflect
+        UNSUPPORTED,  // to
+        UNSUPPORTED,  // form
+        UNSUPPORTED,  // mold
+        UNSUPPORTED,  // eval-path
+        UNSUPPORTED,  // (empty)
+        UNSUPPORTED,  // compare
+        UNSUPPORTED,  // absolute
+        UNSUPPORTED,  // add
+        UNSUPPORTED,  // divide
+        UNSUPPORTED,  // multiply
+        UNSUPPORTED,  // negate
+        UNSUPPORTED,  // power
+        UNSUPPORTED,  // remainder
+        UNSUPPORTED,  // round
+        UNSUPPORTED,  // subtract
+        UNSUPPORTED,  // even?
+        UNSUPPORTED,  // odd?
+        UNSUPPORTED,  // and~
+        UNSUPPORTED,  // complement
+        UNSUPPORTED,  // or~
+        UNSUPPORTED,  // xor~
+        UNSUPPORTED,  // append
+        UNSUPPORTED,  // at
+        UNSUPPORTED,  // back
+        UNSUPPORTED,  // change
+        UNSUPPORTED,  // clear
+        UNSUPPORTED,  // copy
+        UNSUPPORTED,  // find
+        UNSUPPORTED,  // head
+        UNSUPPORTED,  // head?
+        UNSUPPORTED,  // index?
+        UNSUPPORTED,  // insert
+        UNSUPPORTED,  // length?
+        UNSUPPORTED,  // move
+        UNSUPPORTED,  // next
+        UNSUPPORTED,  // pick
+        UNSUPPORTED,  // poke
+        UNSUPPORTED,  // put
+        UNSUPPORTED,  // remove
+        UNSUPPORTED,  // reverse
+        UNSUPPORTED,  // select
+        UNSUPPORTED,  // sort
+        UNSUPPORTED,  // skip
+        UNSUPPORTED,  // swap
+        UNSUPPORTED,  // tail
+        UNSUPPORTED,  // tail?
+        UNSUPPORTED,  // take
+        UNSUPPORTED,  // trim
+        UNSUPPORTED,  // create
+        UNSUPPORTED,  // close
+        UNSUPPORTED,  // delete
+        UNSUPPORTED,  // modify
+        UNSUPPORTED,  // open
+        UNSUPPORTED,  // open?
+        UNSUPPORTED,  // query
+        UNSUPPORTED,  // read
+        UNSUPPORTED,  // rename
+        UNSUPPORTED,  // update
+        UNSUPPORTED,  // write
+    });
+}
+
+void init_global() {
+    global = create(GLOBAL_SIZE, false, false, 0, CTX_GLOBAL);
+    kiv_value keep{TYPE_CONTEXT, global, 0, 0};
+    *block::alloc_tail(&runtime::root) = keep;
+}
+
+}  // namespace _context
+
+namespace context {
+
+kiv_value* value_ref(node_id ctx, uint32_t index) { return _context::words_of(ctx) + index; }
+
+kiv_value* push_at(node_id ctx, uint32_t index) { return stack::push_value(value_ref(ctx, index)); }
+
+kiv_value* heap_value_ref(node_id ctx, uint32_t index) {
+    return reinterpret_cast<kiv_value*>(series::buffer(_context::cell_of(ctx)->data2)->offset) + index;
+}
+
+kiv_value* push_local_at(node_id ctx, uint32_t index) {
+    kiv_value* values = _context::values_of(ctx);
+    if (!values) fire(err::SCRIPT, err::script::not_defined, value_ref(ctx, index));
+    return stack::push_value(values + index);
+}
+
+void store_at(node_id ctx, uint32_t index) {
+    if (_context::kind_of(ctx) == CTX_OBJECT) value_ref(ctx, index)->header |= ENTRY_SET;
+    copy_cell(stack::get_top(), heap_value_ref(ctx, index));
+}
+
+void replace_at(node_id ctx, uint32_t index) {
+    kiv_value old = *heap_value_ref(ctx, index);
+    kiv_value last = *stack::get_top();
+    stack::push_value(&old);
+    if (_context::kind_of(ctx) == CTX_OBJECT) value_ref(ctx, index)->header |= ENTRY_SET;
+    *heap_value_ref(ctx, index) = last;
+}
+
+kiv_value* find_or_global(node_id ctx, int32_t symbol) {
+    int32_t index = _context::find_word(ctx, symbol, false);
+    if (index >= 0) return value_ref(ctx, uint32_t(index));
+    return word::from_symbol(symbol);
+}
+
+}  // namespace context
+}  // namespace kiv

@@ -1,0 +1,68 @@
+#pragma once
+// Contexts: the namespaces behind words. A context is a series of two cells,
+// the context cell and the self cell. The context cell holds the kind, the
+// node of the hash table whose data block is the words block (entry k is the
+// word! of index k), and the values: the node of a values series parallel to
+// the words, or, for a context whose values live on the argument stack, the
+// index + 1 of the running call's first argument cell (0 while no call runs).
+#include <cstdint>
+
+#include "runtime/value.h"
+
+namespace kiv {
+
+constexpr uint32_t CONTEXT_KIND_SHIFT = 11;
+constexpr uint32_t CONTEXT_SELF = 0x1000000;  // belongs to an object
+constexpr uint32_t ENTRY_SET = 0x2000;        // an object field set since the last modify
+enum context_kind : uint32_t { CTX_GLOBAL = 0, CTX_FUNCTION = 1, CTX_OBJECT = 2 };
+
+namespace _context {
+
+extern node_id global;
+constexpr uint32_t GLOBAL_SIZE = 4000;
+
+kiv_value* cell_of(node_id ctx);  // the context cell
+inline kiv_value* self_of(node_id ctx) { return cell_of(ctx) + 1; }
+inline uint32_t kind_of(node_id ctx) { return (cell_of(ctx)->header >> CONTEXT_KIND_SHIFT) & 3; }
+bool on_stack_q(node_id ctx);
+node_id words_block(node_id ctx);  // the node of the words block
+uint32_t words_count(node_id ctx);
+
+node_id create(uint32_t size, bool stack, bool self, node_id proto, uint32_t kind);
+node_id make_from_block(const kiv_value* blk, bool stack, bool self, uint32_t kind);
+int32_t find_word(node_id ctx, int32_t symbol, bool case_insensitive);
+int32_t find_word_in(node_id ctx, int32_t symbol, bool case_insensitive, int32_t* index);
+int32_t add_word(node_id ctx, const kiv_value* word);
+kiv_value* add_value(node_id ctx, const kiv_value* word, const kiv_value* value);
+void add_with_value(node_id ctx, const kiv_value* word, const kiv_value* value);
+bool collect_set_words(node_id ctx, const kiv_value* blk);
+kiv_value* find_value(int32_t symbol, node_id ctx);
+node_id clone(kiv_value* value, uint32_t kind);
+
+int32_t bind_word(node_id ctx, kiv_value* word);
+kiv_value* bind(kiv_value* blk, node_id ctx, bool self);
+
+kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool notify);
+inline kiv_value* set(kiv_value* word, const kiv_value* value) {
+    return set_in(word, value, word->data1, true);
+}
+kiv_value* get_in(const kiv_value* word, node_id ctx);
+inline kiv_value* get(const kiv_value* word) { return get_in(word, word->data1); }
+
+void init();        // registers context!
+void init_global();  // start-up: the global context
+
+}  // namespace _context
+
+namespace context {
+kiv_value* value_ref(node_id ctx, uint32_t index);       // entry k: the word
+kiv_value* push_at(node_id ctx, uint32_t index);
+kiv_value* heap_value_ref(node_id ctx, uint32_t index);  // value k of the values series
+kiv_value* push_local_at(node_id ctx, uint32_t index);
+void store_at(node_id ctx, uint32_t index);
+void replace_at(node_id ctx, uint32_t index);
+// The entry of the symbol in the context, else the global word.
+kiv_value* find_or_global(node_id ctx, int32_t symbol);
+}  // namespace context
+
+}  // namespace kiv
