@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
@@ -574,8 +575,8 @@ kiv_value* case_fold(kiv_value* value, int32_t part, bool upper) {
         } else if (type_of(arg) == type_of(value) && arg->data2 == value->data2) {
             n = string::head_of(arg) - string::head_of(value);
         } else {
-            // The /part refinement word joins the error once words exist.
-            fire(err::SCRIPT, err::script::invalid_refine_arg, nullptr, arg);
+            kiv_value part = actions::refinement_word("part");
+            fire(err::SCRIPT, err::script::invalid_refine_arg, &part, arg);
         }
         count = uint32_t(std::clamp<int32_t>(n, 0, int32_t(length)));
     }

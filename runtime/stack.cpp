@@ -2,6 +2,10 @@
 #include "runtime/stack.h"
 
 #include "runtime/cycles.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 
@@ -54,8 +58,7 @@ void keep_error() {
 static void push_frame(const kiv_value* word, uint32_t header, node_id fctx, uint32_t saved) {
     if (ctop >= cend) call_overflow();
     uint32_t symbol = word ? word->data2 : 0;
-    *ctop++ = call_frame{header | (symbol << 8), index_of(arguments), word ? word->data1 : 0,
-                         fctx, saved};
+    *ctop++ = call_frame{header, index_of(arguments), word ? word->data1 : 0, fctx, saved, symbol};
     arguments = top;
 }
 
@@ -194,7 +197,42 @@ void set_frame_symbol(const kiv_value* word) {
     if (type_of(word) != TYPE_WORD) return;
     call_frame* f = (throw_origin ? throw_origin : ctop) - 1;
     if (f < cbottom) return;
-    f->header = (f->header & ~0x00FFFF00u) | ((word->data2 & 0xFFFF) << 8);
+    f->symbol = word->data2;
+}
+
+namespace {
+
+int32_t anon_symbol() {
+    static int32_t id = symbol::make("<anon>");
+    return id;
+}
+int32_t body_symbol() {
+    static int32_t id = symbol::make("<body>");
+    return id;
+}
+bool named_q(const call_frame* f) {
+    int32_t s = int32_t(f->symbol);
+    return s != 0 && s != anon_symbol() && s != body_symbol();
+}
+
+}  // namespace
+
+kiv_value* get_call() {
+    call_frame* from = (throw_origin && throw_origin <= ctop ? throw_origin : ctop) - 1;
+    throw_origin = nullptr;
+    for (call_frame* f = from; f >= cbottom; f--)
+        if (named_q(f)) return context::find_or_global(f->ctx, int32_t(f->symbol));
+    return word::load("<not-found>");
+}
+
+void collect_calls(kiv_value* block) {
+    for (call_frame* f = ctop - 1; f > cbottom; f--) {
+        if (!named_q(f)) continue;
+        node_id ctx = f->fctx ? f->fctx : _context::global;
+        kiv_value w{TYPE_WORD, ctx, f->symbol, uint32_t(_context::find_word(ctx, int32_t(f->symbol), true))};
+        *block::alloc_tail(block) = w;
+        integer::make_at(block::alloc_tail(block), int32_t(f->prev));
+    }
 }
 
 bool eval_q(const call_frame* frame, bool single) {

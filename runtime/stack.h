@@ -12,17 +12,18 @@
 
 namespace kiv {
 
-// Five 32-bit words. `prev` is the caller's stack::arguments as a cell index
-// from stack::bottom; `saved` is the function context's values word at the
-// time of the call.
+// `prev` is the caller's stack::arguments as a cell index from stack::bottom;
+// `saved` is the function context's values word at the time of the call. The
+// called word's symbol has a word of its own: symbol ids outgrow 16 bits.
 struct call_frame {
-    uint32_t header;  // type in bits 24-27, flags, called word's symbol in 8-23
+    uint32_t header;  // type in bits 24-27 and flags
     uint32_t prev;
     node_id ctx;      // the called word's context
     node_id fctx;     // the function's own context, or 0
     uint32_t saved;
+    uint32_t symbol;  // the called word's symbol, 0 for none
 };
-static_assert(sizeof(call_frame) == 20);
+static_assert(sizeof(call_frame) == 24);
 
 enum frame_type : uint32_t {
     FT_FUNCTION = 1, FT_NATIVE = 2, FT_TRY = 4, FT_TRY_ALL = 5, FT_CATCH = 6,
@@ -46,7 +47,7 @@ constexpr uint32_t FRAME_INTERP_FUNC = 0x81000000;
 constexpr uint32_t FRAME_FUNC_BODY = 0x12000000;
 
 inline uint32_t frame_type_of(const call_frame* f) { return (f->header >> 24) & 0xF; }
-inline uint32_t frame_symbol(const call_frame* f) { return (f->header >> 8) & 0xFFFF; }
+inline uint32_t frame_symbol(const call_frame* f) { return f->symbol; }
 
 // Context header bit: the context's values live on the argument stack.
 constexpr uint32_t CONTEXT_ON_STACK = 0x400000;
@@ -54,7 +55,8 @@ constexpr uint32_t CONTEXT_ON_STACK = 0x400000;
 namespace stack {
 
 constexpr uint32_t ARGUMENT_CELLS = 20000;
-constexpr uint32_t CALL_STACK_CELLS = 15000;  // room for 12,000 frames
+constexpr uint32_t CALL_FRAMES = 12000;
+constexpr uint32_t CALL_STACK_CELLS = CALL_FRAMES * sizeof(call_frame) / sizeof(kiv_value);
 constexpr uint32_t OVERFLOW_BACKOFF = 5;      // cells freed for the error
 
 extern kiv_value* bottom;
@@ -142,6 +144,12 @@ void set_interpreted_flag();
 bool set_parent_in_func_flag();
 inline void clear_in_func_flag(call_frame* f) { f->header &= ~FRAME_IN_FUNC; }
 void set_frame_symbol(const kiv_value* word);
+// The word of the function being executed: the nearest named frame from the
+// throw origin or the top, "<not-found>" when there is none. Clears the
+// throw origin.
+kiv_value* get_call();
+// Appends each named frame's word and its argument position, top first.
+void collect_calls(kiv_value* block);
 inline call_frame* current_frame() { return ctop - 1; }
 bool eval_q(const call_frame* frame, bool single);
 

@@ -205,6 +205,16 @@ bool compare(kiv_value* value1, kiv_value* value2, int32_t op);
 void compare_logic(int32_t op);
 int32_t compare_values(kiv_value* value1, kiv_value* value2, int32_t op);
 
+// Raises `expect-arg` for a value of the type: the called function's word,
+// the datatype, and the word of the called function's argument at
+// `position`.
+[[noreturn]] void fire_expect_arg(uint32_t type, uint32_t position);
+// Raises an error whose first argument is the called function's word and
+// whose second is a datatype.
+[[noreturn]] void fire_with_call(uint32_t id, uint32_t type);
+// The refinement! word of a name, unbound (for error arguments).
+kiv_value refinement_word(const char* name);
+
 // Index argument of pick and poke.
 int32_t get_index_arg(const kiv_value* index);
 

@@ -138,8 +138,8 @@ bool part_count(kiv_value* p, kiv_value* on, bool series_allowed, int32_t* count
         clamp_to_tail(p);
         *count = int32_t(p->data1) - int32_t(on->data1);
     } else {
-        // The refinement word joins the error once words exist.
-        fire(err::SCRIPT, err::script::invalid_refine_arg, nullptr, p);
+        kiv_value part = refinement_word("part");
+        fire(err::SCRIPT, err::script::invalid_refine_arg, &part, p);
     }
     if (*count == 0 || (*count < 0 && on->data1 == 0)) return false;
     if (*count < 0) {
@@ -194,11 +194,8 @@ void clear_star(const int32_t*) { first<SLOT_CLEAR>()(arg(0)); }
 
 void copy_star(const int32_t* r) {
     kiv_value* types = ref_arg(r[2]);
-    if (types && type_of(types) != TYPE_DATATYPE && type_of(types) != TYPE_TYPESET) {
-        kiv_value dt;
-        datatype::make_at(&dt, type_of(types));
-        fire(err::SCRIPT, err::script::expect_arg, nullptr, &dt, nullptr);
-    }
+    if (types && type_of(types) != TYPE_DATATYPE && type_of(types) != TYPE_TYPESET)
+        fire_expect_arg(type_of(types), 5);
     kiv_value* result = stack::push();
     stack::set_last(first<SLOT_COPY>()(arg(0), result, ref_arg(r[0]), used(r[1]), types));
 }

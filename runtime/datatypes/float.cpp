@@ -52,11 +52,8 @@ double do_math(double x, double y, int32_t op) {
             if (y * 0.0 == 0.0) return std::fmod(x, y);
             if (std::isnan(y)) return y;
             return std::isfinite(x) ? x : std::nan("");
-        default: {
-            kiv_value dt;
-            datatype::make_at(&dt, TYPE_FLOAT);
-            fire(err::SCRIPT, err::script::cannot_use, nullptr, &dt);
-        }
+        default:
+            actions::fire_with_call(err::script::cannot_use, TYPE_FLOAT);
     }
 }
 
@@ -90,11 +87,7 @@ void power() {
     kiv_value* base = stack::arguments;
     kiv_value* exponent = stack::arguments + 1;
     uint32_t t = type_of(exponent);
-    if (t != TYPE_INTEGER && t != TYPE_FLOAT) {
-        kiv_value dt;
-        datatype::make_at(&dt, t);
-        fire(err::SCRIPT, err::script::expect_arg, nullptr, &dt, nullptr);
-    }
+    if (t != TYPE_INTEGER && t != TYPE_FLOAT) actions::fire_expect_arg(t, 1);
     uint32_t type = type_of(base);
     make_at(base, std::pow(get(base), number_of(exponent)));
     cell::set_type(base, type);
@@ -148,11 +141,7 @@ static double round_whole(double dec, bool even, bool down, bool half_down, bool
 
 kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down,
                  bool floor, bool ceiling, bool half_ceiling) {
-    if (scale && type_of(scale) == TYPE_MONEY) {
-        kiv_value dt;
-        datatype::make_at(&dt, TYPE_MONEY);
-        fire(err::SCRIPT, err::script::not_related, nullptr, &dt);
-    }
+    if (scale && type_of(scale) == TYPE_MONEY) actions::fire_with_call(err::script::not_related, TYPE_MONEY);
     bool percent = type_of(value) == TYPE_PERCENT;
     double dec = get(value);
     double sc = percent ? 0.01 : 1.0;

@@ -149,11 +149,7 @@ static void power() {
     kiv_value* base = stack::arguments;
     kiv_value* exponent = stack::arguments + 1;
     uint32_t t = type_of(exponent);
-    if (t != TYPE_INTEGER && t != TYPE_FLOAT) {
-        kiv_value dt;
-        datatype::make_at(&dt, t);
-        fire(err::SCRIPT, err::script::expect_arg, nullptr, &dt, nullptr);
-    }
+    if (t != TYPE_INTEGER && t != TYPE_FLOAT) actions::fire_expect_arg(t, 1);
     int32_t e = t == TYPE_INTEGER ? get_value(exponent) : 0;
     if (t == TYPE_FLOAT || e < 0) {
         float_::make_at(base, double(get_value(base)));
@@ -179,11 +175,7 @@ static void power() {
 
 static kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down,
                         bool floor, bool ceiling, bool half_ceiling) {
-    if (scale && type_of(scale) == TYPE_MONEY) {
-        kiv_value dt;
-        datatype::make_at(&dt, TYPE_MONEY);
-        fire(err::SCRIPT, err::script::not_related, nullptr, &dt);
-    }
+    if (scale && type_of(scale) == TYPE_MONEY) actions::fire_with_call(err::script::not_related, TYPE_MONEY);
     int32_t v = get_value(value);
     if (v == INT32_MIN) return value;
     int32_t sc = 1;

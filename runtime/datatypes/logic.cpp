@@ -93,10 +93,7 @@ static void bitwise(int32_t op) {
     kiv_value* left = stack::arguments;
     kiv_value* right = stack::arguments + 1;
     if (type_of(right) != TYPE_LOGIC) {
-        // The called word and the argument's word join once words exist.
-        kiv_value dt;
-        datatype::make_at(&dt, type_of(right));
-        fire(err::SCRIPT, err::script::expect_arg, nullptr, &dt, nullptr);
+        actions::fire_expect_arg(type_of(right), 1);
     }
     switch (op) {
         case OP_AND: left->data1 &= right->data1; break;

@@ -5,6 +5,7 @@
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -87,14 +88,29 @@ kiv_value* push(uint32_t type) { return make_at(stack::push(), type); }
 
 namespace actions {
 
+void fire_expect_arg(uint32_t type, uint32_t) {
+    kiv_value dt;
+    datatype::make_at(&dt, type);
+    kiv_value called = *stack::get_call();
+    // The argument's word joins once function specs exist.
+    fire(err::SCRIPT, err::script::expect_arg, &called, &dt, nullptr);
+}
+
+void fire_with_call(uint32_t id, uint32_t type) {
+    kiv_value dt;
+    datatype::make_at(&dt, type);
+    kiv_value called = *stack::get_call();
+    fire(err::SCRIPT, id, &called, &dt);
+}
+
+kiv_value refinement_word(const char* name) {
+    return kiv_value{TYPE_REFINEMENT, 0, uint32_t(symbol::make(name)), uint32_t(-1)};
+}
+
 code get_action_ptr_from(uint32_t type, const kiv_value*, uint32_t slot) {
     code c = entry(type, slot);
     if (c) return c;
-    // The called word and its first argument's word join the error once
-    // words and function specs exist.
-    kiv_value dt;
-    datatype::make_at(&dt, type);
-    fire(err::SCRIPT, err::script::expect_arg, nullptr, &dt, nullptr);
+    fire_expect_arg(type, 0);
 }
 
 code get_action_ptr(uint32_t slot) { return get_action_ptr_of(stack::arguments, slot); }
