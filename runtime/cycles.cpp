@@ -1,6 +1,9 @@
 // The cycle stack of form and mold.
 #include "runtime/cycles.h"
 
+#include <cstring>
+
+#include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/system.h"
 
@@ -37,5 +40,24 @@ bool find_q(node_id node) {
 }
 
 uint32_t depth() { return uint32_t(current - base); }
+
+bool detect_q(const kiv_value* value, kiv_value* buffer, int32_t* part, bool mold) {
+    uint32_t t = type_of(value);
+    node_id node = t == TYPE_OBJECT ? value->data1 : value->data2;
+    if (!find_q(node)) return false;
+    const char* mark = "...";
+    if (mold) {
+        switch (t) {
+            case TYPE_BLOCK: case TYPE_HASH: mark = "[...]"; break;
+            case TYPE_PAREN: mark = "(...)"; break;
+            case TYPE_MAP: mark = "#[...]"; break;
+            case TYPE_OBJECT: mark = "make object! [...]"; break;
+            default: break;
+        }
+    }
+    string::concatenate_literal(buffer, mark);
+    *part -= int32_t(std::strlen(mark));
+    return true;
+}
 
 }  // namespace kiv::cycles

@@ -18,5 +18,9 @@ void drop(uint32_t n);
 void reset();
 bool find_q(node_id node);
 uint32_t depth();
+// When the value's series (an object's context) is already being formed or
+// molded, appends its cycle mark to the buffer, takes its length from *part
+// and answers true.
+bool detect_q(const kiv_value* value, kiv_value* buffer, int32_t* part, bool mold);
 
 }  // namespace kiv::cycles

@@ -4,10 +4,12 @@
 #include "runtime/case_tables.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
@@ -44,6 +46,8 @@ static void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
     integer::init();
     symbol::init();
     _context::init();

@@ -107,8 +107,11 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
         case TYPE_LOGIC:
             result = *load(logic::get(spec) ? "true" : "false");
             break;
+        case TYPE_STRING:
+        case TYPE_CHAR:
+            // Text loads as a word through the lexer, which joins later.
+            fire(err::INTERNAL, err::internal::not_done);
         default: {
-            // Strings and characters load as a word once the lexer exists.
             kiv_value dt;
             datatype::make_at(&dt, type);
             fire(err::SCRIPT, err::script::bad_to_arg, &dt, spec);
