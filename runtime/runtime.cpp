@@ -41,6 +41,7 @@ static void register_datatypes() {
     logic::init();
     integer::init();
     triple::init();
+    float_::init();
 }
 
 void init() {
