@@ -54,6 +54,7 @@ static void register_datatypes() {
     word::init();
     issue::init();
     triple::init();
+    float_::init();
 }
 
 void init() {

@@ -3,17 +3,25 @@
 #include "runtime/datatypes/float.h"
 
 #include <cfloat>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/random.h"
+#include "runtime/evaluator/tokenizer.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 
 namespace kiv::float_ {
+
+bool pretty_print_q = true;
 
 kiv_value* make_in(kiv_value* block, double d) { return make_at(block::alloc_tail(block), d); }
 kiv_value* push(double d) { return make_at(stack::push(), d); }
@@ -67,6 +75,8 @@ void do_math_op(int32_t op) {
     kiv_value* left = stack::arguments;
     kiv_value* right = stack::arguments + 1;
     uint32_t l = type_of(left), r = type_of(right);
+    // tuple!, money!, pair!, point2D!, point3D! and vector! right operands
+    // take their own paths here once those types exist.
     bool refused = !(r == TYPE_INTEGER || r == TYPE_CHAR || r == TYPE_FLOAT || r == TYPE_PERCENT ||
                      r == TYPE_TIME) ||
                    (r == TYPE_CHAR && (l == TYPE_TIME || l == TYPE_PERCENT));
@@ -101,6 +111,7 @@ int32_t compare(kiv_value* value1, kiv_value* value2, int32_t op) {
     switch (t) {
         case TYPE_INTEGER: b = double(integer::get_value(value2)); break;
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: b = get(value2); break;
+        // money! joins once it exists.
         default: return COMPARE_INCOMPARABLE;
     }
     switch (op) {
@@ -150,6 +161,10 @@ kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool 
         if (percent) sc /= 100.0;
     }
     if (sc < std::fabs(dec) * std::ldexp(1.0, -53)) return value;
+    // Only a zero (or NaN) value gets here with a zero scale, whose
+    // reciprocal below would make a NaN: it stays as it is, like every other
+    // value rounded to a zero scale.
+    if (sc == 0.0) return value;
     bool whole_scale = sc >= 1.0;
     int exponent = 0;
     if (whole_scale) {
@@ -183,6 +198,310 @@ kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool 
         cell::set_type(value, type);
     }
     return value;
+}
+
+double abs_bits(double d) {
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(d) & ~(uint64_t(1) << 63));
+}
+
+bool special_q(double d) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    const uint64_t exponent = 0x7FF0000000000000;
+    return (bits & exponent) == exponent && (bits & 0x000FFFFFFFFFFFFF) != 0;
+}
+
+int32_t to_int_rounded(double d) {
+    double r = std::trunc(d + FLOAT_BELOW_HALF);
+    if (std::isnan(r)) return 0;
+    if (r >= 2147483647.0) return INT32_MAX;
+    if (r <= -2147483648.0) return INT32_MIN;
+    return int32_t(r);
+}
+
+// Forming ---------------------------------------------------------------------
+
+namespace {
+
+void set_text(dtoa::formed& f, const char* text) {
+    f.length = int(std::strlen(text));
+    std::memcpy(f.text, text, size_t(f.length) + 1);
+}
+
+void print_digits(dtoa::formed& f, int digits, double d) {
+    f.length = std::snprintf(f.text, sizeof f.text, "%.*g", digits, d);
+}
+
+// The digits of the first text and of the pretty correction, by kind.
+int first_digits(int32_t kind) {
+    switch (kind) {
+        case FORM_FLOAT: return 16;
+        case FORM_PERCENT: return 13;
+        default: return 7;
+    }
+}
+int corrected_digits(int32_t kind) {
+    return kind == FORM_SHORT || kind == FORM_TIME || kind == FORM_POINT ? 5 : 14;
+}
+
+// A mantissa as long as the digits allow that ends in "01" or "99" shows
+// the binary representation rather than the number meant: 0.1 + 0.7 prints
+// as 0.7999999999999999.
+bool binary_noise_q(const dtoa::formed& f) {
+    const char* e = std::strchr(f.text, 'e');
+    int n = e ? int(e - f.text) : f.length;
+    const char* digits = f.text + (f.text[0] == '-' ? 1 : 0);
+    // A leading "0." carries no digit of the number.
+    int longest = !e && digits[0] == '0' ? 17 : 16;
+    if (n <= longest) return false;
+    char a = f.text[n - 2], b = f.text[n - 1];
+    return (a == '0' && b == '1') || (a == '9' && b == '9');
+}
+
+// "e+020" and "e-007" become "e20" and "e-7".
+void tidy_exponent(dtoa::formed& f) {
+    char* e = std::strchr(f.text, 'e');
+    if (!e) return;
+    char* out = e + 1;
+    char* p = out;
+    if (*p == '-') out = ++p;
+    else if (*p == '+') ++p;
+    while (*p == '0' && p[1] != '\0') ++p;
+    std::memmove(out, p, std::strlen(p) + 1);
+    f.length = int(std::strlen(f.text));
+}
+
+// Inserts text at a position of the formed text.
+void insert_text(dtoa::formed& f, int at, const char* text) {
+    size_t n = std::strlen(text);
+    std::memmove(f.text + at + n, f.text + at, size_t(f.length - at) + 1);
+    std::memcpy(f.text + at, text, n);
+    f.length += int(n);
+}
+
+}  // namespace
+
+dtoa::formed form_float(double d, int32_t kind) {
+    dtoa::formed f{};
+    if (std::isnan(d)) {
+        set_text(f, "1.#NaN");
+        return f;
+    }
+    if (std::isinf(d)) {
+        set_text(f, d < 0 ? "-1.#INF" : "1.#INF");
+        return f;
+    }
+    bool percent = kind == FORM_PERCENT_SHORT || kind == FORM_PERCENT;
+    if (pretty_print_q && std::fabs(d) < DBL_EPSILON) {
+        set_text(f, percent ? "0%" : kind == FORM_POINT ? "0" : "0.0");
+        return f;
+    }
+    if (kind == FORM_TIME) f = dtoa::form_precision(d, 6, false);
+    else print_digits(f, first_digits(kind), d);
+    if (pretty_print_q && binary_noise_q(f)) print_digits(f, corrected_digits(kind), d);
+    tidy_exponent(f);
+    if (percent) {
+        insert_text(f, f.length, "%");
+    } else if (kind != FORM_TIME && kind != FORM_POINT && !std::strchr(f.text, '.')) {
+        const char* e = std::strchr(f.text, 'e');
+        insert_text(f, e ? int(e - f.text) : f.length, ".0");
+    }
+    return f;
+}
+
+static int32_t form(kiv_value* value, kiv_value* buffer, kiv_value*, int32_t part) {
+    dtoa::formed f = form_float(get(value), FORM_FLOAT);
+    string::concatenate_literal(buffer, f.text);
+    return part - f.length;
+}
+
+// Mold gives the shortest digits that read back to the same double.
+static int32_t mold(kiv_value* value, kiv_value* buffer, bool, bool, bool, kiv_value*,
+                    int32_t part, int32_t) {
+    dtoa::formed f = dtoa::form_precision(get(value), 0, true);
+    string::concatenate_literal(buffer, f.text);
+    return part - f.length;
+}
+
+// Arithmetic actions ----------------------------------------------------------
+
+static void add() { do_math_op(OP_ADD); }
+static void subtract() { do_math_op(OP_SUB); }
+static void multiply() { do_math_op(OP_MUL); }
+static void divide() { do_math_op(OP_DIV); }
+static void remainder() { do_math_op(OP_REM); }
+
+static void absolute() { cell::set_float(stack::arguments, abs_bits(get(stack::arguments))); }
+
+// Subtracting from 0.0 keeps negate of 0.0 at 0.0.
+static kiv_value* negate(kiv_value* value) {
+    cell::set_float(value, 0.0 - get(value));
+    return value;
+}
+
+// The parity of the whole part, however large: infinities and NaN are
+// neither even nor odd.
+static double parity(const kiv_value* value) { return std::fmod(std::trunc(get(value)), 2.0); }
+static bool even_q(kiv_value* value) { return parity(value) == 0.0; }
+static bool odd_q(kiv_value* value) { return std::fabs(parity(value)) == 1.0; }
+
+// Random ----------------------------------------------------------------------
+
+double random_double(double max, bool secure) {
+    if (secure) {
+        double r1 = random::secure_next();
+        double r2 = random::secure_next();
+        return max * (r2 + r1 / 2147483647.0) / 2147483648.0;
+    }
+    return max * (random::next() / 2147483647.0);
+}
+
+static void random(kiv_value* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(int32_t(value->data2 ^ value->data3));
+        unset::return_();
+        return;
+    }
+    cell::set_float(value, random_double(get(value), secure));
+}
+
+// Make and to -----------------------------------------------------------------
+
+[[noreturn]] static void bad_to(uint32_t type, const kiv_value* spec) {
+    kiv_value dt;
+    datatype::make_at(&dt, type);
+    fire(err::SCRIPT, err::script::bad_to_arg, &dt, spec);
+}
+
+// Text from the cursor to the tail. A percent! result will load the text as
+// one value with the lexer instead, once both exist.
+static double from_string(kiv_value* spec, uint32_t type) {
+    uint32_t count = string::ks_length_q(spec);
+    int32_t error;
+    double d = tokenizer::scan_float(string::ks_head(spec), unit_of(string::buffer_of(spec)),
+                                     count, &error);
+    if (error) bad_to(type, spec);
+    return d;
+}
+
+// Up to eight bytes from the cursor, big-endian, as the bits of a double.
+static double from_binary(const kiv_value* spec) {
+    series_buffer* b = series::buffer(spec->data2);
+    uint32_t length = series::used_units(b);
+    uint32_t head = spec->data1 < length ? spec->data1 : length;
+    uint32_t n = length - head < 8 ? length - head : 8;
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < n; i++) bits = bits << 8 | b->offset[head + i];
+    return std::bit_cast<double>(bits);
+}
+
+// [mantissa exponent]: mantissa times ten to the whole part of the exponent.
+static double from_block(kiv_value* spec, uint32_t type) {
+    series_buffer* b = series::buffer(spec->data2);
+    uint32_t length = series::used_units(b);
+    if (spec->data1 >= length || length - spec->data1 != 2) bad_to(type, spec);
+    kiv_value* cells = reinterpret_cast<kiv_value*>(b->offset) + spec->data1;
+    for (int i = 0; i < 2; i++) {
+        uint32_t t = type_of(&cells[i]);
+        if (t != TYPE_INTEGER && t != TYPE_FLOAT) bad_to(TYPE_FLOAT, &cells[i]);
+    }
+    // The exponent is truncated as a double: any exponent, however large,
+    // gives the power of ten it asks for (or an infinity) with no cast
+    // out of range.
+    return number_of(&cells[0]) * std::pow(10.0, std::trunc(number_of(&cells[1])));
+}
+
+static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
+    double d;
+    // percent!, time! and money! specs join once those types exist.
+    switch (type_of(spec)) {
+        case TYPE_INTEGER: case TYPE_CHAR:
+            d = double(integer::get_value(spec));
+            break;
+        case TYPE_FLOAT:
+            d = get(spec);
+            break;
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
+        case TYPE_REF:
+            d = from_string(spec, type);
+            break;
+        case TYPE_BINARY:
+            d = from_binary(spec);
+            break;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
+            d = from_block(spec, type);
+            break;
+        default:
+            bad_to(type, spec);
+    }
+    return cell::set_type(push(d), type);
+}
+
+void init() {
+    using namespace actions;
+    datatype::register_(TYPE_FLOAT, 0, "float!", {
+        impl<SLOT_MAKE>(to),              // make
+        impl<SLOT_RANDOM>(random),        // random
+        UNSUPPORTED,                      // reflect
+        impl<SLOT_TO>(to),                // to
+        impl<SLOT_FORM>(form),            // form
+        impl<SLOT_MOLD>(mold),            // mold
+        UNSUPPORTED,                      // eval-path
+        UNSUPPORTED,                      // (empty)
+        impl<SLOT_COMPARE>(compare),      // compare
+        impl<SLOT_ABSOLUTE>(absolute),    // absolute
+        impl<SLOT_ADD>(add),              // add
+        impl<SLOT_DIVIDE>(divide),        // divide
+        impl<SLOT_MULTIPLY>(multiply),    // multiply
+        impl<SLOT_NEGATE>(negate),        // negate
+        impl<SLOT_POWER>(power),          // power
+        impl<SLOT_REMAINDER>(remainder),  // remainder
+        impl<SLOT_ROUND>(round),          // round
+        impl<SLOT_SUBTRACT>(subtract),    // subtract
+        impl<SLOT_EVEN_Q>(even_q),        // even?
+        impl<SLOT_ODD_Q>(odd_q),          // odd?
+        UNSUPPORTED,                      // and~
+        UNSUPPORTED,                      // complement
+        UNSUPPORTED,                      // or~
+        UNSUPPORTED,                      // xor~
+        UNSUPPORTED,                      // append
+        UNSUPPORTED,                      // at
+        UNSUPPORTED,                      // back
+        UNSUPPORTED,                      // change
+        UNSUPPORTED,                      // clear
+        UNSUPPORTED,                      // copy
+        UNSUPPORTED,                      // find
+        UNSUPPORTED,                      // head
+        UNSUPPORTED,                      // head?
+        UNSUPPORTED,                      // index?
+        UNSUPPORTED,                      // insert
+        UNSUPPORTED,                      // length?
+        UNSUPPORTED,                      // move
+        UNSUPPORTED,                      // next
+        UNSUPPORTED,                      // pick
+        UNSUPPORTED,                      // poke
+        UNSUPPORTED,                      // put
+        UNSUPPORTED,                      // remove
+        UNSUPPORTED,                      // reverse
+        UNSUPPORTED,                      // select
+        UNSUPPORTED,                      // sort
+        UNSUPPORTED,                      // skip
+        UNSUPPORTED,                      // swap
+        UNSUPPORTED,                      // tail
+        UNSUPPORTED,                      // tail?
+        UNSUPPORTED,                      // take
+        UNSUPPORTED,                      // trim
+        UNSUPPORTED,                      // create
+        UNSUPPORTED,                      // close
+        UNSUPPORTED,                      // delete
+        UNSUPPORTED,                      // modify
+        UNSUPPORTED,                      // open
+        UNSUPPORTED,                      // open?
+        UNSUPPORTED,                      // query
+        UNSUPPORTED,                      // read
+        UNSUPPORTED,                      // rename
+        UNSUPPORTED,                      // update
+        UNSUPPORTED,                      // write
+    });
 }
 
 }  // namespace kiv::float_

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include <climits>
+#include "runtime/float_text.h"
 
 namespace kiv::tokenizer {
 
@@ -45,6 +45,83 @@ int32_t scan_integer(const uint8_t* text, uint32_t unit, uint32_t count, int32_t
     }
     if (smallest) return INT32_MIN;
     return negative ? -value : value;
+}
+
+// The float syntax as a machine over byte classes; the end of the text is
+// a class of its own, and the text is a float when it leads to VALID.
+namespace {
+
+enum float_class : uint8_t { C_OTHER, C_SIGN, C_DIGIT, C_EXPONENT, C_DOT, C_QUOTE, C_END };
+
+enum float_state : uint8_t {
+    START,           // nothing yet but signs
+    INTEGER,         // digits
+    INTEGER_QUOTE,   // a ' after digits
+    FRACTION,        // digits after the point
+    FRACTION_START,  // a leading point, or a ' in the fraction
+    POINT,           // digits and the point
+    EXPONENT,        // the exponent letter
+    EXPONENT_SIGN,   // its sign
+    EXPONENT_DIGITS,
+    VALID,
+    INVALID,
+};
+
+constexpr uint8_t float_machine[INVALID + 1][C_END + 1] = {
+    //                     other    sign           digit            exponent  dot             quote           end
+    /* START           */ {INVALID, START,         INTEGER,         INVALID,  FRACTION_START, INVALID,        INVALID},
+    /* INTEGER         */ {INVALID, INVALID,       INTEGER,         EXPONENT, POINT,          INTEGER_QUOTE,  VALID},
+    /* INTEGER_QUOTE   */ {INVALID, INVALID,       INTEGER,         INVALID,  INVALID,        INVALID,        VALID},
+    /* FRACTION        */ {INVALID, INVALID,       FRACTION,        EXPONENT, INVALID,        FRACTION_START, VALID},
+    /* FRACTION_START  */ {INVALID, INVALID,       FRACTION,        INVALID,  INVALID,        INVALID,        VALID},
+    /* POINT           */ {INVALID, INVALID,       FRACTION,        INVALID,  INVALID,        INVALID,        VALID},
+    /* EXPONENT        */ {INVALID, EXPONENT_SIGN, EXPONENT_DIGITS, INVALID,  INVALID,        INVALID,        INVALID},
+    /* EXPONENT_SIGN   */ {INVALID, INVALID,       EXPONENT_DIGITS, INVALID,  INVALID,        INVALID,        INVALID},
+    /* EXPONENT_DIGITS */ {INVALID, INVALID,       EXPONENT_DIGITS, INVALID,  INVALID,        INVALID,        VALID},
+    /* VALID           */ {VALID,   VALID,         VALID,           VALID,    VALID,          VALID,          VALID},
+    /* INVALID         */ {INVALID, INVALID,       INVALID,         INVALID,  INVALID,        INVALID,        INVALID},
+};
+
+float_class class_of(char c) {
+    switch (c) {
+        case '+': case '-': return C_SIGN;
+        case 'e': case 'E': return C_EXPONENT;
+        case '.': return C_DOT;
+        case '\'': return C_QUOTE;
+        default: return c >= '0' && c <= '9' ? C_DIGIT : C_OTHER;
+    }
+}
+
+}  // namespace
+
+bool float_syntax_q(const char* text, uint32_t length) {
+    if (length > FLOAT_TEXT_MAX) return false;
+    uint8_t state = START;
+    for (uint32_t i = 0; i < length; i++) state = float_machine[state][class_of(text[i])];
+    return float_machine[state][C_END] == VALID;
+}
+
+double scan_float(const uint8_t* text, uint32_t unit, uint32_t count, int32_t* error) {
+    *error = SCAN_INVALID;
+    if (count == 0 || count > FLOAT_TEXT_MAX) return FLOAT_NAN;  // as the syntax would say
+    char bytes[FLOAT_TEXT_MAX];
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t c = unit_at(text, unit, i);
+        // A wide character must not pass as the byte it ends in.
+        if (c > 0x7F) return FLOAT_NAN;
+        bytes[i] = c == ',' ? '.' : char(c);
+    }
+    if (!float_syntax_q(bytes, count)) return FLOAT_NAN;
+    int n = 0;
+    for (uint32_t i = 0; i < count; i++)
+        if (bytes[i] != '\'') bytes[n++] = bytes[i];
+    // The syntax lets through texts with no digit ("." or "-.") and with
+    // several signs ("--1"); the reader refuses them by stopping short.
+    int unconsumed;
+    double d = dtoa::from_bytes(bytes, n, &unconsumed);
+    if (unconsumed != 0) return FLOAT_NAN;
+    *error = 0;
+    return d;
 }
 
 }  // namespace kiv::tokenizer
