@@ -399,33 +399,33 @@ void init() {
         UNSUPPORTED,                      // complement
         UNSUPPORTED,                      // or~
         UNSUPPORTED,                      // xor~
-        UNSUPPORTED,                      // append
+        impl<SLOT_APPEND>(insert),        // append
         INHERITED,                        // at
         INHERITED,                        // back
-        UNSUPPORTED,                      // change
+        impl<SLOT_CHANGE>(change),        // change
         INHERITED,                        // clear
-        INHERITED,                        // copy
-        UNSUPPORTED,                      // find
+        impl<SLOT_COPY>(copy),            // copy
+        impl<SLOT_FIND>(find),            // find
         INHERITED,                        // head
         INHERITED,                        // head?
         INHERITED,                        // index?
-        UNSUPPORTED,                      // insert
+        impl<SLOT_INSERT>(insert),        // insert
         INHERITED,                        // length?
         INHERITED,                        // move
         INHERITED,                        // next
         INHERITED,                        // pick
         INHERITED,                        // poke
-        UNSUPPORTED,                      // put
+        impl<SLOT_PUT>(put),              // put
         INHERITED,                        // remove
         INHERITED,                        // reverse
-        UNSUPPORTED,                      // select
+        impl<SLOT_SELECT>(select),        // select
         UNSUPPORTED,                      // sort
         INHERITED,                        // skip
-        UNSUPPORTED,                      // swap
+        impl<SLOT_SWAP>(swap),            // swap
         INHERITED,                        // tail
         INHERITED,                        // tail?
-        UNSUPPORTED,                      // take
-        UNSUPPORTED,                      // trim
+        impl<SLOT_TAKE>(take),            // take
+        impl<SLOT_TRIM>(trim),            // trim
         UNSUPPORTED,                      // create
         UNSUPPORTED,                      // close
         UNSUPPORTED,                      // delete

@@ -47,6 +47,23 @@ int32_t mold_content(kiv_value* blk, kiv_value* buffer, bool only, bool all, boo
                      kiv_value* arg, int32_t part, int32_t indent);
 int32_t compare(kiv_value* blk1, kiv_value* blk2, int32_t op);
 
+// Searching, reordering and modifying actions (signatures of their slots).
+kiv_value* find(kiv_value* blk, kiv_value* value, kiv_value* part, bool only, bool case_, bool same,
+                bool any, kiv_value* with, kiv_value* skip, bool last, bool reverse, bool tail,
+                bool match);
+kiv_value* select(kiv_value* blk, kiv_value* value, kiv_value* part, bool only, bool case_, bool same,
+                  bool any, kiv_value* with, kiv_value* skip, bool last, bool reverse);
+kiv_value* put(kiv_value* blk, kiv_value* key, kiv_value* value, bool case_);
+kiv_value* insert(kiv_value* blk, kiv_value* value, int32_t part, bool only, int32_t dup, bool append);
+kiv_value* change(kiv_value* blk, kiv_value* value, int32_t part, bool only, int32_t dup);
+kiv_value* copy(kiv_value* blk, kiv_value* result, kiv_value* part, bool deep, kiv_value* types);
+kiv_value* take(kiv_value* blk, kiv_value* part, bool deep, bool last);
+kiv_value* swap(kiv_value* s1, kiv_value* s2);
+kiv_value* trim(kiv_value* blk, bool head, bool tail, bool auto_, bool lines, bool all, kiv_value* with);
+// unique, union, intersect, exclude, difference on the current call's first
+// two arguments; the result replaces the first.
+void do_set_op(bool case_, kiv_value* skip, int32_t op);
+
 void init();
 
 }  // namespace kiv::block

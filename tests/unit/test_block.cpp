@@ -160,6 +160,8 @@ TEST_F(Blocks, Comparison) {
     EXPECT_TRUE(actions::compare(&a, &b, COMP_LESSER));
     kiv_value empty = ints({}), one = ints({1});
     EXPECT_TRUE(actions::compare(&empty, &one, COMP_LESSER));
+    kiv_value nums = block_of({int_value(1), flt(2.0)}), floats = block_of({flt(1.0), int_value(2)});
+    EXPECT_TRUE(actions::compare(&nums, &floats, COMP_EQUAL));
     kiv_value with_none = block_of({none_value});
     EXPECT_TRUE(actions::compare(&one, &with_none, COMP_GREATER));  // integer! above none!
     kiv_value self = ints({1});
