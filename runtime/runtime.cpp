@@ -9,6 +9,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
@@ -52,6 +53,8 @@ static void register_datatypes() {
     symbol::init();
     _context::init();
     word::init();
+    path::init();
+    path::init_paren();
     issue::init();
     triple::init();
     float_::init();

@@ -204,3 +204,25 @@ TEST_F(Blocks, ConstructorsAndFinders) {
     EXPECT_EQ(m(copy), "[[1] [2]]");
     EXPECT_EQ(m(deep), "[[7] [2]]");
 }
+
+TEST_F(Blocks, ParensAndPaths) {
+    kiv_value paren = ints({1, 2});
+    paren.header = TYPE_PAREN;
+    EXPECT_EQ(m(paren), "(1 2)");
+    kiv_value p = block_of({word_of("a"), word_of("b"), int_value(3)});
+    struct Case {
+        uint32_t type;
+        const char* mold;
+    } cases[] = {{TYPE_PATH, "a/b/3"}, {TYPE_LIT_PATH, "'a/b/3"}, {TYPE_SET_PATH, "a/b/3:"},
+                 {TYPE_GET_PATH, ":a/b/3"}};
+    for (const Case& c : cases) {
+        p.header = c.type;
+        EXPECT_EQ(m(p), c.mold);
+        EXPECT_EQ(formed(p), "a/b/3");
+    }
+    kiv_value made = call(SLOT_MAKE, {dtype(TYPE_PATH), int_value(0)});
+    EXPECT_EQ(type_of(&made), uint32_t(TYPE_PATH));
+    EXPECT_EQ(m(call(SLOT_TO, {dtype(TYPE_PATH), ints({1, 2})})), "1/2");
+    EXPECT_EQ(m(call(SLOT_TO, {dtype(TYPE_PAREN), int_value(7)})), "(7)");
+    EXPECT_EQ(int_of(call(SLOT_PICK, {p, int_value(3)})), 3);  // the block actions serve paths
+}
