@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/path.h"
@@ -53,7 +54,9 @@ static void register_datatypes() {
     symbol::init();
     _context::init();
     word::init();
+    native::init();
     path::init();
+    function::init();
     path::init_paren();
     issue::init();
     triple::init();
