@@ -15,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -82,6 +83,7 @@ void init() {
     _context::init_global();
     unicode::init_tables();
     datatype::load_words();
+    interpreter::init();
 }
 
 void cleanup() {

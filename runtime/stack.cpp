@@ -68,6 +68,10 @@ void mark_func(const kiv_value* word, node_id fctx) {
     push_frame(word, FRAME_FUNCTION, fctx, fctx ? context_values(fctx) : 0);
 }
 
+void mark_interp_func(const kiv_value* word, node_id fctx) {
+    push_frame(word, FRAME_INTERP_FUNC, fctx, fctx ? context_values(fctx) : 0);
+}
+
 // The body reads its words' values from the cells its caller pushed, which
 // start at the current arguments.
 void mark_func_body(const kiv_value* word, node_id fctx) {

@@ -119,7 +119,9 @@ inline void mark_loop(const kiv_value* w) { mark(w, FRAME_LOOP); }
 inline void mark_eval(const kiv_value* w) { mark(w, FRAME_EVAL); }
 inline void mark_dyn(const kiv_value* w) { mark(w, FRAME_DYN); }
 inline void mark_interp_native(const kiv_value* w) { mark(w, FRAME_INTERP_NATIVE); }
-inline void mark_interp_func(const kiv_value* w) { mark(w, FRAME_INTERP_FUNC); }
+// An interpreted function call: saves the function context's values word
+// like mark_func.
+void mark_interp_func(const kiv_value* word, node_id fctx);
 void mark_func(const kiv_value* word, node_id fctx);
 void mark_func_body(const kiv_value* word, node_id fctx);
 

@@ -479,6 +479,23 @@ void init() {
 
 }  // namespace function
 
+namespace {
+std::vector<routine::entry>& routine_entries() {
+    static std::vector<routine::entry> entries;
+    return entries;
+}
+}  // namespace
+
+int32_t routine::register_entry(entry f) {
+    routine_entries().push_back(f);
+    return int32_t(routine_entries().size());
+}
+
+routine::entry routine::entry_at(int32_t index) {
+    auto& entries = routine_entries();
+    return index >= 1 && size_t(index) <= entries.size() ? entries[size_t(index) - 1] : nullptr;
+}
+
 kiv_value* routine::push(const kiv_value* spec, const kiv_value* body, int32_t code, int32_t extra, bool flavour) {
     kiv_value s = *spec;
     uint32_t count = 0;

@@ -48,6 +48,12 @@ void init();  // function!, routine!
 }  // namespace function
 
 namespace routine {
+// Routines are C++ functions that read their arguments from
+// stack::arguments and leave their result there; a routine! value names one
+// by its 1-based index.
+using entry = void (*)();
+int32_t register_entry(entry f);
+entry entry_at(int32_t index);
 kiv_value* push(const kiv_value* spec, const kiv_value* body, int32_t code, int32_t extra, bool flavour);
 inline uint32_t argument_count(const kiv_value* r) { return (r->header >> 25) & 31; }
 }  // namespace routine

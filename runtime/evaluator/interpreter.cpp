@@ -1,0 +1,260 @@
+// The interpreter: evaluation of blocks and expressions, function calls,
+// paths and trace events.
+#include "runtime/evaluator/interpreter.h"
+
+#include <array>
+
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "runtime/system.h"
+
+namespace kiv::interpreter {
+
+kiv_value code_position{TYPE_UNSET, 0, 0, 0};
+static kiv_value tracer_cell{TYPE_NONE, 0, 0, 0};
+kiv_value* tracer = &tracer_cell;
+bool tracing_q = false;
+bool trace_q = false;
+uint32_t event_mask = 0;
+
+bool exit_pending_q() { return sys.pending_exit != LEVEL_NONE; }
+
+void init() {
+    code_position = unset_value;
+    tracer_cell = none_value;
+}
+
+namespace {
+
+// The runtime's own frame names.
+const kiv_value* named(const char* name) { return word::load(name); }
+const kiv_value* body_word() {
+    static kiv_value w = *named("<body>");
+    return &w;
+}
+const kiv_value* set_path_word() {
+    static kiv_value w = *named("set-path");
+    return &w;
+}
+
+bool callable_q(uint32_t t) {
+    return t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION;
+}
+
+// The expression's value: pushed, or written into the frame's result slot.
+void put_result(const kiv_value* v, bool sub) {
+    if (sub) stack::push_value(v);
+    else copy_cell(v, stack::arguments);
+}
+
+// Whether a word's context has its values at hand now (a function's words
+// only while one of its calls runs).
+bool values_available(const kiv_value* w) {
+    node_id ctx = w->data1;
+    if (!ctx || word::index_of(w) < 0) return false;
+    return _context::cell_of(ctx)->data2 != 0;
+}
+
+}  // namespace
+
+// Blocks ------------------------------------------------------------------------
+
+void eval(const kiv_value* block_value, bool chain) {
+    kiv_value blk = *block_value;
+    kiv_value* head = block::ks_head(&blk);
+    kiv_value* end = block::ks_tail(&blk);
+    kiv_value saved = code_position;
+    stack::mark_eval(body_word());
+    if (tracing_q) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
+    if (head == end) {
+        unset::return_();
+    } else {
+        code_position = blk;
+        cell::set_type(&code_position, TYPE_BLOCK);
+        for (kiv_value* pos = head; pos < end;) {
+            code_position.data1 = blk.data1 + uint32_t(pos - head);
+            pos = eval_next(pos, end, &blk, false, false, false);
+            if (exit_pending_q()) {
+                code_position = saved;
+                return;
+            }
+            if (pos < end) stack::reset();
+        }
+    }
+    if (tracing_q) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
+    code_position = saved;
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+}
+
+namespace {
+
+// Pops a frame the way the result mode asks.
+void pop_frame(bool sub) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
+
+bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv_value* saved_top, bool sub) {
+    if (pos >= end || type_of(pos) != TYPE_WORD || !values_available(pos)) return false;
+    kiv_value* value = _context::get(pos);
+    if (type_of(value) != TYPE_OP) return false;
+    kiv_value op = *value;
+    kiv_value name = *pos;
+    if (tracing_q) fire_event(EVT_FETCH, code, pos, nullptr, &name);
+    stack::top = saved_top;
+    op.header = op_wrapped_type(&op);
+    pos = eval_code(&op, pos + 1, end, code, sub, nullptr, &name, nullptr, 0, true);
+    return true;
+}
+
+}  // namespace
+
+kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
+    system::check_native_stack();
+    kiv_value* saved_top = stack::top;
+    kiv_value cell = *pos;
+    if (tracing_q) fire_event(EVT_FETCH, code, pos, nullptr, &cell);
+    switch (type_of(&cell)) {
+        case TYPE_PAREN:
+            stack::mark_native(body_word());
+            stack::set_interpreted_flag();
+            eval(&cell, true);
+            if (exit_pending_q()) return pos;
+            pop_frame(sub);
+            pos++;
+            break;
+        case TYPE_SET_WORD: {
+            stack::mark_native(&cell);
+            stack::set_interpreted_flag();
+            stack::push_value(&cell);
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            pos++;
+            if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
+            pos = eval_next(pos, end, code, false, true, false);
+            if (exit_pending_q()) return pos;
+            if (tracing_q) fire_event(EVT_SET, code, pos, &cell, stack::arguments + 1);
+            word::set();
+            pop_frame(sub);
+            break;
+        }
+        case TYPE_SET_PATH: {
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            pos++;
+            if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
+            stack::mark_native(set_path_word());
+            pos = eval_next(pos, end, code, false, true, false);
+            if (exit_pending_q()) return pos;
+            if (tracing_q) fire_event(EVT_SET, code, pos, &cell, stack::arguments);
+            eval_path(&cell, pos, end, code, true, false, false);
+            if (exit_pending_q()) return pos;
+            pop_frame(sub);
+            break;
+        }
+        case TYPE_GET_WORD: {
+            kiv_value v = *_context::get(&cell);
+            put_result(&v, sub);
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            pos++;
+            break;
+        }
+        case TYPE_LIT_WORD: {
+            kiv_value v = cell;
+            v.header = TYPE_WORD;
+            put_result(&v, sub);
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            pos++;
+            break;
+        }
+        case TYPE_WORD: {
+            kiv_value v = *_context::get(&cell);
+            pos++;
+            uint32_t t = type_of(&v);
+            if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, &cell);
+            if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, &cell);
+            if (callable_q(t)) {
+                pos = eval_code(&v, pos, end, code, sub, nullptr, &cell, nullptr, 0, false);
+                if (exit_pending_q()) return pos;
+            } else {
+                if (tracing_q) fire_event(EVT_PUSH, code, pos - 1, nullptr, &v);
+                put_result(&v, sub);
+            }
+            break;
+        }
+        case TYPE_PATH:
+        case TYPE_GET_PATH:
+            pos = eval_path(&cell, pos + 1, end, code, false, type_of(&cell) == TYPE_GET_PATH, sub);
+            if (exit_pending_q()) return pos;
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+            break;
+        case TYPE_LIT_PATH: {
+            kiv_value v = cell;
+            v.header = TYPE_PATH;
+            v.data3 = 0;
+            put_result(&v, sub);
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            pos++;
+            break;
+        }
+        case TYPE_OP:
+            fire(err::INTERNAL, err::internal::not_done);
+        case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_NATIVE: case TYPE_ACTION:
+            if (!passive) {
+                pos = eval_code(&cell, pos + 1 < end ? pos + 1 : end, end, code, sub, nullptr, nullptr, nullptr, 0,
+                                false);
+                if (exit_pending_q()) return pos;
+                break;
+            }
+            [[fallthrough]];
+        default: {
+            if (type_of(&cell) == TYPE_ISSUE && pos + 1 < end && type_of(pos + 1) == TYPE_BLOCK) {
+                int32_t s = symbol::resolve(word::symbol_of(&cell));
+                if (s == symbol::resolve(symbol::make("system")) || s == symbol::resolve(symbol::make("system-global")))
+                    fire(err::INTERNAL, err::internal::kiv_system);
+            }
+            put_result(&cell, sub);
+            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            pos++;
+            break;
+        }
+    }
+    if (!infix) {
+        while (infix_lookahead(pos, end, code, saved_top, sub))
+            if (exit_pending_q()) return pos;
+    }
+    if (tracing_q && !sub) fire_event(EVT_EXPR, code, pos, nullptr, stack::arguments);
+    return pos;
+}
+
+kiv_value* eval_next_keep(const kiv_value* code, kiv_value* pos, kiv_value* end, bool sub) {
+    stack::mark_native(body_word());
+    pos = eval_next(pos, end, code, false, false, false);
+    if (exit_pending_q()) return pos;
+    pop_frame(sub);
+    return pos;
+}
+
+uint32_t eval_single(const kiv_value* block_value) {
+    kiv_value blk = *block_value;
+    kiv_value* head = block::ks_head(&blk);
+    kiv_value* end = block::ks_tail(&blk);
+    if (head >= end) {
+        unset::return_();
+        return blk.data1;
+    }
+    kiv_value* pos = eval_next_keep(&blk, head, end, false);
+    return blk.data1 + uint32_t(pos - head);
+}
+
+}  // namespace kiv::interpreter

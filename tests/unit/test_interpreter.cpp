@@ -1,0 +1,165 @@
+// The interpreter: expressions, infix operators, function calls,
+// refinements, paths and non-local exits through nested calls.
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/interpreter.h"
+#include "tests/unit/action_fixture.h"
+
+using namespace kiv;
+using namespace kiv::test;
+
+namespace {
+
+kiv_value w(const char* n, uint32_t t = TYPE_WORD) { return word_of(n, t); }
+kiv_value blk(std::vector<kiv_value> cells) { return block_of(cells); }
+
+kiv_value empty_paren() {
+    kiv_value p = block_of({});
+    p.header = TYPE_PAREN;
+    return p;
+}
+
+void define(const char* name, const kiv_value& value) {
+    kiv_value word = word_of(name);
+    _context::set(&word, &value);
+}
+
+kiv_value action(const char* name, uint32_t slot, std::vector<kiv_value> spec) {
+    kiv_value a = call(SLOT_MAKE, {dtype(TYPE_ACTION), blk({blk(spec), int_value(int32_t(slot))})});
+    define(name, a);
+    return a;
+}
+
+void op(const char* name, const kiv_value& callable) { define(name, call(SLOT_MAKE, {dtype(TYPE_OP), callable})); }
+
+// A native that returns its argument from the function that called it.
+constexpr int32_t RETURN_NATIVE = 120;
+void return_native(bool, const int32_t*) { stack::throw_exit(true, false); }
+
+class Interpreter : public StackTest {
+  protected:
+    void SetUp() override {
+        StackTest::SetUp();
+        static bool defined = false;
+        if (defined) return;
+        defined = true;
+        kiv_value v12[] = {w("value1"), w("value2")};
+        op("+", action("add", SLOT_ADD, {v12[0], v12[1]}));
+        op("*", action("multiply", SLOT_MULTIPLY, {v12[0], v12[1]}));
+        action("copy", SLOT_COPY, {w("value"), w("part", TYPE_REFINEMENT), w("length"), w("deep", TYPE_REFINEMENT),
+                                   w("types", TYPE_REFINEMENT), w("kind")});
+        natives::table[RETURN_NATIVE - 1] = return_native;
+        define("ret", call(SLOT_MAKE, {dtype(TYPE_NATIVE), blk({blk({w("value")}), int_value(RETURN_NATIVE)})}));
+    }
+
+    // Evaluates a block as a script does and returns its result.
+    kiv_value run(const kiv_value& code) {
+        kiv_value* base = stack::top;
+        interpreter::eval(&code, false);
+        kiv_value result = *stack::get_top();
+        EXPECT_EQ(stack::top, base + 1) << "the stack keeps exactly the result";
+        stack::top = base;
+        return result;
+    }
+};
+
+}  // namespace
+
+TEST_F(Interpreter, LiteralsBlocksAndOperatorsLeftToRight) {
+    EXPECT_EQ(type_of_v(run(blk({}))), uint32_t(TYPE_UNSET));
+    EXPECT_EQ(int_of(run(blk({int_value(1), int_value(2), int_value(3)}))), 3);
+    EXPECT_EQ(int_of(run(blk({int_value(1), w("+"), int_value(2), w("*"), int_value(3)}))), 9);
+    EXPECT_EQ(int_of(run(blk({int_value(2), w("*"), int_value(3), w("+"), int_value(1)}))), 7);
+    kiv_value paren = blk({int_value(2), w("*"), int_value(3)});
+    paren.header = TYPE_PAREN;
+    EXPECT_EQ(int_of(run(blk({int_value(1), w("+"), paren}))), 7);
+    EXPECT_EQ(int_of(run(blk({w("add"), int_value(1), w("+"), int_value(2), int_value(10)}))), 13);
+}
+
+TEST_F(Interpreter, WordsAndTheirVariants) {
+    EXPECT_EQ(int_of(run(blk({w("ia", TYPE_SET_WORD), int_value(5), w("ia")}))), 5);
+    kiv_value x = run(blk({w("ib", TYPE_SET_WORD), w("x", TYPE_LIT_WORD), w("ib")}));
+    EXPECT_EQ(type_of(&x), uint32_t(TYPE_WORD));
+    EXPECT_EQ(type_of_v(run(blk({w("add", TYPE_GET_WORD)}))), uint32_t(TYPE_ACTION));
+    EXPECT_EQ(type_of_v(run(blk({w("never-set-i", TYPE_GET_WORD)}))), uint32_t(TYPE_UNSET));
+    struct Case {
+        kiv_value code;
+        uint32_t category, id;
+    } errors[] = {
+        {blk({w("ic", TYPE_SET_WORD)}), err::SCRIPT, err::script::need_value},
+        {blk({w("never-set-i")}), err::SCRIPT, err::script::no_value},
+        {blk({w("+"), int_value(1), int_value(2)}), err::SCRIPT, err::script::no_op_arg},
+        {blk({w("add"), int_value(1)}), err::SCRIPT, err::script::no_arg},
+        {blk({w("add"), int_value(1), empty_paren()}), err::SCRIPT, err::script::expect_arg},
+        {blk({w("add"), int_value(1), none_value}), err::SCRIPT, err::script::invalid_type},
+    };
+    for (const Case& c : errors) {
+        StackTest::SetUp();
+        stack::mark_try(nullptr);
+        expect_error(raised([&] { interpreter::eval(&c.code, false); }), err::category(c.category), c.id);
+    }
+}
+
+TEST_F(Interpreter, FunctionsTakeEvaluatedArgumentsWithLookahead) {
+    kiv_value fn = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("a"), w("b")}), blk({w("a"), w("+"), w("b")})})});
+    define("fab", fn);
+    EXPECT_EQ(int_of(run(blk({w("fab"), int_value(1), int_value(2)}))), 3);
+    EXPECT_EQ(int_of(run(blk({w("fab"), int_value(1), w("+"), int_value(2), int_value(3)}))), 6);
+    kiv_value quoted = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("x", TYPE_GET_WORD)}), blk({w("x")})})});
+    define("fq", quoted);
+    kiv_value paren = blk({int_value(1)});
+    paren.header = TYPE_PAREN;
+    EXPECT_EQ(type_of_v(run(blk({w("fq"), paren}))), uint32_t(TYPE_PAREN));
+    kiv_value literal = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("x", TYPE_LIT_WORD)}), blk({w("x")})})});
+    define("fl", literal);
+    EXPECT_EQ(int_of(run(blk({w("fl"), paren}))), 1);
+}
+
+TEST_F(Interpreter, ReturnLeavesTheFunctionThroughNestedCalls) {
+    // fr: func [a] [(ret a * 2) 99]
+    kiv_value paren = blk({w("ret"), w("a"), w("*"), int_value(2)});
+    paren.header = TYPE_PAREN;
+    kiv_value fn = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("a")}), blk({paren, int_value(99)})})});
+    define("fr", fn);
+    // The argument is 21 + 1: ordinary arguments take the operator with them.
+    EXPECT_EQ(int_of(run(blk({w("fr"), int_value(21), w("+"), int_value(1)}))), 44);
+    EXPECT_EQ(sys.pending_exit, uint32_t(LEVEL_NONE));
+    EXPECT_EQ(stack::ctop, stack::cbottom);
+}
+
+TEST_F(Interpreter, PathsSelectCallWithRefinementsAndSet) {
+    kiv_value b = blk({int_value(10), int_value(20), int_value(30)});
+    define("pb", b);
+    kiv_value p = blk({w("pb"), int_value(2)});
+    p.header = TYPE_PATH;
+    EXPECT_EQ(int_of(run(blk({p}))), 20);
+    kiv_value sp = p;
+    sp.header = TYPE_SET_PATH;
+    EXPECT_EQ(int_of(run(blk({sp, int_value(99)}))), 99);
+    EXPECT_EQ(int_of(block::cells(&b)[1]), 99);
+    kiv_value copy_part = blk({w("copy"), w("part")});
+    copy_part.header = TYPE_PATH;
+    kiv_value r = run(blk({copy_part, w("pb"), int_value(2)}));
+    EXPECT_EQ(molded(r), "[10 99]");
+    kiv_value twice = blk({w("copy"), w("part"), w("part")});
+    twice.header = TYPE_PATH;
+    stack::mark_try(nullptr);
+    expect_error(raised([&] { interpreter::eval(&(const kiv_value&)blk({twice, w("pb"), int_value(1), int_value(1)}), false); }),
+                 err::SCRIPT, err::script::dup_refine);
+    StackTest::SetUp();
+    kiv_value wrong = blk({w("copy"), w("only")});
+    wrong.header = TYPE_PATH;
+    stack::mark_try(nullptr);
+    expect_error(raised([&] { interpreter::eval(&(const kiv_value&)blk({wrong, w("pb")}), false); }), err::SCRIPT,
+                 err::script::no_refine);
+}
+
+TEST_F(Interpreter, DeepRecursionRaisesStackOverflow) {
+    // deep: func [n] [deep n]
+    kiv_value fn = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("n")}), blk({w("deep-i"), w("n")})})});
+    define("deep-i", fn);
+    stack::mark_try(nullptr);
+    expect_error(raised([&] { interpreter::eval(&(const kiv_value&)blk({w("deep-i"), int_value(1)}), false); }),
+                 err::INTERNAL, err::internal::stack_overflow);
+}
