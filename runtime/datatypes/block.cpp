@@ -419,7 +419,7 @@ void init() {
         INHERITED,                        // remove
         INHERITED,                        // reverse
         impl<SLOT_SELECT>(select),        // select
-        UNSUPPORTED,                      // sort
+        impl<SLOT_SORT>(sort),            // sort
         INHERITED,                        // skip
         impl<SLOT_SWAP>(swap),            // swap
         INHERITED,                        // tail

@@ -59,6 +59,8 @@ kiv_value* change(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
 kiv_value* copy(kiv_value* blk, kiv_value* result, kiv_value* part, bool deep, kiv_value* types);
 kiv_value* take(kiv_value* blk, kiv_value* part, bool deep, bool last);
 kiv_value* swap(kiv_value* s1, kiv_value* s2);
+kiv_value* sort(kiv_value* blk, bool case_, kiv_value* skip, kiv_value* comparator, kiv_value* part, bool all,
+                bool reverse, bool stable);
 kiv_value* trim(kiv_value* blk, bool head, bool tail, bool auto_, bool lines, bool all, kiv_value* with);
 // unique, union, intersect, exclude, difference on the current call's first
 // two arguments; the result replaces the first.

@@ -5,6 +5,11 @@
 #include <cstring>
 
 #include "runtime/cycles.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/sort.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
@@ -333,6 +338,144 @@ kiv_value* take(kiv_value* blk, kiv_value* part, bool deep, bool last) {
     }
     if (!part && length_all(taken) == 1) return stack::push_value(cells(taken));
     return taken;
+}
+
+namespace {
+
+// Sort flags: bit 0 reverse, bit 1 whole records, bits 2 and up the record
+// size (whole records) or the column compared.
+constexpr uint32_t SORT_REVERSE = 1, SORT_ALL = 2, SORT_SHIFT = 2;
+
+int32_t compare_cells(kiv_value* a, kiv_value* b, int32_t op) {
+    int32_t r = actions::get<SLOT_COMPARE>(a)(a, b, op);
+    return r == COMPARE_INCOMPARABLE ? int32_t(type_of(a)) - int32_t(type_of(b)) : r;
+}
+
+int32_t value_comparator(const void* pa, const void* pb, intptr_t op, intptr_t flags) {
+    auto* a = static_cast<kiv_value*>(const_cast<void*>(pa));
+    auto* b = static_cast<kiv_value*>(const_cast<void*>(pb));
+    if (flags & SORT_REVERSE) std::swap(a, b);
+    uint32_t n = uint32_t(flags) >> SORT_SHIFT;
+    if (!(flags & SORT_ALL)) return compare_cells(a + n, b + n, int32_t(op));
+    for (uint32_t i = 0; i < n; i++) {
+        int32_t r = compare_cells(a + i, b + i, int32_t(op));
+        if (r) return r;
+    }
+    return 0;
+}
+
+// The user's function gets the two records as (second, first): an answer of
+// true for "its first argument belongs before its second" sorts ascending.
+struct function_compare {
+    kiv_value fn;
+    uint32_t flags;
+};
+
+int32_t function_comparator(const void* pa, const void* pb, intptr_t arg, intptr_t) {
+    auto* c = reinterpret_cast<const function_compare*>(arg);
+    const auto* a = static_cast<const kiv_value*>(pa);
+    const auto* b = static_cast<const kiv_value*>(pb);
+    uint32_t size = c->flags >> SORT_SHIFT;
+    auto argument = [&](const kiv_value* record) {
+        if (!(c->flags & SORT_ALL)) return *record;
+        kiv_value made{TYPE_UNSET, 0, 0, 0};
+        block::make_at(&made, int32_t(size));
+        for (uint32_t i = 0; i < size; i++) *alloc_tail(&made) = record[i];
+        return made;
+    };
+    kiv_value first = argument(a), second = argument(b);
+    kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
+    call_frame* saved_frames = stack::ctop;
+    stack::mark_func(word::load("<compare-callback>"), c->fn.data1);
+    if (c->flags & SORT_REVERSE) {
+        stack::push_value(&first);
+        stack::push_value(&second);
+    } else {
+        stack::push_value(&second);
+        stack::push_value(&first);
+    }
+    kiv_value spec{TYPE_BLOCK, 0, c->fn.data2, 0};
+    int32_t locals = function::locate_refinement(&spec, 0, false);
+    if (locals > 0) function::init_locals(locals);
+    interpreter::call_function(&c->fn, c->fn.data1, word::load("<compare-callback>"), interpreter::CB_SORT);
+    kiv_value result = *stack::arguments;
+    stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
+    stack::top = saved_top;
+    switch (type_of(&result)) {
+        case TYPE_LOGIC: return logic::get(&result) ? 1 : -1;
+        case TYPE_INTEGER: return integer::get_value(&result);
+        case TYPE_FLOAT: {
+            double d = float_::get(&result);
+            return d > 0 ? 1 : d < 0 ? -1 : 0;
+        }
+        case TYPE_NONE: return -1;
+        default: return 1;
+    }
+}
+
+}  // namespace
+
+kiv_value* sort(kiv_value* blk, bool case_, kiv_value* skip, kiv_value* comparator, kiv_value* part, bool all,
+                bool reverse, bool stable) {
+    int32_t length = ks_length_q(blk);
+    if (length <= 0) return blk;
+    if (part) {
+        int32_t count = series::part_count(blk, part);
+        if (count < 0) {
+            if (int32_t(blk->data1) + count < 0) {
+                blk->data1 = 0;
+                return blk;
+            }
+            blk->data1 = uint32_t(int32_t(blk->data1) + count);
+            length = -count;
+        } else if (count < length) {
+            length = count;
+        }
+    }
+    int32_t size = 1;
+    if (skip) {
+        size = integer::get_value(skip);
+        if (size < 1 || length % size != 0 || length < size) {
+            kiv_value word = actions::refinement_word("skip");
+            fire(err::SCRIPT, err::script::invalid_refine_arg, &word, skip);
+        }
+    } else if (all) {
+        fire(err::SCRIPT, err::script::bad_refines);
+    }
+    intptr_t op = case_ ? COMP_CASE_SORT : COMP_SORT;
+    uint32_t flags = reverse ? SORT_REVERSE : 0;
+    if (all) flags |= SORT_ALL | (uint32_t(size) << SORT_SHIFT);
+    sort::compare_fn compare = value_comparator;
+    function_compare by_function{};
+    if (comparator) {
+        if (type_of(comparator) == TYPE_FUNCTION) {
+            by_function = function_compare{*comparator, flags};
+            op = reinterpret_cast<intptr_t>(&by_function);
+            compare = function_comparator;
+        } else if (type_of(comparator) == TYPE_INTEGER) {
+            if (!skip || all) fire(err::SCRIPT, err::script::bad_refines);
+            int32_t column = integer::get_value(comparator);
+            if (column < 1 || column > size) fire(err::SCRIPT, err::script::out_of_range, comparator);
+            flags |= uint32_t(column - 1) << SORT_SHIFT;
+        } else {
+            kiv_value word = actions::refinement_word("compare");
+            fire(err::SCRIPT, err::script::invalid_refine_arg, &word, comparator);
+        }
+    }
+    // The values stay reachable through a copy while a user function may
+    // collect and some records wait in the stable sort's work buffer.
+    kiv_value* keep = nullptr;
+    if (compare == function_comparator) keep = clone(blk, false, false);
+    kiv_value b = *blk;
+    uint32_t records = uint32_t(length / size);
+    uint32_t width = uint32_t(size) * sizeof(kiv_value);
+    if (stable) sort::with_buffer(ks_head(&b), records, width, op, flags, compare);
+    else sort::in_place(ks_head(&b), records, width, op, flags, compare);
+    if (keep) stack::pop(1);
+    if (type_of(blk) == TYPE_HASH && blk->data3) hashtable::resize(blk->data3, length_all(blk));
+    return blk;
 }
 
 // The set operations: the two series are the first two argument cells; the

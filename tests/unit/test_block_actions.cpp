@@ -1,6 +1,7 @@
 // block!: find, select, put, insert/append, change, take, swap, trim, copy
 // and the set operations.
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "tests/unit/action_fixture.h"
 
 using namespace kiv;
@@ -166,4 +167,45 @@ TEST_F(BlockActions, SetOperations) {
     block::do_set_op(false, &two, OP_UNIQUE);
     EXPECT_EQ(m(*stack::arguments), "[a 1]");
     stack::unwind_drop();
+}
+
+TEST_F(BlockActions, Sort) {
+    // refinements: case skip compare part all reverse stable
+    auto sorted = [](kiv_value b, std::vector<kiv_value> more, std::vector<int32_t> refs) {
+        std::vector<kiv_value> args{b};
+        args.insert(args.end(), more.begin(), more.end());
+        refs.resize(7, -1);
+        return m(call(SLOT_SORT, args, refs));
+    };
+    EXPECT_EQ(sorted(ints({3, 1, 2}), {}, {}), "[1 2 3]");
+    EXPECT_EQ(sorted(ints({3, 1, 2}), {}, {-1, -1, -1, -1, -1, 1}), "[3 2 1]");
+    EXPECT_EQ(sorted(blk({w("b"), int_value(2), w("a"), int_value(1)}), {int_value(2)}, {-1, 1}), "[a 1 b 2]");
+    EXPECT_EQ(sorted(blk({w("b"), int_value(1), w("a"), int_value(2)}), {int_value(2), int_value(2)}, {-1, 1, 2}),
+              "[b 1 a 2]");
+    EXPECT_EQ(sorted(ints({5, 3, 4, 1}), {int_value(2)}, {-1, -1, -1, 1}), "[3 5 4 1]");
+    // A stable sort keeps equal records in their order.
+    kiv_value pairs = blk({int_value(2), w("x"), int_value(1), w("y"), int_value(2), w("z"), int_value(1), w("w")});
+    EXPECT_EQ(sorted(pairs, {int_value(2), int_value(1)}, {-1, 1, 2, -1, -1, -1, 1}), "[1 y 1 w 2 x 2 z]");
+    stack::mark_try(nullptr);
+    expect_error(raised([&] { call(SLOT_SORT, {ints({1, 2, 3}), int_value(2)}, {-1, 1, -1, -1, -1, -1, -1}); }),
+                 err::SCRIPT, err::script::invalid_refine_arg);
+    SetUp();
+    stack::mark_try(nullptr);
+    expect_error(raised([&] { call(SLOT_SORT, {ints({1, 2})}, {-1, -1, -1, -1, 1, -1, -1}); }), err::SCRIPT,
+                 err::script::bad_refines);
+}
+
+TEST_F(BlockActions, SortWithAFunction) {
+    kiv_value sub = call(SLOT_MAKE, {dtype(TYPE_ACTION), blk({blk({w("value1"), w("value2")}), int_value(SLOT_SUBTRACT)})});
+    kiv_value minus = word_of("-");
+    kiv_value op = call(SLOT_MAKE, {dtype(TYPE_OP), sub});
+    _context::set(&minus, &op);
+    // func [x y] [x - y]: gets (second, first), so a positive answer puts
+    // the second first: descending.
+    kiv_value fn = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("x"), w("y")}), blk({w("x"), w("-"), w("y")})})});
+    for (int32_t stable : {-1, 1}) {
+        kiv_value b = ints({1, 3, 2, 5, 4});
+        call(SLOT_SORT, {b, fn}, {-1, -1, 1, -1, -1, -1, stable});
+        EXPECT_EQ(m(b), "[5 4 3 2 1]");
+    }
 }
