@@ -10,6 +10,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
@@ -60,6 +61,7 @@ static void register_datatypes() {
     function::init();
     path::init_paren();
     issue::init();
+    object::init();
     triple::init();
     float_::init();
 }

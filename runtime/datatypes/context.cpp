@@ -3,6 +3,7 @@
 
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -180,7 +181,7 @@ kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
 
 // Values --------------------------------------------------------------------------
 
-kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool) {
+kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool notify) {
     kiv_value v = *value;
     int32_t index = int32_t(word->data3);
     if (index < 0) {
@@ -190,11 +191,18 @@ kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool) {
     }
     kiv_value* values = values_of(ctx);
     if (!values) fire(err::SCRIPT, err::script::not_defined, word);
-    // Objects mark the fields set; their change handlers join with object!.
-    if (kind_of(ctx) == CTX_OBJECT) words_of(ctx)[index].header |= ENTRY_SET;
     kiv_value* slot = values_of(ctx) + index;
+    if (kind_of(ctx) != CTX_OBJECT) {
+        *slot = v;
+        return slot;
+    }
+    // An object marks the fields set and tells its change handler.
+    words_of(ctx)[index].header |= ENTRY_SET;
+    kiv_value self = *self_of(ctx);
+    kiv_value old = *slot;
     *slot = v;
-    return slot;
+    if (notify && type_of(&self) == TYPE_OBJECT && self.data3) object::fire_on_change(&self, word, &old, &v);
+    return values_of(ctx) + index;
 }
 
 kiv_value* get_in(const kiv_value* word, node_id ctx) {
