@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "runtime/datatypes/string.h"
+
 namespace kiv::ansi {
 
 namespace {
@@ -15,17 +17,7 @@ enum state : uint32_t {
     SECOND = 4,  // in the second number
 };
 
-uint32_t unit_at(const uint8_t* p, uint32_t unit_width) {
-    if (unit_width == 1) return *p;
-    if (unit_width == 2) {
-        uint16_t u;
-        std::memcpy(&u, p, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, p, 4);
-    return u;
-}
+uint32_t unit_at(const uint8_t* p, uint32_t unit_width) { return string::get_char(p, unit_width); }
 
 // Moves and erases take a fixed number of parameters; any other count makes
 // the sequence do nothing.

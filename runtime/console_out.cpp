@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/datatypes/string.h"
 #include "runtime/print_hooks.h"
 #include "runtime/unicode.h"
 
@@ -44,17 +45,7 @@ static void flush() {
     output_used = 0;
 }
 
-static uint32_t unit_at(const uint8_t* p, uint32_t unit_width) {
-    if (unit_width == 1) return *p;
-    if (unit_width == 2) {
-        uint16_t u;
-        std::memcpy(&u, p, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, p, 4);
-    return u;
-}
+static uint32_t unit_at(const uint8_t* p, uint32_t unit_width) { return string::get_char(p, unit_width); }
 
 void write(const void* text, uint32_t bytes, uint32_t unit_width, bool lf) {
     auto* p = static_cast<const uint8_t*>(text);

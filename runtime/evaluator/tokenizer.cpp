@@ -3,16 +3,14 @@
 
 #include <climits>
 
+#include "runtime/datatypes/string.h"
+
 #include "runtime/float_text.h"
 
 namespace kiv::tokenizer {
 
 static uint32_t unit_at(const uint8_t* text, uint32_t unit, uint32_t i) {
-    switch (unit) {
-        case 1: return text[i];
-        case 2: return uint32_t(text[2 * i]) | uint32_t(text[2 * i + 1]) << 8;
-        default: return reinterpret_cast<const uint32_t*>(text)[i];
-    }
+    return string::get_char(text + size_t(i) * unit, unit);
 }
 
 int32_t scan_integer(const uint8_t* text, uint32_t unit, uint32_t count, int32_t* error) {
