@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
     try {
         system::saved_stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
         runtime::init();
+        // The words made so far are anchored; from here on they need not be.
+        runtime::boot_loading = false;
     } catch (const kiv_exit&) {
         // A throw that no catcher took.
         system::runtime_error(system::RT_NO_CATCH);
