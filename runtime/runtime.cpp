@@ -5,6 +5,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
@@ -13,6 +14,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
@@ -52,10 +54,12 @@ static void register_datatypes() {
     logic::init();
     series::init();
     block::init();
+    string::init();
     integer::init();
     symbol::init();
     _context::init();
     word::init();
+    char_::init();
     native::init();
     path::init();
     function::init();

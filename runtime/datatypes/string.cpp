@@ -430,4 +430,11 @@ kiv_value* load(const uint8_t* src, uint32_t size, int32_t encoding) {
     return load_at(src, size, nullptr, encoding);
 }
 
+kiv_value* load_in(const uint8_t* src, uint32_t size, kiv_value* block, int32_t encoding) {
+    // Loaded first, so that a refused encoding leaves the block alone.
+    kiv_value loaded = *load_at(src, size, nullptr, encoding);
+    stack::pop(1);
+    return copy_cell(&loaded, block::alloc_tail(block));
+}
+
 }  // namespace kiv::string

@@ -155,5 +155,52 @@ const char* to_hex(int32_t value, bool shortest);
 // UTF16LE (whose size is in bytes) raises `access` `no-codec`.
 kiv_value* load_at(const uint8_t* src, uint32_t size, kiv_value* slot, int32_t encoding);
 kiv_value* load(const uint8_t* src, uint32_t size, int32_t encoding);
+// The same into a new cell appended to a block.
+kiv_value* load_in(const uint8_t* src, uint32_t size, kiv_value* block, int32_t encoding);
+
+// The string! actions (string_actions.cpp). file!, url!, tag!, email! and
+// ref! inherit most of them, so they take any value of the string family.
+
+// Appends the code point as mold writes it inside a string or a char!
+// literal: control codes and "^" with a caret, 30 and 128-159 (every code
+// point above 127 with `all`) as "^(" hexadecimal digits ")".
+void mold_escape_char(kiv_value* buffer, uint32_t cp, bool all);
+
+kiv_value* make(kiv_value* proto, kiv_value* spec, uint32_t type);
+kiv_value* to(kiv_value* proto, kiv_value* spec, uint32_t type);
+int32_t form(kiv_value* str, kiv_value* buffer, kiv_value* arg, int32_t part);
+int32_t mold(kiv_value* str, kiv_value* buffer, bool only, bool all, bool flat, kiv_value* arg,
+             int32_t part, int32_t indent);
+kiv_value* eval_path(kiv_value* parent, kiv_value* element, kiv_value* value, kiv_value* path,
+                     kiv_value* gparent, kiv_value* p_item, int32_t index, bool case_, bool get,
+                     bool tail, bool notify);
+int32_t compare(kiv_value* str1, kiv_value* str2, int32_t op);
+kiv_value* append(kiv_value* str, kiv_value* value, int32_t part, bool only, int32_t dup, bool);
+kiv_value* insert(kiv_value* str, kiv_value* value, int32_t part, bool only, int32_t dup,
+                  bool append);
+kiv_value* change(kiv_value* str, kiv_value* value, int32_t part, bool only, int32_t dup);
+kiv_value* find(kiv_value* str, kiv_value* value, kiv_value* part, bool only, bool case_,
+                bool same, bool any, kiv_value* with, kiv_value* skip, bool last, bool reverse,
+                bool tail, bool match);
+kiv_value* select(kiv_value* str, kiv_value* value, kiv_value* part, bool only, bool case_,
+                  bool same, bool any, kiv_value* with, kiv_value* skip, bool last,
+                  bool reverse);
+kiv_value* sort(kiv_value* str, bool case_, kiv_value* skip, kiv_value* comparator,
+                kiv_value* part, bool all, bool reverse, bool stable);
+kiv_value* swap(kiv_value* str1, kiv_value* str2);
+kiv_value* take(kiv_value* str, kiv_value* part, bool deep, bool last);
+kiv_value* trim(kiv_value* str, bool head, bool tail, bool auto_, bool lines, bool all,
+                kiv_value* with);
+// Removes from the cursor on every code point of the set: the text of a
+// string! or binary! `with` from its cursor, a char! or an integer!; tab,
+// line feed, carriage return and space when `with` is null.
+kiv_value* trim_with(kiv_value* str, kiv_value* with);
+// unique, union, intersect, exclude and difference (OP_UNIQUE ...
+// OP_DIFFERENCE) on the characters of two strings: the result replaces the
+// first. `skip`, when not null, is the record size.
+kiv_value* do_set_op(int32_t op, kiv_value* first, kiv_value* second, bool case_,
+                     kiv_value* skip);
+
+void init();  // registers string!
 
 }  // namespace kiv::string
