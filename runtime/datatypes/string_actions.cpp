@@ -10,6 +10,9 @@
 #include <cstring>
 
 #include "runtime/case_tables.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/sort.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
@@ -627,8 +630,72 @@ kiv_value* select(kiv_value* str, kiv_value* value, kiv_value* part, bool, bool 
     return element_at(str, uint32_t(after));
 }
 
-kiv_value* sort(kiv_value* str, bool, kiv_value* skip, kiv_value* comparator, kiv_value* part,
-                bool all, bool, bool) {
+namespace {
+
+// Sort flags handed to the comparators: bit 0 reverse, bit 1 case, bit 2
+// whole records; bits 8 and up the unit size, 16 and up the record size or
+// the column compared.
+constexpr uint32_t S_REVERSE = 1, S_CASE = 2, S_ALL = 4;
+
+uint32_t sort_key(uint32_t c, uint32_t unit, bool case_) {
+    if (case_) return c;
+    if (unit == 1) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    return unicode::case_table_lookup(c, true);
+}
+
+int32_t unit_comparator(const void* pa, const void* pb, intptr_t, intptr_t flags) {
+    auto* a = static_cast<const uint8_t*>(pa);
+    auto* b = static_cast<const uint8_t*>(pb);
+    if (flags & S_REVERSE) std::swap(a, b);
+    uint32_t unit = (uint32_t(flags) >> 8) & 0xFF, n = uint32_t(flags) >> 16;
+    bool case_ = flags & S_CASE;
+    uint32_t first = flags & S_ALL ? 0 : n, last = flags & S_ALL ? n : n + 1;
+    for (uint32_t i = first; i < last; i++) {
+        uint32_t x = sort_key(get_char(a + i * unit, unit), unit, case_);
+        uint32_t y = sort_key(get_char(b + i * unit, unit), unit, case_);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+struct function_sort {
+    kiv_value fn;
+    uint32_t unit;
+    bool reverse;
+};
+
+int32_t function_comparator(const void* pa, const void* pb, intptr_t arg, intptr_t) {
+    auto* c = reinterpret_cast<const function_sort*>(arg);
+    kiv_value x{TYPE_CHAR, 0, get_char(static_cast<const uint8_t*>(pa), c->unit), 0};
+    kiv_value y{TYPE_CHAR, 0, get_char(static_cast<const uint8_t*>(pb), c->unit), 0};
+    if (c->reverse) std::swap(x, y);
+    kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
+    call_frame* saved_frames = stack::ctop;
+    kiv_value* name = word::load("<compare-callback>");
+    stack::mark_func(name, c->fn.data1);
+    stack::push_value(&x);
+    stack::push_value(&y);
+    kiv_value spec{TYPE_BLOCK, 0, c->fn.data2, 0};
+    int32_t locals = function::locate_refinement(&spec, 0, false);
+    if (locals > 0) function::init_locals(locals);
+    interpreter::call_function(&c->fn, c->fn.data1, name, interpreter::CB_SORT);
+    kiv_value r = *stack::arguments;
+    stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
+    stack::top = saved_top;
+    switch (type_of(&r)) {
+        case TYPE_LOGIC: return logic::get(&r) ? -1 : 1;
+        case TYPE_NONE: return 1;
+        case TYPE_INTEGER: return integer::get_value(&r) < 0 ? -1 : integer::get_value(&r) > 0 ? 1 : 0;
+        default: return -1;
+    }
+}
+
+}  // namespace
+
+kiv_value* sort(kiv_value* str, bool case_, kiv_value* skip, kiv_value* comparator, kiv_value* part,
+                bool all, bool reverse, bool stable) {
     int64_t count = series::get_length(str, false);
     if (part) {
         int32_t n = series::part_count(str, part);
@@ -652,21 +719,37 @@ kiv_value* sort(kiv_value* str, bool, kiv_value* skip, kiv_value* comparator, ki
     } else if (all) {
         fire(err::SCRIPT, err::script::bad_refines);
     }
+    uint32_t unit = unit_of(buffer_of(str));
+    uint32_t column = 0;
+    function_sort by_function{};
+    sort::compare_fn compare = unit_comparator;
+    intptr_t arg = 0;
     if (comparator) {
         switch (type_of(comparator)) {
             case TYPE_INTEGER: {
                 if (!skip || all) fire(err::SCRIPT, err::script::bad_refines);
                 int32_t n = integer::get_value(comparator);
                 if (n < 1 || n > size) fire(err::SCRIPT, err::script::out_of_range, comparator);
+                column = uint32_t(n - 1);
                 break;
             }
             case TYPE_FUNCTION:
+                by_function = function_sort{*comparator, unit, reverse};
+                compare = function_comparator;
+                arg = reinterpret_cast<intptr_t>(&by_function);
                 break;
             default:
                 fire_refine("compare", comparator);
         }
     }
-    not_done();  // the ordering itself comes with the sorting module
+    uint32_t flags = (reverse ? S_REVERSE : 0) | (case_ ? S_CASE : 0) | (all ? S_ALL : 0) | (unit << 8) |
+                     ((all ? uint32_t(size) : column) << 16);
+    uint8_t* base = buffer_of(str)->offset + size_t(str->data1) * unit;
+    uint32_t records = uint32_t(count / size);
+    uint32_t width = uint32_t(size) * unit;
+    if (stable && !case_) sort::with_buffer(base, records, width, arg, flags, compare);
+    else sort::in_place(base, records, width, arg, flags, compare);
+    return str;
 }
 
 // Set operations ----------------------------------------------------------------

@@ -565,8 +565,6 @@ TEST_F(Strings, SortChecksItsRefinements) {
          err::SCRIPT, err::script::bad_refines},
         {refined{SLOT_SORT, {s}}.with(S_COMPARE, str("x")), err::SCRIPT, err::script::invalid_refine_arg},
         {refined{SLOT_SORT, {s}}.with(S_PART, str("x")), err::SCRIPT, err::script::invalid_refine_arg},
-        // Ordering the units waits for the sorting module.
-        {refined{SLOT_SORT, {s}}, err::INTERNAL, err::internal::not_done},
     };
     for (const Case& c : cases) expect_raises(c.category, c.id, [&] { c.call.run(); });
     EXPECT_EQ(text_of(s), "dcba");
@@ -574,6 +572,24 @@ TEST_F(Strings, SortChecksItsRefinements) {
     EXPECT_EQ(empty.data1, 4u);
     kiv_value before = refined{SLOT_SORT, {at(s, 1)}}.with(S_PART, int_value(-3)).run();
     EXPECT_EQ(before.data1, 0u);  // it would pass the start: nothing to sort
+}
+
+TEST_F(Strings, SortOrdersUnitsAndRecords) {
+    kiv_value s = str("dBca");
+    call(SLOT_SORT, {s});
+    EXPECT_EQ(text_of(s), "aBcd");
+    kiv_value cased = str("dBca");
+    refined{SLOT_SORT, {cased}}.flag(S_CASE).run();
+    EXPECT_EQ(text_of(cased), "Bacd");
+    kiv_value records = str("b2a1c3");
+    refined{SLOT_SORT, {records}}.with(S_SKIP, int_value(2)).run();
+    EXPECT_EQ(text_of(records), "a1b2c3");
+    kiv_value by_column = str("a3b1c2");
+    refined{SLOT_SORT, {by_column}}.with(S_SKIP, int_value(2)).with(S_COMPARE, int_value(2)).run();
+    EXPECT_EQ(text_of(by_column), "b1c2a3");
+    kiv_value reversed = str("abc");
+    refined{SLOT_SORT, {reversed}}.flag(S_REVERSE).run();
+    EXPECT_EQ(text_of(reversed), "cba");
 }
 
 // Set operations ----------------------------------------------------------------
