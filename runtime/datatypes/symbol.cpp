@@ -79,7 +79,7 @@ int32_t lookup(const uint8_t* name, uint32_t length, bool flagged) {
     if (found >= 0) {
         int32_t id = stored_at(found) + 1;
         if (flagged) return id;
-        alias = id;
+        alias = resolve(id);  // never an alias of an alias
     }
     return insert(name, length, alias, at);
 }

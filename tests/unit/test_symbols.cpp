@@ -51,6 +51,13 @@ TEST(Symbols, ManySymbolsGrowTheBlockAndStayFindable) {
     for (int i = 0; i < 12000; i += 997) {
         std::string upper = "GROW-" + std::to_string(i);
         EXPECT_EQ(symbol::resolve(symbol::make(upper.c_str())), ids[size_t(i)]);
+        std::string mixed = "Grow-" + std::to_string(i);
+        EXPECT_EQ(symbol::resolve(symbol::make(mixed.c_str())), ids[size_t(i)]);
+    }
+    // An alias always names a canonical symbol, also after resizes.
+    for (uint32_t id = 1; id <= symbol::count(); id++) {
+        int32_t alias = symbol::alias_of(int32_t(id));
+        if (alias > 0) EXPECT_EQ(symbol::alias_of(alias), -1) << id;
     }
 }
 
