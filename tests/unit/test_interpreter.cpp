@@ -163,3 +163,64 @@ TEST_F(Interpreter, DeepRecursionRaisesStackOverflow) {
     expect_error(raised([&] { interpreter::eval(&(const kiv_value&)blk({w("deep-i"), int_value(1)}), false); }),
                  err::INTERNAL, err::internal::stack_overflow);
 }
+
+namespace {
+// Records the refinement positions a native receives.
+int32_t seen_refs[2];
+void refs_native(bool, const int32_t* refs) {
+    seen_refs[0] = refs[0];
+    seen_refs[1] = refs[1];
+    copy_cell(&none_value, stack::arguments);
+}
+}  // namespace
+
+TEST_F(Interpreter, RefinementsReachNativesInSpecOrder) {
+    natives::table[119 - 1] = refs_native;
+    define("tn", call(SLOT_MAKE, {dtype(TYPE_NATIVE), blk({blk({w("a"), w("x", TYPE_REFINEMENT), w("xa"),
+                                                                 w("y", TYPE_REFINEMENT), w("ya")}),
+                                                            int_value(119)})}));
+    kiv_value path = blk({w("tn"), w("y"), w("x")});
+    path.header = TYPE_PATH;
+    run(blk({path, int_value(1), int_value(10), int_value(20)}));
+    EXPECT_EQ(seen_refs[0], 2);  // /x: its argument came second
+    EXPECT_EQ(seen_refs[1], 1);  // /y
+    kiv_value plain = blk({w("tn"), int_value(1)});
+    run(plain);
+    EXPECT_EQ(seen_refs[0], -1);
+    EXPECT_EQ(seen_refs[1], -1);
+}
+
+TEST_F(Interpreter, FunctionsInObjectsTakeRefinementsFromThePath) {
+    // o: make object! [f: func [a /ref] [ref]]
+    kiv_value f = call(SLOT_MAKE, {dtype(TYPE_FUNCTION), blk({blk({w("a"), w("ref", TYPE_REFINEMENT)}), blk({w("ref")})})});
+    define("f-value", f);
+    kiv_value o = call(SLOT_MAKE, {dtype(TYPE_OBJECT), blk({w("f", TYPE_SET_WORD), w("f-value", TYPE_GET_WORD)})});
+    define("obj-f", o);
+    kiv_value with = blk({w("obj-f"), w("f"), w("ref")});
+    with.header = TYPE_PATH;
+    EXPECT_TRUE(truth(run(blk({with, int_value(1)}))));
+    kiv_value without = blk({w("obj-f"), w("f")});
+    without.header = TYPE_PATH;
+    EXPECT_FALSE(truth(run(blk({without, int_value(1)}))));
+}
+
+TEST_F(Interpreter, ATracerAskingForFetchGetsOnlyFetch) {
+    // tracer: func [event code offset value ref frame] [[fetch] trace-count: trace-count + 1 trace-last: event]
+    kiv_value counter = w("trace-count");
+    kiv_value zero = int_value(0);
+    _context::set(&counter, &zero);
+    kiv_value body = blk({blk({w("fetch")}), w("trace-count", TYPE_SET_WORD), w("trace-count"), w("+"), int_value(1),
+                          w("trace-last", TYPE_SET_WORD), w("event")});
+    kiv_value tracer = call(SLOT_MAKE, {dtype(TYPE_FUNCTION),
+                                        blk({blk({w("event"), w("code"), w("offset"), w("value"), w("ref"), w("frame")}),
+                                             body})});
+    *interpreter::tracer = tracer;
+    interpreter::event_mask = interpreter::event_mask_of(&tracer);
+    EXPECT_EQ(interpreter::event_mask, uint32_t(interpreter::EVT_FETCH));
+    interpreter::trace_q = interpreter::tracing_q = true;
+    run(blk({int_value(1), w("+"), int_value(2)}));
+    interpreter::trace_q = interpreter::tracing_q = false;
+    *interpreter::tracer = none_value;
+    EXPECT_EQ(int_of(*_context::get(&counter)), 3);  // 1, the operator word, 2
+    EXPECT_EQ(formed(*_context::get(&(const kiv_value&)w("trace-last"))), "fetch");
+}

@@ -106,3 +106,9 @@ TEST_F(Objects, CopyGivesIndependentSeries) {
     expect_error(raised([&] { call(SLOT_COPY, {o, int_value(1)}, {1, -1, -1}); }), err::SCRIPT,
                  err::script::invalid_refine_arg);
 }
+
+TEST_F(Objects, NestedObjectsMoldWithIndentation) {
+    kiv_value inner = make_object(dtype(TYPE_OBJECT), {w("b", TYPE_SET_WORD), int_value(2)});
+    kiv_value outer = make_object(dtype(TYPE_OBJECT), {w("a", TYPE_SET_WORD), int_value(1), w("c", TYPE_SET_WORD), inner});
+    EXPECT_EQ(molded(outer), "make object! [\n    a: 1\n    c: make object! [\n        b: 2\n    ]\n]");
+}
