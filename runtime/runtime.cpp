@@ -4,6 +4,7 @@
 #include "runtime/case_tables.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
@@ -13,6 +14,7 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/random.h"
@@ -59,8 +61,10 @@ static void register_datatypes() {
     function::init();
     path::init_paren();
     issue::init();
+    bitset::init();
     triple::init();
     float_::init();
+    time::init();
 }
 
 void init() {
