@@ -4,6 +4,7 @@
 #include "runtime/case_tables.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
@@ -16,6 +17,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
@@ -66,8 +68,10 @@ static void register_datatypes() {
     path::init_paren();
     issue::init();
     object::init();
+    bitset::init();
     triple::init();
     float_::init();
+    time::init();
 }
 
 void init() {
