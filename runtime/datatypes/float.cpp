@@ -412,12 +412,12 @@ static double from_block(kiv_value* spec, uint32_t type) {
 
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
     double d;
-    // percent!, time! and money! specs join once those types exist.
+    // money! specs join once that type exists.
     switch (type_of(spec)) {
         case TYPE_INTEGER: case TYPE_CHAR:
             d = double(integer::get_value(spec));
             break;
-        case TYPE_FLOAT:
+        case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
             d = get(spec);
             break;
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:

@@ -510,3 +510,10 @@ TEST_F(Time, RegisteredRow) {
     for (uint32_t slot : {SLOT_POWER, SLOT_REFLECT, SLOT_APPEND, SLOT_POKE, SLOT_COMPLEMENT})
         EXPECT_EQ(actions::entry(TYPE_TIME, slot), actions::UNSUPPORTED) << slot;
 }
+
+TEST(TimeToFloat, GivesTheSeconds) {
+    kiv_value t;
+    kiv::float_::make_at(&t, 3600.0);
+    kiv::cell::set_type(&t, kiv::TYPE_TIME);
+    EXPECT_EQ(kiv::float_::get(&(const kiv_value&)call(SLOT_TO, {dtype(kiv::TYPE_FLOAT), t})), 3600.0);
+}
