@@ -170,6 +170,36 @@ void fire_on_change(const kiv_value* obj_in, const kiv_value* word_in, const kiv
     stack::top = saved_top;
 }
 
+void fire_on_deep_change(const kiv_value* owner_in, const kiv_value* word, const kiv_value* target,
+                         const kiv_value* action, const kiv_value* value, int32_t index, int32_t part) {
+    kiv_value owner = *owner_in;
+    if (!owner.data3) fire(err::SCRIPT, err::script::invalid_obj_evt, &owner);
+    kiv_value* cell = handler_cell(&owner, 1);
+    uint32_t slot = handler_index(cell);
+    if (slot == NO_HANDLER) return;
+    kiv_value fn = values_of(owner.data1)[slot];
+    if (type_of(&fn) != TYPE_FUNCTION) return;
+    if (cell->data3 != fn.data2) {
+        cell->data2 = (slot << 16) | uint32_t(std::max(0, local_count(&fn)));
+        cell->data3 = fn.data2;
+    }
+    int32_t locals = int32_t(cell->data2 & 0xFFFF);
+    kiv_value args[7] = {owner, *word, *target, *action, value ? *value : none_value, {}, {}};
+    integer::make_at(&args[5], index);
+    integer::make_at(&args[6], part);
+    kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
+    call_frame* saved_frames = stack::ctop;
+    kiv_value* name = word::load("on-deep-change*");
+    stack::mark_func(name, fn.data1);
+    for (const kiv_value& a : args) stack::push_value(&a);
+    if (locals >= 1) function::init_locals(locals);
+    interpreter::call_function(&fn, owner.data1, name, interpreter::CB_DEEP);
+    stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
+    stack::top = saved_top;
+}
+
 // Stores a field, notifying the handler unless the field is one of the
 // handlers themselves.
 static void store(kiv_value* obj, uint32_t index, const kiv_value* value) {

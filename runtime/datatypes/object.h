@@ -26,6 +26,10 @@ void clear_flags(const kiv_value* blk);
 void attach_handlers(node_id ctx, kiv_value* obj);
 void fire_on_change(const kiv_value* obj, const kiv_value* word, const kiv_value* old_value,
                     const kiv_value* new_value);
+// The deep-change notification: a series the object owns was changed in
+// place by `action` at `index` over `part` units.
+void fire_on_deep_change(const kiv_value* owner, const kiv_value* word, const kiv_value* target,
+                         const kiv_value* action, const kiv_value* value, int32_t index, int32_t part);
 void set_many(kiv_value* obj, const kiv_value* value, bool any, bool only, bool some);
 int32_t mold_fields(const kiv_value* obj, kiv_value* buffer, bool only, bool all, bool flat, int32_t part,
                     bool indent, int32_t level, bool leading_newline);

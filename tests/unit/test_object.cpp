@@ -112,3 +112,21 @@ TEST_F(Objects, NestedObjectsMoldWithIndentation) {
     kiv_value outer = make_object(dtype(TYPE_OBJECT), {w("a", TYPE_SET_WORD), int_value(1), w("c", TYPE_SET_WORD), inner});
     EXPECT_EQ(molded(outer), "make object! [\n    a: 1\n    c: make object! [\n        b: 2\n    ]\n]");
 }
+
+TEST_F(Objects, DeepChangeHandlerGetsSevenArguments) {
+    // handler: func [owner word target action new index part] [deep-seen: reduce-free: action deep-part: part]
+    kiv_value handler = call(SLOT_MAKE, {dtype(TYPE_FUNCTION),
+                                         blk({blk({w("owner"), w("word"), w("target"), w("action"), w("new"), w("index"),
+                                                   w("part")}),
+                                              blk({w("deep-action", TYPE_SET_WORD), w("action"), w("deep-part", TYPE_SET_WORD),
+                                                   w("part")})})});
+    kiv_value hw = w("deep-fn");
+    _context::set(&hw, &handler);
+    kiv_value o = make_object(dtype(TYPE_OBJECT), {w("s", TYPE_SET_WORD), blk({}), w("on-deep-change*", TYPE_SET_WORD),
+                                                  w("deep-fn", TYPE_GET_WORD)});
+    kiv_value target = *object::get_field(&o, &(const kiv_value&)w("s"));
+    kiv_value action = w("appended");
+    object::fire_on_deep_change(&o, &(const kiv_value&)w("s"), &target, &action, nullptr, 0, 3);
+    EXPECT_EQ(formed(*_context::get(&(const kiv_value&)w("deep-action"))), "appended");
+    EXPECT_EQ(int_of(*_context::get(&(const kiv_value&)w("deep-part"))), 3);
+}
