@@ -1,6 +1,7 @@
 // The cycle stack of form and mold.
 #include "runtime/cycles.h"
 
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/system.h"
 
@@ -37,5 +38,7 @@ bool find_q(node_id node) {
 }
 
 uint32_t depth() { return uint32_t(current - base); }
+
+void mark_all() { collector::update_pointers(base, current); }
 
 }  // namespace kiv::cycles

@@ -18,5 +18,7 @@ void drop(uint32_t n);
 void reset();
 bool find_q(node_id node);
 uint32_t depth();
+// Rewrites every entry whose node frame the collector evacuated.
+void mark_all();
 
 }  // namespace kiv::cycles
