@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/system.h"
@@ -59,5 +60,7 @@ bool detect_q(const kiv_value* value, kiv_value* buffer, int32_t* part, bool mol
     *part -= int32_t(std::strlen(mark));
     return true;
 }
+
+void mark_all() { collector::update_pointers(base, current); }
 
 }  // namespace kiv::cycles

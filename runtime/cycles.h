@@ -22,5 +22,7 @@ uint32_t depth();
 // molded, appends its cycle mark to the buffer, takes its length from *part
 // and answers true.
 bool detect_q(const kiv_value* value, kiv_value* buffer, int32_t* part, bool mold);
+// Rewrites every entry whose node frame the collector evacuated.
+void mark_all();
 
 }  // namespace kiv::cycles

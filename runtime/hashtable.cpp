@@ -131,6 +131,7 @@ void free_table(pointer_table* t) {
 #include <vector>
 
 #include "runtime/case_tables.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -576,6 +577,7 @@ void rehash_series(node_id table, uint32_t from) {
 }  // namespace
 
 void resize(node_id table, uint32_t n) {
+    collector::compaction_guard keep_nodes;  // keys hashed by node must stay valid
     hash_record* r = record(table);
     if (r->kind == KIND_NODES || r->kind == KIND_OWNERSHIP) {
         // Rebuilds the entries into a new data block.
@@ -795,6 +797,7 @@ node_id init(uint32_t size, const kiv_value* blk, uint32_t kind, uint32_t extra)
     node_id table = memory::alloc_bytes(sizeof(hash_record));
     {
         series_buffer* b = series::buffer(table);
+        b->flags |= SERIES_HASH;  // lets the collector mark a record only a local holds
         std::memset(b->offset, 0, sizeof(hash_record));
         b->tail = b->offset + sizeof(hash_record);
     }

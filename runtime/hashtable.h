@@ -129,6 +129,15 @@ int32_t insert_at(node_id table, uint32_t symbol, node_id ctx, bool case_insensi
 
 void dump(node_id table);
 
+// The collector's side. mark: the record, its arrays and its data block (the
+// entries of an ownership table are left to sweep_keys); mark_fields: the
+// same for a record already marked. sweep_keys, after marking, drops the
+// entries of a node-keyed table whose key series (or, for ownership, whose
+// owner object) was not reached, and marks what the other entries hold.
+void mark(node_id* slot);
+void mark_fields(node_id table);
+void sweep_keys(node_id table);
+
 // For tables with lookups of their own (symbol names): rebuilds a full table
 // before an insertion, probes with a match callback on stored positions
 // (see put_key for `insert_at`), and fills a bucket.

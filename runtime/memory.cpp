@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/system.h"
@@ -17,6 +18,7 @@ namespace memory {
 
 uintptr_t* node_slots = nullptr;
 void (*collect)() = nullptr;
+bool collect_always = false;
 
 namespace {
 
@@ -29,7 +31,7 @@ constexpr uint32_t FRAME_STRIDE =
 
 // Every virtual block keeps its rounded size in a hidden 16-byte prefix.
 constexpr size_t VIRTUAL_PREFIX = 16;
-constexpr size_t FRAME_HEADER = (sizeof(series_frame) + 15) & ~size_t(15);
+constexpr size_t FRAME_HEADER = SERIES_FRAME_HEADER;
 constexpr size_t BIG_HEADER = (sizeof(big_block) + 15) & ~size_t(15);
 
 node_frame* frame_records = nullptr;
@@ -83,8 +85,25 @@ void free_virtual(void* block) {
 // Nodes ------------------------------------------------------------------------
 
 node_frame* frame_of_node(node_id node) {
+    if (node / FRAME_STRIDE >= MAX_NODE_FRAMES) return nullptr;
     node_frame* f = &frame_records[node / FRAME_STRIDE];
     return f->live ? f : nullptr;
+}
+
+bool node_in_use_q(node_id node) {
+    node_frame* f = frame_of_node(node);
+    uint32_t slot = node % FRAME_STRIDE;
+    return f && slot >= 1 && slot <= f->capacity && !node_free_q(node);
+}
+
+node_id first_node(const node_frame* frame) { return frame->index * FRAME_STRIDE + 1; }
+
+node_id take_node(node_frame* f) {
+    node_id n = f->free;
+    f->free = free_next(node_slots[n]);
+    node_slots[n] = 0;
+    f->used++;
+    return n;
 }
 
 node_frame* new_node_frame(uint32_t count) {
@@ -137,11 +156,7 @@ node_id alloc_node() {
         if (!f) f = new_node_frame(NODES_PER_FRAME);
         mem.node_active = f;
     }
-    node_id n = f->free;
-    f->free = free_next(node_slots[n]);
-    node_slots[n] = 0;
-    f->used++;
-    return n;
+    return take_node(f);
 }
 
 void free_node(node_frame* frame, node_id node) {
@@ -214,6 +229,7 @@ series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset
     size_t size = round16(size_t(count) * unit);
     if (size > 0x7FFFFFF0) fire(err::INTERNAL, err::internal::no_memory);
     size_t needed = sizeof(series_buffer) + size + SERIES_PAD;
+    if (collect_always && collect) collect();
     series_buffer* b;
     uint32_t big = 0;
     if (needed >= mem.s_max) {
@@ -386,6 +402,23 @@ void free_big(uint8_t* buffer) {
     while (*at && *at != blk) at = &(*at)->next;
     if (*at) *at = blk->next;
     free_virtual(blk);
+}
+
+void sweep_big_buffers() {
+    big_block** at = &mem.big_head;
+    while (big_block* blk = *at) {
+        series_buffer* b = big_buffer(blk);
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+            at = &blk->next;
+            continue;
+        }
+        if ((b->flags & SERIES_IN_USE) && node_in_use_q(b->node) &&
+            node_slots[b->node] == reinterpret_cast<uintptr_t>(b))
+            collector::queue_pointer(b->node);
+        *at = blk->next;
+        free_virtual(blk);
+    }
 }
 
 }  // namespace memory

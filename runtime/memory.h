@@ -20,6 +20,7 @@ constexpr uint32_t SERIES_OWNED = 0x00020000;      // owned by an object
 constexpr uint32_t SERIES_UTF16 = 0x00040000;      // loaded from UTF-16LE
 constexpr uint32_t SERIES_TYPE_FLAG = 0x00080000;  // per-datatype flag
 constexpr uint32_t SERIES_FIXED = 0x00100000;      // heap block that never moves
+constexpr uint32_t SERIES_HASH = 0x00400000;       // holds a hash table record
 constexpr uint32_t SERIES_BIG = 0x01000000;        // in a virtual block of its own
 constexpr uint32_t SERIES_MARK = 0x08000000;       // collector mark
 constexpr uint32_t SERIES_MIDDLE = 0x10000000;     // head placed in the middle
@@ -67,6 +68,9 @@ struct series_frame {
     uint8_t* heap;  // first free byte
     uint8_t* end;   // first byte past the frame
 };
+// Buffers start this far into a series frame, 16-aligned.
+constexpr size_t SERIES_FRAME_HEADER = (sizeof(series_frame) + 15) & ~size_t(15);
+inline uint8_t* frame_data(series_frame* f) { return reinterpret_cast<uint8_t*>(f) + SERIES_FRAME_HEADER; }
 
 struct big_block {
     big_block* next;
@@ -100,6 +104,8 @@ inline bool node_free_q(node_id n) { return node_slots[n] & 1; }
 // Runs a collection when the collector is active (installed by the
 // collector; null while there is none).
 extern void (*collect)();
+// Set by the collector's stress mode: every buffer allocation collects first.
+extern bool collect_always;
 
 void init();
 void release_all_frames();
@@ -113,6 +119,11 @@ node_frame* new_node_frame(uint32_t count);
 void free_node_frame(node_frame* frame);
 void compact_node_frames();
 node_frame* frame_of_node(node_id node);
+// A node handed out and not freed since (any 32-bit value may be asked).
+bool node_in_use_q(node_id node);
+node_id first_node(const node_frame* frame);
+// Pops a node from the frame's free list (the frame must have one).
+node_id take_node(node_frame* frame);
 
 series_frame* new_series_frame();
 void free_series_frame(series_frame* frame);
@@ -141,6 +152,12 @@ void zero_words(uint32_t* first, uint32_t* last);
 
 uint8_t* alloc_big(size_t bytes);
 void free_big(uint8_t* buffer);
+inline series_buffer* big_buffer(big_block* blk) {
+    return reinterpret_cast<series_buffer*>(reinterpret_cast<uint8_t*>(blk) + ((sizeof(big_block) + 15) & ~size_t(15)));
+}
+// After marking: frees every unmarked big buffer (its node goes to the
+// collector's free-node queue) and clears the marks of the others.
+void sweep_big_buffers();
 
 }  // namespace memory
 

@@ -2,6 +2,7 @@
 #include "runtime/runtime.h"
 
 #include "runtime/case_tables.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/bitset.h"
@@ -23,8 +24,10 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
+#include "runtime/slots.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
@@ -81,6 +84,7 @@ void init() {
     platform::init();
     random::init();
     memory::init();
+    externals::init();
     register_datatypes();
     actions::init();
     memory::new_node_frame(NODES_PER_FRAME);
@@ -93,7 +97,10 @@ void init() {
     _context::init_global();
     unicode::init_tables();
     datatype::load_words();
+    ownership::init();
     interpreter::init();
+    slots::init();
+    collector::init();
 }
 
 void cleanup() {
