@@ -1,6 +1,9 @@
 // The ownership table.
 #include "runtime/ownership.h"
 
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/word.h"
+
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/hashtable.h"
@@ -9,7 +12,17 @@
 namespace kiv::ownership {
 
 node_id table = 0;
-notify_fn fire_on_deep_change = nullptr;
+namespace {
+// Hands the change to the owner object's handler, the action as its word.
+void notify_object(kiv_value* owner, kiv_value* word, kiv_value* value, int32_t action, kiv_value* new_value,
+                   int32_t index, int32_t part) {
+    kiv_value target = *value;
+    kiv_value action_word = *word::from_symbol(action);
+    object::fire_on_deep_change(owner, word, &target, &action_word, new_value, index, part);
+}
+}  // namespace
+
+notify_fn fire_on_deep_change = notify_object;
 
 namespace {
 
@@ -152,7 +165,6 @@ bool check(kiv_value* value, int32_t action, kiv_value* new_value, int32_t index
     if (!owner || !owner->data3) return false;  // no owner, or one without change handlers
     // The handler runs Kiv code: hand it copies, not cells of the table.
     kiv_value o = owner[0], w = owner[1];
-    // Seam: the object code's on-deep-change* notification joins with object!.
     if (fire_on_deep_change) fire_on_deep_change(&o, &w, value, action, new_value, index, part);
     return true;
 }

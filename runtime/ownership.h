@@ -21,8 +21,8 @@ constexpr uint32_t CONTEXT_OWNS = 0x10000;    // context cell header: the object
 
 extern node_id table;
 
-// The object code's deep-change notification. Null until object! exists:
-// check() then finds the owner and reports it without calling anything.
+// The deep-change notification: the object's on-deep-change* handler by
+// default (tests put an observer in its place).
 using notify_fn = void (*)(kiv_value* owner, kiv_value* word, kiv_value* value, int32_t action,
                            kiv_value* new_value, int32_t index, int32_t part);
 extern notify_fn fire_on_deep_change;

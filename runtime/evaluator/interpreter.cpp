@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -30,9 +31,16 @@ uint32_t event_mask = 0;
 
 bool exit_pending_q() { return sys.pending_exit != LEVEL_NONE; }
 
+// The two cells live outside every series: the collector is told of them.
+static void mark_cells() {
+    collector::mark_values(&code_position, &code_position + 1);
+    collector::mark_values(&tracer_cell, &tracer_cell + 1);
+}
+
 void init() {
     code_position = unset_value;
     tracer_cell = none_value;
+    collector::add_mark_callback(mark_cells);
 }
 
 namespace {

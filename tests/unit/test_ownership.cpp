@@ -41,14 +41,16 @@ void record_notification(kiv_value* owner, kiv_value* word, kiv_value* value, in
 
 class Ownership : public CollectorTest {
   protected:
+    ownership::notify_fn saved_notify = nullptr;
     void SetUp() override {
         CollectorTest::SetUp();
         cycles::reset();
         notified.clear();
+        saved_notify = ownership::fire_on_deep_change;
         ownership::fire_on_deep_change = record_notification;
     }
     void TearDown() override {
-        ownership::fire_on_deep_change = nullptr;
+        ownership::fire_on_deep_change = saved_notify;
         CollectorTest::TearDown();
     }
 };
