@@ -14,6 +14,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -79,6 +80,7 @@ void init() {
     _context::init_global();
     unicode::init_tables();
     datatype::load_words();
+    lexer::init();
 }
 
 void cleanup() {
