@@ -22,6 +22,7 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -97,6 +98,8 @@ void init() {
     _context::init_global();
     unicode::init_tables();
     datatype::load_words();
+    lexer::init();
+    collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
     interpreter::init();
     slots::init();
