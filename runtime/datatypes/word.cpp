@@ -8,6 +8,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
@@ -108,9 +109,16 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
             result = *load(logic::get(spec) ? "true" : "false");
             break;
         case TYPE_STRING:
-        case TYPE_CHAR:
-            // Text loads as a word through the lexer, which joins later.
-            fire(err::INTERNAL, err::internal::not_done);
+        case TYPE_CHAR: {
+            kiv_value text = *spec;
+            if (type_of(spec) == TYPE_CHAR) {
+                string::make_at(&text, 1);
+                string::append_char(series::buffer(text.data2), spec->data2);
+            }
+            lexer::load_single(&text, &result);
+            if (!any_word_q(type_of(&result))) fire(err::SCRIPT, err::script::invalid_chars);
+            break;
+        }
         default: {
             kiv_value dt;
             datatype::make_at(&dt, type);

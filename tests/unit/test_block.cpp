@@ -226,3 +226,7 @@ TEST_F(Blocks, ParensAndPaths) {
     EXPECT_EQ(m(call(SLOT_TO, {dtype(TYPE_PAREN), int_value(7)})), "(7)");
     EXPECT_EQ(int_of(call(SLOT_PICK, {p, int_value(3)})), 3);  // the block actions serve paths
 }
+
+TEST_F(Blocks, TextScansIntoABlock) {
+    EXPECT_EQ(m(call(SLOT_TO, {dtype(TYPE_BLOCK), str("1 two [3]")})), "[1 two [3]]");
+}

@@ -174,3 +174,15 @@ TEST_F(Words, DatatypeNamesAreWords) {
     EXPECT_EQ(type_of(&w), uint32_t(TYPE_WORD));
     EXPECT_STREQ(symbol::name_of(word::symbol_of(&w)), "integer!");
 }
+
+TEST_F(Words, TextLoadsAsAWord) {
+    kiv_value sw = call(SLOT_TO, {dtype(TYPE_SET_WORD), str("foo")});
+    EXPECT_EQ(type_of(&sw), uint32_t(TYPE_SET_WORD));
+    EXPECT_EQ(molded(sw), "foo:");
+    for (const char* bad : {"123", ""}) {
+        SetUp();
+        stack::mark_try(nullptr);
+        expect_error(raised([&] { call(SLOT_TO, {dtype(TYPE_WORD), str(bad)}); }), err::SCRIPT,
+                     err::script::invalid_chars);
+    }
+}
