@@ -31,30 +31,30 @@ uint32_t event_mask = 0;
 
 bool exit_pending_q() { return sys.pending_exit != LEVEL_NONE; }
 
-// The two cells live outside every series: the collector is told of them.
+namespace {
+kiv_value body_name{TYPE_NONE, 0, 0, 0};
+kiv_value set_path_name{TYPE_NONE, 0, 0, 0};
+}  // namespace
+
+// These cells live outside every series: the collector is told of them.
 static void mark_cells() {
-    collector::mark_values(&code_position, &code_position + 1);
-    collector::mark_values(&tracer_cell, &tracer_cell + 1);
+    for (kiv_value* c : {&code_position, &tracer_cell, &body_name, &set_path_name}) collector::mark_values(c, c + 1);
 }
 
 void init() {
     code_position = unset_value;
     tracer_cell = none_value;
+    body_name = *word::load("<body>");
+    set_path_name = *word::load("set-path");
     collector::add_mark_callback(mark_cells);
 }
 
 namespace {
 
-// The runtime's own frame names.
-const kiv_value* named(const char* name) { return word::load(name); }
-const kiv_value* body_word() {
-    static kiv_value w = *named("<body>");
-    return &w;
-}
-const kiv_value* set_path_word() {
-    static kiv_value w = *named("set-path");
-    return &w;
-}
+// The runtime's own frame names, held in marked cells so that evaluation
+// does not look them up.
+const kiv_value* body_word() { return &body_name; }
+const kiv_value* set_path_word() { return &set_path_name; }
 
 bool callable_q(uint32_t t) {
     return t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION;

@@ -1,6 +1,9 @@
 // Every unit test runs in an initialised runtime.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "runtime/collector.h"
 #include "runtime/runtime.h"
 #include "runtime/system.h"
 
@@ -12,6 +15,13 @@ class RuntimeEnvironment : public ::testing::Environment {
         static char* args[] = {name, nullptr};
         kiv::system::os_init(1, args);
         kiv::runtime::init();
+        // KIV_TEST_COLLECT=1 runs every test with the collector on and
+        // collecting at every allocation.
+        const char* collect = std::getenv("KIV_TEST_COLLECT");
+        if (collect && *collect == '1') {
+            kiv::collector::active_q = true;
+            kiv::collector::set_stress(true);
+        }
     }
 };
 }  // namespace
