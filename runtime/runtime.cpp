@@ -6,6 +6,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -14,6 +15,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/random.h"
@@ -62,6 +64,8 @@ static void register_datatypes() {
     issue::init();
     triple::init();
     float_::init();
+    typeset::init();
+    error::init();
 }
 
 void init() {
@@ -83,6 +87,7 @@ void init() {
     _context::init_global();
     unicode::init_tables();
     datatype::load_words();
+    error::init_catalog();
     interpreter::init();
 }
 

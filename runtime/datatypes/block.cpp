@@ -14,6 +14,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
@@ -221,10 +222,14 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
     uint32_t t = type_of(spec);
     if (series::block_like_q(t)) return cloned_as(spec, type);
-    // Text is scanned by the lexer; objects, maps, vectors and typesets
-    // reflect their bodies: these join with those modules.
-    if (t == TYPE_STRING || t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_VECTOR || t == TYPE_TYPESET)
-        not_yet();
+    if (t == TYPE_TYPESET) {
+        kiv_value* r = typeset::to_block(spec, stack::push());
+        r->header = type;
+        return r;
+    }
+    // Text is scanned by the lexer; objects, maps and vectors reflect their
+    // bodies: these join with those modules.
+    if (t == TYPE_STRING || t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_VECTOR) not_yet();
     kiv_value v = *spec;
     kiv_value* r = push_only(1);
     *alloc_tail(r) = v;
