@@ -56,6 +56,9 @@ void throw_error(const kiv_value* error) {
     kiv_value e = *error;
     bool caught = false;
     if (ctop > cbottom) {
+        kiv_value called = *get_call();
+        error::set_where(&e, &called);
+        frame_to_error(&e);
         kiv_value* saved_top = top;
         unroll(FT_TRY, false);
         ctop--;

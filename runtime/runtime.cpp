@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -20,6 +21,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
@@ -75,6 +77,8 @@ static void register_datatypes() {
     bitset::init();
     triple::init();
     float_::init();
+    typeset::init();
+    error::init();
     time::init();
 }
 
@@ -101,6 +105,7 @@ void init() {
     lexer::init();
     collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
+    error::init_catalog();
     interpreter::init();
     slots::init();
     collector::init();

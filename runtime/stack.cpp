@@ -2,7 +2,9 @@
 #include "runtime/stack.h"
 
 #include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -236,6 +238,25 @@ void collect_calls(kiv_value* block) {
         kiv_value w{TYPE_WORD, ctx, f->symbol, uint32_t(_context::find_word(ctx, int32_t(f->symbol), true))};
         *block::alloc_tail(block) = w;
         integer::make_at(block::alloc_tail(block), int32_t(f->prev));
+    }
+}
+
+void frame_to_error(const kiv_value* error) {
+    kiv_value* s = error::field(error, error::FIELD_STACK);
+    if (type_of(s) != TYPE_BLOCK) integer::make_at(s, int32_t(ctop - cbottom));
+}
+
+void collect_frame_words(int32_t level, kiv_value* block, uint32_t frames) {
+    uint32_t capacity = uint32_t(cend - cbottom);
+    call_frame* last = cbottom + (frames < capacity ? frames : capacity);
+    for (call_frame* f = cbottom; f < last; f++) {
+        if (!named_q(f)) continue;
+        kiv_value w;
+        if (f->ctx) w = *context::find_or_global(f->ctx, int32_t(f->symbol));
+        else word::make_at(int32_t(f->symbol), &w);
+        const kiv_value* value = _context::get_if(&w);
+        if (level <= 1 && !(value && type_of(value) == TYPE_FUNCTION)) continue;
+        block::append_copy(block, &w);
     }
 }
 

@@ -152,6 +152,12 @@ void set_frame_symbol(const kiv_value* word);
 kiv_value* get_call();
 // Appends each named frame's word and its argument position, top first.
 void collect_calls(kiv_value* block);
+// Unless the error's `stack` holds a block, it becomes the current call-frame
+// position (the count of frames), which collect_frame_words later reads.
+void frame_to_error(const kiv_value* error);
+// Appends the words of the named frames among the first `frames`, bottom
+// first: every one at a level above 1, else only those of functions.
+void collect_frame_words(int32_t level, kiv_value* block, uint32_t frames);
 inline call_frame* current_frame() { return ctop - 1; }
 bool eval_q(const call_frame* frame, bool single);
 

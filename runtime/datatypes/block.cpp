@@ -14,6 +14,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer.h"
@@ -230,9 +231,14 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
         r->header = type;
         return r;
     }
-    // Objects, maps, vectors and typesets reflect their bodies: these join
-    // with those modules.
-    if (t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_VECTOR || t == TYPE_TYPESET) not_yet();
+    if (t == TYPE_TYPESET) {
+        kiv_value* r = typeset::to_block(spec, stack::push());
+        r->header = type;
+        return r;
+    }
+    // Objects, maps and vectors reflect their bodies: these join with those
+    // modules.
+    if (t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_VECTOR) not_yet();
     kiv_value v = *spec;
     kiv_value* r = push_only(1);
     *alloc_tail(r) = v;

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/stack.h"
@@ -25,11 +26,6 @@ namespace kiv::block {
 namespace {
 
 kiv_value* none_result() { return stack::push_value(&none_value); }
-
-bool typeset_has(const kiv_value* ts, uint32_t type) {
-    const uint8_t* bits = reinterpret_cast<const uint8_t*>(&ts->data1);
-    return (bits[type >> 3] & (0x80 >> (type & 7))) != 0;
-}
 
 // How a value matches cells: by type, as a sequence of cells, or as one value.
 enum match_kind { BY_TYPE, SEQUENCE, SINGLE };
@@ -46,7 +42,7 @@ int32_t find_op(bool case_, bool same) { return same ? COMP_SAME : case_ ? COMP_
 bool cell_matches(kiv_value* cell, const kiv_value* value, match_kind kind, int32_t op) {
     if (kind == BY_TYPE) {
         return type_of(value) == TYPE_DATATYPE ? type_of(cell) == value->data1
-                                               : typeset_has(value, type_of(cell));
+                                               : typeset::has_q(value, type_of(cell));
     }
     kiv_value a = *cell, b = *value;
     return actions::get<SLOT_COMPARE>(&a)(&a, &b, op) == 0;
@@ -303,7 +299,7 @@ kiv_value* copy(kiv_value* blk, kiv_value* result, kiv_value* part, bool deep, k
     for (uint32_t i = 0; i < length_all(&r); i++) {
         kiv_value cell = cells(&r)[i];
         uint32_t t = type_of(&cell);
-        bool wanted = types ? (type_of(types) == TYPE_DATATYPE ? t == types->data1 : typeset_has(types, t)) &&
+        bool wanted = types ? (type_of(types) == TYPE_DATATYPE ? t == types->data1 : typeset::has_q(types, t)) &&
                                   (deep_copied_q(t) || t == TYPE_MAP || t == TYPE_BITSET ||
                                    t == TYPE_OBJECT || t == TYPE_ERROR)
                             : deep_copied_q(t);

@@ -216,6 +216,13 @@ kiv_value* get_in(const kiv_value* word, node_id ctx) {
     return values + index;
 }
 
+kiv_value* get_if(const kiv_value* word) {
+    int32_t index = int32_t(word->data3);
+    if (!word->data1 || index < 0) return nullptr;
+    kiv_value* values = values_of(word->data1);
+    return values ? values + index : nullptr;
+}
+
 void init() {
     using namespace actions;
     datatype::register_(TYPE_CONTEXT, 0, "context!", {

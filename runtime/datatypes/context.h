@@ -48,6 +48,9 @@ inline kiv_value* set(kiv_value* word, const kiv_value* value) {
 }
 kiv_value* get_in(const kiv_value* word, node_id ctx);
 inline kiv_value* get(const kiv_value* word) { return get_in(word, word->data1); }
+// The word's value cell, or null when it has none to read now (an unbound
+// word, or a function's word while none of its calls runs). Never raises.
+kiv_value* get_if(const kiv_value* word);
 
 void init();        // registers context!
 void init_global();  // start-up: the global context

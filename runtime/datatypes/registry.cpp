@@ -88,12 +88,12 @@ kiv_value* push(uint32_t type) { return make_at(stack::push(), type); }
 
 namespace actions {
 
-void fire_expect_arg(uint32_t type, uint32_t) {
+void fire_expect_arg(uint32_t type, uint32_t position) {
     kiv_value dt;
     datatype::make_at(&dt, type);
     kiv_value called = *stack::get_call();
-    // The argument's word joins once function specs exist.
-    fire(err::SCRIPT, err::script::expect_arg, &called, &dt, nullptr);
+    kiv_value argument = error::get_call_arg(position);
+    fire(err::SCRIPT, err::script::expect_arg, &called, &dt, &argument);
 }
 
 void fire_with_call(uint32_t id, uint32_t type) {

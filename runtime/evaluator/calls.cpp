@@ -10,6 +10,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
@@ -29,13 +30,6 @@ constexpr uint32_t MAX_REFINEMENTS = 64;
 
 uint32_t kind_of(const kiv_value* ts) { return (ts->header >> KIND_SHIFT) & 3; }
 
-// Typeset bits: type n is bit 0x80 >> (n % 8) of byte n / 8 of the payload.
-uint8_t* bits_of(kiv_value* ts) { return reinterpret_cast<uint8_t*>(&ts->data1); }
-void set_bit(kiv_value* ts, uint32_t type) { bits_of(ts)[type >> 3] |= uint8_t(0x80 >> (type & 7)); }
-bool has_bit(const kiv_value* ts, uint32_t type) {
-    return (reinterpret_cast<const uint8_t*>(&ts->data1)[type >> 3] & (0x80 >> (type & 7))) != 0;
-}
-
 kiv_value* aux_cell(const kiv_value* callable, uint32_t cell) {
     return reinterpret_cast<kiv_value*>(series::buffer(callable->data3)->offset) + cell;
 }
@@ -47,27 +41,12 @@ uint32_t base_type(const kiv_value* callable) {
 
 bool is_function(const kiv_value* c) { return base_type(c) == TYPE_FUNCTION || base_type(c) == TYPE_ROUTINE; }
 
-// The types of a type block: datatypes, typesets, and words naming them.
-void add_types(kiv_value* ts, const kiv_value* types) {
-    for (uint32_t i = types->data1; i < block::length_all(types); i++) {
-        kiv_value v = block::cells(types)[i];
-        if (type_of(&v) == TYPE_WORD && word::index_of(&v) >= 0) v = *_context::get(&v);
-        if (type_of(&v) == TYPE_DATATYPE) set_bit(ts, v.data1);
-        else if (type_of(&v) == TYPE_TYPESET)
-            for (uint32_t t = 1; t < TYPE_COUNT; t++)
-                if (has_bit(&v, t)) set_bit(ts, t);
-    }
-}
-
-kiv_value argument_typeset(uint32_t kind, const kiv_value* types) {
-    kiv_value ts{TYPE_TYPESET | (kind << KIND_SHIFT), 0, 0, 0};
-    if (types && block::ks_length_q(types) > 0) {
-        add_types(&ts, types);
-    } else {
-        for (uint32_t t = 1; t < TYPE_COUNT; t++)
-            if (t != TYPE_UNSET) set_bit(&ts, t);
-    }
-    return ts;
+// Appends the typeset of an argument: its type block's types, or every type
+// but unset! without one.
+void add_argument(kiv_value* list, uint32_t kind, const kiv_value* types) {
+    kiv_value* ts = types && block::ks_length_q(types) > 0 ? typeset::make_from_block(list, types)
+                                                            : typeset::make_default_in(list);
+    ts->header |= kind << KIND_SHIFT;
 }
 
 int32_t resolved(const char* name) { return symbol::resolve(symbol::make(name)); }
@@ -91,8 +70,7 @@ node_id preprocess_spec(const kiv_value* callable) {
         switch (type_of(&v)) {
             case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: {
                 uint32_t kind = type_of(&v) == TYPE_WORD ? ARG_EVAL : type_of(&v) == TYPE_GET_WORD ? ARG_GET : ARG_LIT;
-                kiv_value ts = argument_typeset(kind, types ? &types_copy : nullptr);
-                *block::alloc_tail(list) = ts;
+                add_argument(list, kind, types ? &types_copy : nullptr);
                 break;
             }
             case TYPE_REFINEMENT:
@@ -112,8 +90,7 @@ node_id preprocess_spec(const kiv_value* callable) {
                 break;
             case TYPE_SET_WORD: {
                 if (symbol::resolve(word::symbol_of(&v)) != return_) fire(err::SCRIPT, err::script::bad_func_def, &v);
-                kiv_value ts = argument_typeset(ARG_RETURN, nullptr);
-                *block::alloc_tail(list) = ts;
+                add_argument(list, ARG_RETURN, nullptr);
                 break;
             }
             default:
@@ -157,7 +134,7 @@ kiv_value call_name(const call_state& c) { return c.name ? *c.name : *word::load
 kiv_value* fetch_one(const call_state& c, const kiv_value* ts, uint32_t list_index, kiv_value* pos) {
     uint32_t kind = kind_of(ts);
     if (pos >= c.end) {
-        if (kind == ARG_LIT && has_bit(ts, TYPE_UNSET)) {
+        if (kind == ARG_LIT && typeset::has_q(ts, TYPE_UNSET)) {
             stack::push_value(&unset_value);
             return pos;
         }
@@ -195,7 +172,7 @@ kiv_value* fetch_one(const call_state& c, const kiv_value* ts, uint32_t list_ind
 }
 
 void check_type(const call_state& c, const kiv_value* ts, uint32_t list_index, const kiv_value* value) {
-    if (has_bit(ts, type_of(value))) return;
+    if (typeset::has_q(ts, type_of(value))) return;
     kiv_value name = call_name(c), arg = argument_word(c.callable, list_index);
     kiv_value dt;
     datatype::make_at(&dt, type_of(value));

@@ -82,7 +82,12 @@ void eval(const kiv_value* block_value, bool chain) {
     kiv_value blk = *block_value;
     kiv_value* head = block::ks_head(&blk);
     kiv_value* end = block::ks_tail(&blk);
-    kiv_value saved = code_position;
+    // The caller's position comes back however the block is left, an error
+    // included, so that later errors are not placed in this block.
+    struct restore_position {
+        kiv_value saved = code_position;
+        ~restore_position() { code_position = saved; }
+    } restore;
     stack::mark_eval(body_word());
     if (tracing_q) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
     if (head == end) {
@@ -93,15 +98,11 @@ void eval(const kiv_value* block_value, bool chain) {
         for (kiv_value* pos = head; pos < end;) {
             code_position.data1 = blk.data1 + uint32_t(pos - head);
             pos = eval_next(pos, end, &blk, false, false, false);
-            if (exit_pending_q()) {
-                code_position = saved;
-                return;
-            }
+            if (exit_pending_q()) return;
             if (pos < end) stack::reset();
         }
     }
     if (tracing_q) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
-    code_position = saved;
     if (chain) stack::unwind_last();
     else stack::unwind();
 }

@@ -139,5 +139,5 @@ TEST(ExitsDeath, AnUncaughtErrorEndsWithStatusMinusTwo) {
             stack::mark_native(nullptr);
             fire(err::SCRIPT, err::script::past_end);
         },
-        ::testing::ExitedWithCode(254), "\\*\\*\\* Script Error");
+        ::testing::ExitedWithCode(254), "\\*\\*\\* Script Error: out of range or past end\n");
 }
