@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -17,6 +18,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/random.h"
@@ -65,6 +67,8 @@ static void register_datatypes() {
     function::init();
     path::init_paren();
     issue::init();
+    url::init();
+    file::init();
     object::init();
     triple::init();
     float_::init();
