@@ -10,6 +10,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -22,6 +23,7 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
@@ -73,6 +75,8 @@ static void register_datatypes() {
     function::init();
     path::init_paren();
     issue::init();
+    url::init();
+    file::init();
     object::init();
     bitset::init();
     triple::init();
