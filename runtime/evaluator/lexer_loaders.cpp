@@ -9,12 +9,15 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer_state.h"
 #include "runtime/evaluator/tokenizer.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::lexer {
@@ -614,17 +617,28 @@ void load_raw_string(lexer_state& r, const uint8_t* start, const uint8_t* end, u
     if (!load) fire_event(r, EV_CLOSE, TYPE_STRING, nullptr, start, end, end);
 }
 
+// Unquoted files and urls load as written; their percent escapes are decoded
+// afterwards into a fresh buffer.
+void load_escaped_name(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, uint32_t type,
+                       bool load) {
+    load_text(r, start, end, flags, false, type, load);
+    if (!load || !std::memchr(start, '%', size_t(end - start))) return;
+    kiv_value* decoded = stack::push();  // a root while the buffer grows
+    string::make_at(decoded, uint32_t(end - start));
+    url::percent_decode(cell_at(r.tail - 1), decoded);
+    cell_at(r.tail - 1)->data2 = decoded->data2;
+    stack::pop(1);
+}
+
 // %name, or %"name" with escapes.
 void load_file(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     r.type_override = TYPE_FILE;
     if (end - start >= 2 && start[1] == '"') {
         if (end >= r.input_end || *end != '"') invalid(r, TYPE_FILE);
-        load_text(r, start + 2, end, flags, true, TYPE_FILE, false);
+        load_text(r, start + 2, end, flags, true, TYPE_FILE, load);
     } else {
-        check_utf8(r, start + 1, end, TYPE_FILE);
+        load_escaped_name(r, start + 1, end, flags, TYPE_FILE, load);
     }
-    // file! joins later.
-    if (load) not_done();
 }
 
 // [base]#{data}: base 2, 16 (the default) or 64.
@@ -714,12 +728,19 @@ void load_time(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_
     if (read_digits(p, end, &minutes) == 0) invalid(r, TYPE_TIME);
     double seconds = 0;
     if (p < end) {
-        const uint8_t* from = *p == ':' ? p + 1 : minutes_start;
-        if (*p != ':' && *p != '.') invalid(r, TYPE_TIME);
+        if (*p != ':' && *p != '.' && *p != ',') invalid(r, TYPE_TIME);
+        const uint8_t* from = p + 1;
+        if (*p != ':') {  // 4:30.5 is minutes and seconds
+            from = minutes_start;
+            minutes = int64_t(hours);
+            hours = 0;
+        }
         if (!read_seconds(from, end, &seconds) || from != end) invalid(r, TYPE_TIME);
     }
-    // time! joins later.
-    if (load) not_done();
+    if (!load) return;
+    double total = double(hours) * 3600 + double(minutes) * 60 + seconds;
+    kiv_value value;
+    append(r, *time::make_at(&value, *start == '-' ? -total : total));
 }
 
 void load_money(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -735,12 +756,10 @@ void load_tag(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t
     if (load) not_done();
 }
 
-void load_url(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+void load_url(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     if (*start == ':') invalid(r, TYPE_GET_WORD);
     if (*start == '\'') invalid(r, TYPE_LIT_WORD);
-    check_utf8(r, start, end, TYPE_URL);
-    // url! joins later.
-    if (load) not_done();
+    load_escaped_name(r, start, end, flags, TYPE_URL, load);
 }
 
 void load_email(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
