@@ -92,10 +92,15 @@ int32_t mold(kiv_value* file, kiv_value* buffer, bool, bool, bool, kiv_value* ar
         if (!needs_quotes_q(&f, head, end)) {
             string::concatenate(buffer, &f, int32_t(end - head), 0, true, string::APPEND);
         } else {
-            // Quoted names are read back with string escapes, so a double
-            // quote, a caret or a line break inside must be escaped.
+            // Quoted names are read back with string escapes, so a caret or a
+            // line break inside must be escaped. The scanner ends a quoted name
+            // at any double quote, so that one is written as its code.
             string::concatenate_literal(buffer, "\"");
-            for (uint32_t i = head; i < end; i++) string::mold_escape_char(buffer, string::ks_abs_at(&f, i), false);
+            for (uint32_t i = head; i < end; i++) {
+                uint32_t cp = string::ks_abs_at(&f, i);
+                if (cp == '"') string::concatenate_literal(buffer, "^(22)");
+                else string::mold_escape_char(buffer, cp, false);
+            }
             string::concatenate_literal(buffer, "\"");
         }
     }

@@ -197,11 +197,15 @@ int32_t read_digits(const uint8_t*& p, const uint8_t* end, int64_t* value, int32
     return n;
 }
 
-// Seconds with an optional fraction, up to the end of the text.
+// Seconds with an optional fraction ("." or ","), up to the end of the text.
 bool read_seconds(const uint8_t*& p, const uint8_t* end, double* seconds) {
-    const uint8_t* start = p;
-    while (p < end && (digit_q(*p) || *p == '.')) p++;
-    return p > start && float_text_q(start, p) && decimal_value(start, p, 0, seconds);
+    uint8_t text[64];
+    uint32_t n = 0;
+    for (; p < end && (digit_q(*p) || *p == '.' || *p == ','); p++) {
+        if (n == sizeof text) return false;
+        text[n++] = *p == ',' ? '.' : *p;
+    }
+    return n > 0 && float_text_q(text, text + n) && decimal_value(text, text + n, 0, seconds);
 }
 
 // Dates ---------------------------------------------------------------------------

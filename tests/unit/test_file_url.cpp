@@ -110,7 +110,7 @@ TEST_F(FileUrl, FilesMoldAfterAPercentSignQuotedWhenTheNameNeedsIt) {
         {"a;b", "%\"a;b\""},
         {"<a>[b]{c}|d`e\\f", "%\"<a>[b]{c}|d`e\\f\""},
         // Quoted names are read back with string escapes.
-        {"say \"hi\"", "%\"say ^\"hi^\"\""},
+        {"say \"hi\"", "%\"say ^(22)hi^(22)\""},
         {"a^b", "%\"a^^b\""},
         {"a\nb", "%\"a^/b\""},
         {"a\tb", "%\"a^-b\""},
