@@ -36,9 +36,13 @@ void mark_fields(node_id table) {
     hash_record* r = record(table);
     if (r->kind == KIND_HASH) {
         if (r->indexes) collector::mark_node(&r->indexes);
-        if (r->chains && collector::mark_node(&r->chains))
+        // The chains' own nodes are marked even when the list was marked
+        // already: the native stack scan may have reached it first.
+        if (r->chains) {
+            collector::mark_node(&r->chains);
             for (node_id* c = first_of<node_id>(r->chains); c < end_of_used<node_id>(r->chains); c++)
                 collector::mark_node(c);
+        }
     }
     if (r->states) collector::mark_node(&r->states);
     if (r->keys) collector::mark_node(&r->keys);

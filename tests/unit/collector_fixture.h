@@ -51,6 +51,10 @@ class CollectorTest : public StackTest {
         active_ = collector::active_q;
         scan_ = collector::scan_native_q;
         stress_ = collector::stress_q();
+        // These tests run their cycles themselves; one that wants automatic
+        // cycles or stress mode turns them on.
+        collector::active_q = false;
+        collector::set_stress(false);
         kept_values().clear();
         kept_tables().clear();
     }

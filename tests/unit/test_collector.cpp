@@ -348,6 +348,25 @@ TEST_F(Collector, ANodeOnTheNativeStackKeepsItsFrameInPlace) {
     EXPECT_TRUE(collector::verify_heap());
 }
 
+// A hash!'s chains of duplicate keys stay alive when their list was marked
+// before the table (as when the native stack holds the list).
+TEST_F(Collector, ChainsSurviveWhenTheirListIsMarkedFirst) {
+    collector::scan_native_q = false;
+    kiv_value blk = block_of({int_value(1), int_value(2), int_value(1), int_value(2), int_value(1)});
+    node_id table = hashtable::init(8, &blk, hashtable::KIND_HASH, 0);
+    node_id chains = hashtable::record(table)->chains;
+    keep(kiv_value{TYPE_STRING, 0, chains, 0});  // reaches the list first
+    size_t at = keep(kiv_value{TYPE_HASH, 0, blk.data2, table});
+    ASSERT_GT(series::used_units(series::buffer(chains)), 0u);
+    make_garbage(20);
+    collector::do_cycle();
+    series_buffer* list = series::buffer(hashtable::record(kept(at).data3)->chains);
+    for (auto* c = reinterpret_cast<node_id*>(list->offset); c < reinterpret_cast<node_id*>(list->tail); c++)
+        EXPECT_FALSE(node_freed_q(*c));
+    kiv_value key = int_value(2);
+    EXPECT_NE(hashtable::get(kept(at).data3, &key, 0, 1, COMP_EQUAL, false, false), nullptr);
+}
+
 TEST_F(Collector, HashTablesOfEveryKindSurvive) {
     collector::scan_native_q = false;
     // hash!: positions of integer keys.
