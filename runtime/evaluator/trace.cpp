@@ -69,6 +69,7 @@ void fire_event(uint32_t event, const kiv_value* code, const kiv_value* pos, con
     kiv_value r = ref && (event & (EVT_SET | EVT_EPILOG | EVT_PROLOG | EVT_RETURN | EVT_CALL)) ? *ref : none_value;
     kiv_value frame{TYPE_PAIR, 0, stack::index_of(stack::arguments), stack::index_of(stack::top)};
     kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
     call_frame* saved_frames = stack::ctop;
     stack::top++;  // keep the value being built at the top
     kiv_value* name = word::load("<interp-callback>");
@@ -93,6 +94,7 @@ void fire_event(uint32_t event, const kiv_value* code, const kiv_value* pos, con
     tracing_q = true;
     sys.pending_exit = LEVEL_NONE;
     stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
     stack::top = saved_top;
 }
 
