@@ -16,6 +16,7 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -83,6 +84,7 @@ void init() {
     _context::init_global();
     unicode::init_tables();
     datatype::load_words();
+    natives::init();
     interpreter::init();
 }
 
