@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build setup configure clean
+.PHONY: run test bench build setup configure clean
 
 setup:
 	@bash tools/setup.sh
@@ -18,6 +18,10 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@cmake --build $(BUILD) --target benchmarks
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
 clean:
 	rm -rf $(BUILD)

@@ -27,6 +27,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -110,6 +111,7 @@ void init() {
     collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
     error::init_catalog();
+    natives::init();
     interpreter::init();
     slots::init();
     collector::init();

@@ -264,6 +264,9 @@ void register_row(uint32_t id, uint32_t parent, const char* name, const actions:
                   uint32_t count);
 // Allocates the datatype and action tables.
 void init_tables();
+// The name of a datatype id ("money!"), registered or not; null for 0 and
+// ids past the last.
+const char* id_name(uint32_t id);
 // Makes the word of every registered datatype's name, once words exist.
 void load_words();
 

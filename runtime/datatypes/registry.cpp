@@ -72,6 +72,20 @@ void register_(uint32_t id, uint32_t parent, const char* name,
     register_row(id, parent, name, row.begin(), uint32_t(row.size()));
 }
 
+// The name of every datatype id, registered or not yet, so that text can
+// name a datatype whose module has not registered it.
+constexpr const char* ID_NAMES[TYPE_COUNT] = {
+    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
+    "url!", "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!",
+    "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!", "function!",
+    "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!", "triple!", "object!",
+    "typeset!", "error!", "vector!", "hash!", "pair!", "percent!", "tuple!", "map!", "binary!",
+    "series!", "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!",
+    "point2D!", "point3D!", "image!", "event!",
+};
+
+const char* id_name(uint32_t id) { return id < TYPE_COUNT ? ID_NAMES[id] : nullptr; }
+
 void load_words() {
     for (uint32_t id = 1; id <= top_id; id++)
         if (table[id].name) table[id].word = *word::load(table[id].name);

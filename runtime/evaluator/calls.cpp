@@ -113,6 +113,20 @@ struct call_state {
     uint32_t flags;
 };
 
+// apply modes: every argument and refinement state given in order (/all),
+// refinements named in the block, and arguments of one cell each (/safer).
+constexpr uint32_t APPLY_ALL = 1, APPLY_NAMED = 2, APPLY_SAFER = 4;
+
+// Where an argument's expression must end: /safer keeps it to one cell.
+kiv_value* argument_end(const call_state& c, kiv_value* pos) {
+    return (c.flags & APPLY_SAFER) && pos + 1 < c.end ? pos + 1 : c.end;
+}
+
+// Evaluates the next expression of an apply block onto the stack.
+kiv_value* fetch_state(const call_state& c, kiv_value* pos) {
+    return eval_next(pos, argument_end(c, pos), c.code, false, true, false);
+}
+
 // The word of an argument for error messages: the n-th argument word of the
 // spec, counting as the argument list does.
 kiv_value argument_word(const kiv_value* callable, uint32_t list_index) {
@@ -147,7 +161,7 @@ kiv_value* fetch_one(const call_state& c, const kiv_value* ts, uint32_t list_ind
     }
     switch (kind) {
         case ARG_EVAL:
-            return eval_next(pos, c.end, c.code, c.infix, true, false);
+            return eval_next(pos, argument_end(c, pos), c.code, c.infix, true, false);
         case ARG_GET:
             stack::push_value(pos);
             return pos + 1;
@@ -216,7 +230,7 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
     refs.fill(-1);
     call_state c{callable, code, name, end, infix, flags};
     int32_t count = 0, locals = 0;
-    bool collecting = true;
+    bool collecting = true, any_refinement = false;
     uint32_t length = block::length_all(&list);
     for (uint32_t i = 0; i < length; i++) {
         kiv_value item = block::cells(&list)[i];
@@ -225,6 +239,11 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
                 if (kind_of(&item) == ARG_RETURN) break;
                 if (!collecting) {
                     if (fn) stack::push_value(&none_value);
+                    if (flags == APPLY_ALL && !path) {
+                        pos = fetch_one(c, &item, i, pos);
+                        if (exit_pending_q()) return pos;
+                        stack::pop(1);
+                    }
                     break;
                 }
                 if (infix && count == 0) {
@@ -237,8 +256,26 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
                 count++;
                 break;
             case TYPE_REFINEMENT:
-                if (fn) stack::push_value(&false_value);
+                any_refinement = true;
                 collecting = false;
+                if ((flags & 3) == APPLY_ALL && !path && pos < end) {
+                    // The block gives the refinement's state as a logic!,
+                    // which stays as a function's refinement slot.
+                    pos = fetch_state(c, pos);
+                    if (exit_pending_q()) return pos;
+                    kiv_value state = *(stack::top - 1);
+                    if (type_of(&state) != TYPE_LOGIC) {
+                        kiv_value n = call_name(c), dt;
+                        datatype::make_at(&dt, type_of(&state));
+                        fire(err::SCRIPT, err::script::expect_arg, &n, &dt, &item);
+                    }
+                    collecting = logic::get(&state);
+                    if (fn) break;
+                    stack::pop(1);
+                    if (collecting) refs[item.data3 - 1] = count;
+                    break;
+                }
+                if (fn) stack::push_value(&false_value);
                 break;
             case TYPE_INTEGER:
                 locals = integer::get_value(&item);
@@ -247,44 +284,73 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
                 break;
         }
     }
-    // Refinements named by the path after the callable's own element.
-    if (path) {
-        kiv_value p = *path;
-        uint32_t plen = block::length_all(&p);
-        uint32_t start = p.data1;
+    // Refinements named by the path after the callable's own element, or,
+    // for apply, by the rest of the argument block.
+    bool named = (flags & 3) == APPLY_NAMED && !path;
+    if (path || named) {
+        kiv_value p = path ? *path : none_value;
+        uint32_t plen = path ? block::length_all(&p) : 0;
+        uint32_t e = path ? p.data1 : 0;
         // The element that named the callable: the first word of the path
         // unless the callable came through an object.
-        for (uint32_t e = start; e < plen; e++) {
-            kiv_value* at = block::cells(&p) + e;
+        for (uint32_t k = e; k < plen; k++) {
+            kiv_value* at = block::cells(&p) + k;
             if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) {
-                start = e + 1;
+                e = k + 1;
                 break;
             }
         }
-        for (uint32_t e = start; e < plen; e++) {
-            kiv_value element = block::cells(&p)[e];
+        for (;;) {
+            kiv_value element;
+            if (path) {
+                if (e >= plen) break;
+                element = block::cells(&p)[e++];
+            } else {
+                if (pos >= end) break;
+                element = *pos++;
+            }
             bool active;
-            if (type_of(&element) == TYPE_WORD) active = true;
-            else if (type_of(&element) == TYPE_GET_WORD) active = logic::truthy(_context::get(&element));
-            else fire(err::SCRIPT, err::script::bad_refine, &element);
+            uint32_t t = type_of(&element);
+            if (t == TYPE_GET_WORD) {
+                active = logic::truthy(_context::get(&element));
+            } else if (path && t == TYPE_WORD) {
+                active = true;
+            } else if (named && t == TYPE_REFINEMENT) {
+                // The expression after the refinement decides.
+                active = false;
+                if (pos < end) {
+                    pos = fetch_state(c, pos);
+                    if (exit_pending_q()) return pos;
+                    active = logic::truthy(stack::top - 1);
+                    stack::pop(1);
+                }
+            } else {
+                if (named && !any_refinement) break;  // extra values of a call without refinements
+                fire(err::SCRIPT, err::script::bad_refine, &element);
+            }
             int64_t at = find_refinement(&list, word::symbol_of(&element));
             if (at < 0) {
                 kiv_value n = call_name(c);
                 fire(err::SCRIPT, err::script::no_refine, &n, &element);
             }
+            kiv_value* where = path ? &p : &element;
             kiv_value* slot = nullptr;
             if (fn) {
                 slot = stack::arguments + slot_of(&list, uint32_t(at));
-                if (logic::truthy(slot)) fire(err::SCRIPT, err::script::dup_refine, &p);
+                if (logic::truthy(slot)) fire(err::SCRIPT, err::script::dup_refine, where);
                 *slot = active ? true_value : false_value;
             } else {
                 uint32_t ordinal = block::cells(&list)[at].data3;
-                if (refs[ordinal - 1] != -1) fire(err::SCRIPT, err::script::dup_refine, &p);
+                if (refs[ordinal - 1] != -1) fire(err::SCRIPT, err::script::dup_refine, where);
                 if (active) refs[ordinal - 1] = count;
             }
             for (uint32_t k = uint32_t(at) + 1; k < length; k++) {
                 kiv_value ts = block::cells(&list)[k];
                 if (type_of(&ts) != TYPE_TYPESET) break;
+                if (!active && (flags & APPLY_SAFER)) {
+                    if (pos < end) pos++;  // skipped unevaluated
+                    continue;
+                }
                 pos = fetch_one(c, &ts, k, pos);
                 if (exit_pending_q()) return pos;
                 if (!active) {
@@ -302,7 +368,7 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
             }
         }
     }
-    if (tracing_q) fire_event(EVT_CALL, code, pos, name, callable);
+    if (tracing_q) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
     if (fn) {
         if (locals > 0) function::init_locals(locals);
         return pos;

@@ -439,17 +439,6 @@ bool coordinate_q(const uint8_t* start, const uint8_t* end) {
 
 // Constructions ------------------------------------------------------------------
 
-// The names of the datatypes by id, so that a construction can name one
-// that has not registered yet.
-constexpr const char* DATATYPE_NAMES[TYPE_COUNT] = {
-    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
-    "url!", "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!",
-    "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!", "function!",
-    "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!", "triple!", "object!",
-    "typeset!", "error!", "vector!", "hash!", "pair!", "percent!", "tuple!", "map!", "binary!",
-    "series!", "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!",
-    "point2D!", "point3D!", "image!", "event!",
-};
 
 // The loaders of the datatypes that do not exist yet check their text, then
 // stop here.
@@ -464,7 +453,7 @@ int32_t construct_value(const uint8_t* name, const uint8_t* end, kiv_value* out)
     else if (named_q(name, end, "unset")) *out = unset_value;
     else {
         for (uint32_t id = 1; id < TYPE_COUNT; id++) {
-            if (!named_q(name, end, DATATYPE_NAMES[id])) continue;
+            if (!named_q(name, end, datatype::id_name(id))) continue;
             datatype::make_at(out, id);
             bool registered = id <= datatype::top_id && datatype::table[id].name;
             return registered ? CONSTRUCT_FOUND : CONSTRUCT_PENDING;

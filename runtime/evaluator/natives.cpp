@@ -1,0 +1,190 @@
+// The natives table, and what the natives share.
+#include "runtime/evaluator/natives.h"
+
+#include <array>
+#include <cmath>
+
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/native_support.h"
+
+namespace kiv::natives {
+
+void not_done(bool, const int32_t*) { fire(err::INTERNAL, err::internal::not_done); }
+
+// One line per native, in the order of their numbers (native n is entry n).
+void init() {
+    register_({
+        if_,                 //   1 if
+        unless,              //   2 unless
+        either,              //   3 either
+        any,                 //   4 any
+        all,                 //   5 all
+        while_,              //   6 while
+        until,               //   7 until
+        loop,                //   8 loop
+        repeat,              //   9 repeat
+        forever,             //  10 forever
+        foreach,             //  11 foreach
+        forall,              //  12 forall
+        remove_each,         //  13 remove-each
+        func,                //  14 func
+        function,            //  15 function
+        does,                //  16 does
+        has,                 //  17 has
+        switch_,             //  18 switch
+        case_,               //  19 case
+        do_,                 //  20 do
+        get,                 //  21 get
+        set,                 //  22 set
+        not_done,            //  23 print: the output natives
+        not_done,            //  24 prin: the output natives
+        equal_q,             //  25 equal?
+        not_equal_q,         //  26 not-equal?
+        strict_equal_q,      //  27 strict-equal?
+        lesser_q,            //  28 lesser?
+        greater_q,           //  29 greater?
+        lesser_or_equal_q,   //  30 lesser-or-equal?
+        greater_or_equal_q,  //  31 greater-or-equal?
+        same_q,              //  32 same?
+        not_,                //  33 not
+        type_q,              //  34 type?
+        reduce,              //  35 reduce
+        compose,             //  36 compose
+        not_done,            //  37 stats: memory statistics
+        bind,                //  38 bind
+        in,                  //  39 in
+        not_done,            //  40 parse: the PARSE engine
+        union_,              //  41 union
+        intersect,           //  42 intersect
+        unique,              //  43 unique
+        difference,          //  44 difference
+        exclude,             //  45 exclude
+        complement_q,        //  46 complement?
+        not_done,            //  47 dehex: the text natives
+        not_done,            //  48 enhex: the text natives
+        negative_q,          //  49 negative?
+        positive_q,          //  50 positive?
+        max,                 //  51 max
+        min,                 //  52 min
+        shift,               //  53 shift
+        to_hex,              //  54 to-hex
+        sine,                //  55 sine
+        cosine,              //  56 cosine
+        tangent,             //  57 tangent
+        arcsine,             //  58 arcsine
+        arccosine,           //  59 arccosine
+        arctangent,          //  60 arctangent
+        arctangent2,         //  61 arctangent2
+        NaN_q,               //  62 NaN?
+        log_2,               //  63 log-2
+        log_10,              //  64 log-10
+        log_e,               //  65 log-e
+        exp,                 //  66 exp
+        square_root,         //  67 square-root
+        not_done,            //  68 construct: needs object!
+        value_q,             //  69 value?
+        try_,                //  70 try
+        not_done,            //  71 uppercase: the text natives
+        not_done,            //  72 lowercase: the text natives
+        not_done,            //  73 as-pair: the conversion natives
+        not_done,            //  74 as-point2D: the conversion natives
+        not_done,            //  75 as-point3D: the conversion natives
+        not_done,            //  76 as-money: the conversion natives
+        break_,              //  77 break
+        continue_,           //  78 continue
+        exit,                //  79 exit
+        return_,             //  80 return
+        throw_,              //  81 throw
+        catch_,              //  82 catch
+        not_done,            //  83 extend: needs map! (objects are refused even then)
+        not_done,            //  84 debase: the text natives
+        not_done,            //  85 to-local-file: the system natives
+        not_done,            //  86 wait: the system natives
+        not_done,            //  87 checksum: checksums and digests
+        unset,               //  88 unset
+        new_line,            //  89 new-line
+        new_line_q,          //  90 new-line?
+        not_done,            //  91 enbase: the text natives
+        context_q,           //  92 context?
+        not_done,            //  93 set-env: the system natives
+        not_done,            //  94 get-env: the system natives
+        not_done,            //  95 list-env: the system natives
+        not_done,            //  96 now: the system natives
+        sign_q,              //  97 sign?
+        not_done,            //  98 as: the conversion natives
+        not_done,            //  99 call: process launching
+        zero_q,              // 100 zero?
+        not_done,            // 101 size?: the system natives
+        not_done,            // 102 browse: the system natives
+        not_done,            // 103 compress: compression
+        not_done,            // 104 decompress: compression
+        not_done,            // 105 recycle: the system natives
+        not_done,            // 106 transcode: the lexer
+        apply,               // 107 apply
+    });
+}
+
+// Shared by the natives ---------------------------------------------------------
+
+kiv_value name_word(const char* name) { return *word::load(name); }
+
+const kiv_value* body_word() {
+    static const kiv_value w = name_word("<body>");
+    return &w;
+}
+
+void fire_expect(const kiv_value* value, const char* argument) {
+    kiv_value called = *stack::get_call();
+    kiv_value dt;
+    datatype::make_at(&dt, type_of(value));
+    kiv_value a = name_word(argument);
+    fire(err::SCRIPT, err::script::expect_arg, &called, &dt, &a);
+}
+
+void fire_invalid(const kiv_value* value) {
+    kiv_value v = *value;
+    fire(err::SCRIPT, err::script::invalid_arg, &v);
+}
+
+body_end run_body(const kiv_value* body) {
+    stack::reset();
+    interpreter::eval(body, true);
+    return take_loop_exit();
+}
+
+int32_t count_of(const kiv_value* count) {
+    if (type_of(count) != TYPE_FLOAT) return integer::get_value(count);
+    if (float_::integer_range_q(count)) {
+        kiv_value dt;
+        datatype::make_at(&dt, TYPE_INTEGER);
+        fire(err::SCRIPT, err::script::type_limit, &dt);
+    }
+    return int32_t(std::trunc(float_::get(count)));
+}
+
+bool word_available_q(const kiv_value* word) {
+    node_id ctx = word->data1;
+    if (!ctx || word::index_of(word) < 0) return false;
+    return !_context::on_stack_q(ctx) || _context::cell_of(ctx)->data2 != 0;
+}
+
+kiv_value call_action(uint32_t slot, std::initializer_list<kiv_value> args, std::initializer_list<int32_t> refs) {
+    std::array<int32_t, 16> r;
+    r.fill(-1);
+    uint32_t i = 0;
+    for (int32_t x : refs) r[i++] = x;
+    stack::mark_native(nullptr);
+    for (const kiv_value& a : args) stack::push_value(&a);
+    actions::dispatch_table[slot](r.data());
+    kiv_value result = *stack::arguments;
+    stack::unwind_drop();
+    return result;
+}
+
+}  // namespace kiv::natives

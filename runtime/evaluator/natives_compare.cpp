@@ -1,0 +1,139 @@
+// Comparison, logic and data-set natives. The comparison rules belong to
+// each datatype's compare slot: these natives pick the operator and shape the
+// result.
+#include <cmath>
+
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/errors.h"
+#include "runtime/evaluator/native_support.h"
+#include "runtime/evaluator/natives.h"
+
+namespace kiv::natives {
+
+void equal_q(bool, const int32_t*) { actions::compare_logic(COMP_EQUAL); }
+void not_equal_q(bool, const int32_t*) { actions::compare_logic(COMP_NOT_EQUAL); }
+void strict_equal_q(bool, const int32_t*) { actions::compare_logic(COMP_STRICT_EQUAL); }
+void lesser_q(bool, const int32_t*) { actions::compare_logic(COMP_LESSER); }
+void greater_q(bool, const int32_t*) { actions::compare_logic(COMP_GREATER); }
+void lesser_or_equal_q(bool, const int32_t*) { actions::compare_logic(COMP_LESSER_EQUAL); }
+void greater_or_equal_q(bool, const int32_t*) { actions::compare_logic(COMP_GREATER_EQUAL); }
+
+void same_q(bool, const int32_t*) {
+    const kiv_value* a = arg(0);
+    const kiv_value* b = arg(1);
+    uint32_t t = type_of(a);
+    bool same;
+    if (t != type_of(b)) {
+        same = false;
+    } else if (series::series_type_q(t)) {
+        // The same series at the same index; a string's fourth word is a
+        // cache, not identity.
+        same = a->data1 == b->data1 && a->data2 == b->data2;
+    } else {
+        switch (t) {
+            // Identity that the datatype defines: objects share a context,
+            // tuples and money compare by value.
+            case TYPE_TUPLE: case TYPE_MONEY: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+            case TYPE_MAP: case TYPE_BITSET:
+                same = actions::compare(arg(0), arg(1), COMP_SAME);
+                break;
+            // Numbers by their value's bits only: -0.0 is not 0.0.
+            case TYPE_INTEGER: case TYPE_CHAR:
+                same = a->data2 == b->data2;
+                break;
+            case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
+                same = a->data2 == b->data2 && a->data3 == b->data3;
+                break;
+            // Other scalars, words (same spelling in the same context) and
+            // callables (the same code, spec and context): the payload.
+            default:
+                same = a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3;
+                break;
+        }
+    }
+    logic::box(same);
+}
+
+void not_(bool, const int32_t*) { logic::box(!logic::truthy(arg(0))); }
+
+void type_q(bool, const int32_t* refs) {
+    uint32_t t = type_of(arg(0));
+    if (used(refs[0])) stack::set_last(&datatype::table[t].word);
+    else datatype::make_at(arg(0), t);
+}
+
+namespace {
+
+bool nan_q(const kiv_value* v) {
+    uint32_t t = type_of(v);
+    return (t == TYPE_FLOAT || t == TYPE_PERCENT) && std::isnan(float_::get(v));
+}
+
+bool component_q(uint32_t t) {
+    return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE;
+}
+
+// max and min: a NaN wins; otherwise the winner of the first value's lesser
+// comparison, unchanged, a tie going to value1 for max and value2 for min.
+void extreme(bool greatest) {
+    if (nan_q(arg(0))) return;
+    if (nan_q(arg(1))) {
+        stack::set_last(arg(1));
+        return;
+    }
+    // Component-wise results join with pair!, tuple! and the points.
+    if (component_q(type_of(arg(0))) || component_q(type_of(arg(1)))) fire(err::INTERNAL, err::internal::not_done);
+    bool lesser = actions::compare(arg(0), arg(1), COMP_LESSER);
+    if (greatest == lesser) stack::set_last(arg(1));
+}
+
+}  // namespace
+
+void max(bool, const int32_t*) { extreme(true); }
+void min(bool, const int32_t*) { extreme(false); }
+
+namespace {
+
+enum set_kind { SET_BLOCK, SET_STRING, SET_BITSET, SET_TYPESET, SET_DATE, SET_NONE };
+
+set_kind set_kind_of(uint32_t t) {
+    switch (t) {
+        case TYPE_BLOCK: case TYPE_HASH: return SET_BLOCK;
+        case TYPE_STRING: return SET_STRING;
+        case TYPE_BITSET: return SET_BITSET;
+        case TYPE_TYPESET: return SET_TYPESET;
+        case TYPE_DATE: return SET_DATE;
+        default: return SET_NONE;
+    }
+}
+
+// The set operations on the call's arguments; the result replaces the
+// first. refs: /case, /skip.
+void set_operation(int32_t op, const int32_t* refs) {
+    set_kind kind = set_kind_of(type_of(arg(0)));
+    if (kind == SET_NONE || (kind == SET_DATE && op != OP_DIFFERENCE)) fire_expect(arg(0), "set1");
+    if (op != OP_UNIQUE && set_kind_of(type_of(arg(1))) != kind) fire_expect(arg(1), "set2");
+    kiv_value* skip = used(refs[1]) ? arg(refs[1]) : nullptr;
+    // string!, bitset!, typeset! and date! sets join with their datatypes.
+    if (kind != SET_BLOCK) fire(err::INTERNAL, err::internal::not_done);
+    block::do_set_op(used(refs[0]), skip, op);
+}
+
+}  // namespace
+
+void union_(bool, const int32_t* refs) { set_operation(OP_UNION, refs); }
+void intersect(bool, const int32_t* refs) { set_operation(OP_INTERSECT, refs); }
+void unique(bool, const int32_t* refs) { set_operation(OP_UNIQUE, refs); }
+void difference(bool, const int32_t* refs) { set_operation(OP_DIFFERENCE, refs); }
+void exclude(bool, const int32_t* refs) { set_operation(OP_EXCLUDE, refs); }
+
+void complement_q(bool, const int32_t*) {
+    if (type_of(arg(0)) != TYPE_BITSET) fire_expect(arg(0), "bits");
+    logic::box((series::buffer(arg(0)->data2)->flags & SERIES_TYPE_FLAG) != 0);
+}
+
+}  // namespace kiv::natives
