@@ -16,6 +16,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/native_support.h"
 #include "runtime/evaluator/natives.h"
 
@@ -361,7 +362,12 @@ void do_value(const kiv_value* value, const int32_t* refs) {
             return;
         case TYPE_ERROR:
             stack::throw_error(&v);
-        case TYPE_STRING:  // scanned by the lexer, which joins later
+        case TYPE_STRING: {
+            kiv_value block;  // the native stack scan keeps it alive
+            lexer::scan_string(&block, &v, -1, false, false, false, nullptr, nullptr, nullptr);
+            do_value(&block, refs);
+            return;
+        }
         case TYPE_FILE:    // run by do-file, a library function
         case TYPE_URL:
             fire(err::INTERNAL, err::internal::not_done);

@@ -187,6 +187,9 @@ TEST_F(Natives, DoEvaluatesByDatatype) {
     EXPECT_EQ(int_run("do/next [1 + 2 3] 'p"), 3);
     EXPECT_EQ(mold_of("do/next [1 + 2 3] 'p p"), "[3]");
     EXPECT_EQ(type_run("do/next [] 'p"), UNSET);
+    // A string is scanned into a block first, refinements included.
+    EXPECT_EQ(int_run("do \"1 + 2 * 3\""), 9);
+    EXPECT_EQ(mold_of("do/next \"1 + 2 3\" 'p p"), "[3]");
     expect_raises("do try [1 / 0]", err::MATH, err::math::zero_divide);
     expect_raises("do/expand [1]", err::INTERNAL, err::internal::not_done);
 }
