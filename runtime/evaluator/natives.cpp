@@ -87,7 +87,7 @@ void init() {
         log_e,               //  65 log-e
         exp,                 //  66 exp
         square_root,         //  67 square-root
-        not_done,            //  68 construct: needs object!
+        construct,           //  68 construct
         value_q,             //  69 value?
         try_,                //  70 try
         not_done,            //  71 uppercase: the text natives

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -189,6 +190,15 @@ void context_q(bool, const int32_t*) {
     kiv_value owner = *_context::self_of(ctx);
     if (type_of(&owner) == TYPE_UNSET) object_not_done();
     stack::set_last(&owner);
+}
+
+// An object from a spec taken as data: set-words name the fields, each
+// taking the value after it; standard logic words become their values
+// unless /only.
+void construct(bool, const int32_t* refs) {
+    const kiv_value* proto = used(refs[0]) ? arg(refs[0]) : nullptr;
+    kiv_value object = *object::push_new(proto, arg(0), used(refs[1]));
+    stack::set_last(&object);
 }
 
 void in(bool, const int32_t*) {

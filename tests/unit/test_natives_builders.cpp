@@ -135,6 +135,16 @@ TEST_F(Builders, Compose) {
     EXPECT_EQ(int_run("loop 2 [compose [(break/return 4)]]"), 4);
 }
 
+TEST_F(Builders, ConstructTakesTheSpecAsData) {
+    EXPECT_EQ(mold_of("o: construct [a: 1 b: on c: none d: x e: (1 + 1)] "
+                      "reduce [o/a type? o/b type? o/c type? o/d type? o/e]"),
+              "[1 logic! none! word! paren!]");
+    EXPECT_EQ(mold_of("o: construct/only [b: on] type? o/b"), "word!");
+    EXPECT_EQ(mold_of("o: construct [a: b: 2] reduce [o/a o/b]"), "[2 2]");
+    EXPECT_EQ(mold_of("p: construct [a: 1] o: construct/with [b: 2] p o/a: 5 reduce [p/a o/a o/b]"),
+              "[1 5 2]");
+}
+
 TEST_F(Builders, NewLineMarkers) {
     EXPECT_TRUE(logic_run("nb: [1 2 3] new-line nb true new-line? nb"));
     EXPECT_FALSE(logic_run("new-line? next nb"));
