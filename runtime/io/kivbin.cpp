@@ -1,0 +1,1266 @@
+// KIVBIN compact layout: the encoder, the decoder (codec and boot modes) and
+// the boot load.
+#include "runtime/io/kivbin.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/runtime.h"
+#include "runtime/stack.h"
+
+namespace kiv::kivbin {
+
+bool codec_q = false;
+
+namespace {
+
+constexpr char MAGIC[6] = {'K', 'I', 'V', 'B', 'I', 'N'};
+constexpr uint32_t HEADER_SIZE = 8;
+constexpr uint8_t FLAG_B = 0x40;      // the record's flag B
+constexpr uint8_t TYPE_BITS = 0x3F;   // the datatype id of a type byte
+constexpr uint8_t LONG_TYPE = 63;     // a varint id follows
+constexpr int32_t MAX_PATH = 65536;
+
+// Context flags byte.
+constexpr uint8_t CTX_STACK_VALUES = 4;
+constexpr uint8_t CTX_SELF_FLAG = 8;
+constexpr uint8_t CTX_HAS_VALUES = 16;
+
+// The datatypes whose payload this runtime reads and writes; the others are
+// either never written (routine!, triple!, handle!, port!, event!) or wait
+// for their datatype.
+bool never_written_q(uint32_t t) {
+    return t == TYPE_ROUTINE || t == TYPE_TRIPLE || t == TYPE_HANDLE || t == TYPE_PORT || t == TYPE_EVENT;
+}
+
+bool block_family_q(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+
+bool string_family_q(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
+           t == TYPE_REF;
+}
+
+bool registered_q(uint32_t t) { return t < TYPE_COUNT && datatype::table[t].name != nullptr; }
+
+[[noreturn]] void no_codec(const kiv_value* arg) { fire(err::ACCESS, err::access::no_codec, arg); }
+
+[[noreturn]] void no_codec_type(uint32_t t) {
+    kiv_value dt;
+    datatype::make_at(&dt, t);
+    no_codec(&dt);
+}
+
+// A context's owner is global when the context is the global one, or when
+// its owner cell says so.
+bool global_context_q(node_id ctx) {
+    if (ctx == 0 || ctx == _context::global) return true;
+    uint32_t owner = type_of(_context::self_of(ctx));
+    return owner == TYPE_NONE || owner == TYPE_UNSET || owner == TYPE_BLOCK;
+}
+
+// ================================================================================
+// Encoder
+// ================================================================================
+
+struct encoder_state {
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> strings;
+    std::vector<uint32_t> offsets;
+    std::unordered_map<int32_t, uint32_t> symbol_index;
+    uint32_t counter = 0;
+    std::vector<uint32_t> path;
+    std::unordered_map<node_id, std::vector<uint32_t>> registry;
+    // Boot mode: the context of each root value that owns one, by node.
+    bool boot = false;
+    std::unordered_map<node_id, uint32_t> root_contexts;
+
+    void reset() {
+        payload.clear();
+        strings.clear();
+        offsets.clear();
+        symbol_index.clear();
+        counter = 0;
+        path.clear();
+        path.shrink_to_fit();
+        registry.clear();
+        boot = false;
+        root_contexts.clear();
+    }
+};
+
+encoder_state enc;
+
+// Keeps the nodes the registry names alive while an encoding runs.
+void mark_registry() {
+    for (auto& [node, path] : enc.registry) {
+        node_id n = node;
+        collector::mark_node(&n);
+    }
+}
+
+void put_byte(uint8_t b) { enc.payload.push_back(b); }
+
+void put_varint(std::vector<uint8_t>& out, uint32_t v) {
+    while (v >= 0x80) {
+        out.push_back(uint8_t(v | 0x80));
+        v >>= 7;
+    }
+    out.push_back(uint8_t(v));
+}
+void put_varint(uint32_t v) { put_varint(enc.payload, v); }
+void put_zigzag(int32_t i) { put_varint((uint32_t(i) << 1) ^ uint32_t(i >> 31)); }
+
+void put_u32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int k = 0; k < 4; k++) out.push_back(uint8_t(v >> (8 * k)));
+}
+void put_u32(uint32_t v) { put_u32(enc.payload, v); }
+
+void put_type(uint32_t type, bool b) {
+    uint8_t flag = b ? FLAG_B : 0;
+    if (type < LONG_TYPE) {
+        put_byte(uint8_t(type) | flag);
+        return;
+    }
+    put_byte(LONG_TYPE | flag);
+    put_varint(type);
+}
+
+void put_symref(int32_t symbol) {
+    auto [it, fresh] = enc.symbol_index.try_emplace(symbol, uint32_t(enc.offsets.size()));
+    if (fresh) {
+        enc.offsets.push_back(uint32_t(enc.strings.size()));
+        uint32_t length;
+        const char* name = symbol::name_of(symbol, &length);
+        enc.strings.insert(enc.strings.end(), name, name + length);
+        enc.strings.push_back(0);
+    }
+    put_varint(it->second);
+}
+
+void put_path(const std::vector<uint32_t>& path) {
+    put_varint(uint32_t(path.size()));
+    for (uint32_t i : path) put_varint(i);
+}
+
+void put_double(double d) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    put_u32(uint32_t(bits));
+    put_u32(uint32_t(bits >> 32));
+}
+
+bool negative_zero_q(double d) { return d == 0.0 && std::signbit(d); }
+
+// float! and time!: the integer form when the value is a whole number that
+// fits.
+void put_float(uint32_t type, double d) {
+    if (d >= -2147483000.0 && d <= 2147483000.0) {
+        int32_t i = int32_t(d);
+        if (double(i) == d && !negative_zero_q(d)) {
+            put_type(type, true);
+            put_zigzag(i);
+            return;
+        }
+    }
+    put_type(type, false);
+    put_double(d);
+}
+
+void put_percent(double d) {
+    if (d >= -21474836.0 && d <= 21474836.0) {
+        int32_t i = int32_t(d >= 0.0 ? d * 100 + 0.5 : d * 100 - 0.5);
+        if (i / 100.0 == d && !negative_zero_q(d)) {
+            put_type(TYPE_PERCENT, true);
+            put_zigzag(i);
+            return;
+        }
+    }
+    put_type(TYPE_PERCENT, false);
+    put_double(d);
+}
+
+void put_record(const kiv_value* v);
+
+// The cells of a container as records, counted from 0 under it.
+void put_cells(const kiv_value* first, uint32_t count) {
+    uint32_t saved = enc.counter;
+    enc.counter = 0;
+    for (uint32_t i = 0; i < count; i++) put_record(first + i);
+    enc.counter = saved;
+}
+
+void put_context(node_id ctx) {
+    put_byte(TYPE_CONTEXT);
+    kiv_value* cell = _context::cell_of(ctx);
+    bool stack_values = _context::on_stack_q(ctx);
+    uint32_t n = _context::words_count(ctx);
+    bool any_set = false;
+    if (!stack_values)
+        for (uint32_t i = 0; i < n && !any_set; i++) any_set = type_of(context::heap_value_ref(ctx, i)) != TYPE_UNSET;
+    uint8_t flags = uint8_t(_context::kind_of(ctx) & 3) | (stack_values ? CTX_STACK_VALUES : 0) |
+                    ((cell->header & CONTEXT_SELF) ? CTX_SELF_FLAG : 0) | (any_set ? CTX_HAS_VALUES : 0);
+    put_byte(flags);
+    put_varint(n);
+    for (uint32_t i = 0; i < n; i++) put_symref(word::symbol_of(context::value_ref(ctx, i)));
+    if (any_set) put_cells(context::heap_value_ref(ctx, 0), n);
+}
+
+// Shared values: a node met before is written as a reference to
+// the path of its first occurrence.
+const std::vector<uint32_t>* known_path(node_id node) {
+    if (enc.boot) return nullptr;  // boot data is written without references
+    auto it = enc.registry.find(node);
+    return it == enc.registry.end() ? nullptr : &it->second;
+}
+
+void remember(node_id node) {
+    if (!enc.boot) enc.registry.emplace(node, enc.path);
+}
+
+// Runs a container's payload with its counter pushed on the path stack.
+template <class Body>
+void inside(Body body) {
+    enc.path.push_back(enc.counter);
+    body();
+    enc.path.pop_back();
+}
+
+void put_object_payload(const kiv_value* obj) {
+    node_id ctx = obj->data1;
+    bool handlers = obj->data3 != 0;
+    put_zigzag(int32_t(obj->data2));
+    if (handlers) {
+        const kiv_value* record = reinterpret_cast<kiv_value*>(series::buffer(obj->data3)->offset);
+        for (int k = 0; k < 2; k++) {
+            uint32_t slot = record[k].data2 >> 16;
+            put_zigzag(slot == object::NO_HANDLER ? -1 : int32_t(slot));
+        }
+    }
+    put_context(ctx);
+}
+
+void put_function_payload(const kiv_value* fn) {
+    kiv_value spec{TYPE_BLOCK, 0, fn->data2, 0};
+    kiv_value body = *function::extra_cell_of(fn, function::EXTRA_BODY);
+    uint32_t spec_length = block::length_all(&spec);
+    uint32_t body_length = type_of(&body) == TYPE_BLOCK ? block::length_all(&body) - body.data1 : 0;
+    if (type_of(&body) != TYPE_BLOCK) block::make_at(&body, 1);
+    put_varint(spec_length);
+    put_varint(body_length);
+    put_context(fn->data1);
+    uint32_t saved = enc.counter;
+    enc.counter = 0;
+    put_record(&spec);
+    enc.counter = 1;
+    body.header &= ~FLAG_NEW_LINE;
+    put_record(&body);
+    enc.counter = saved;
+}
+
+void put_word(const kiv_value* w) {
+    uint32_t t = type_of(w);
+    node_id ctx = w->data1;
+    if (global_context_q(ctx)) {
+        put_type(t, false);
+        put_symref(word::symbol_of(w));
+        return;
+    }
+    const kiv_value* owner = _context::self_of(ctx);
+    if (enc.boot) {
+        auto it = enc.root_contexts.find(ctx);
+        if (it == enc.root_contexts.end()) no_codec(w);
+        put_type(t, true);
+        put_symref(word::symbol_of(w));
+        put_varint(it->second);
+        put_zigzag(word::index_of(w));
+        return;
+    }
+    if (const auto* p = known_path(ctx)) {
+        put_byte(REFERENCE);
+        put_type(t, true);
+        put_symref(word::symbol_of(w));
+        put_zigzag(word::index_of(w));
+        put_path(*p);
+        return;
+    }
+    uint32_t owner_type = type_of(owner);
+    if (owner_type != TYPE_OBJECT && owner_type != TYPE_FUNCTION) no_codec(w);
+    put_type(t, true);
+    put_symref(word::symbol_of(w));
+    put_zigzag(word::index_of(w));
+    inside([&] {
+        remember(ctx);
+        put_type(owner_type, owner_type == TYPE_OBJECT && owner->data3 != 0);
+        if (owner_type == TYPE_OBJECT) put_object_payload(owner);
+        else put_function_payload(owner);
+    });
+}
+
+// What a series record writes before its payload: type byte and head.
+void put_series_lead(const kiv_value* s) {
+    uint32_t head = s->data1;
+    put_type(type_of(s), head != 0);
+    if (head != 0) put_varint(head);
+}
+
+void put_series_payload(const kiv_value* s) {
+    uint32_t t = type_of(s);
+    series_buffer* b = series::buffer_of(s);
+    if (block_family_q(t)) {
+        uint32_t n = series::used_units(b);
+        put_varint(n);
+        // The cells are re-read per record: writing never allocates series.
+        put_cells(reinterpret_cast<const kiv_value*>(b->offset), n);
+        return;
+    }
+    uint32_t unit = unit_of(b);
+    uint32_t count = series::used_units(b);
+    uint32_t log2 = unit == 1 ? 0 : unit == 2 ? 1 : 2;
+    put_varint((count << 2) | log2);
+    enc.payload.insert(enc.payload.end(), b->offset, b->offset + size_t(count) * unit);
+}
+
+void put_shared(const kiv_value* v) {
+    uint32_t t = type_of(v);
+    if (t == TYPE_OBJECT) {
+        node_id ctx = v->data1;
+        if (ctx == _context::global) no_codec(v);
+        if (const auto* p = known_path(ctx)) {
+            put_byte(REFERENCE);
+            put_type(t, false);
+            put_path(*p);
+            return;
+        }
+        inside([&] {
+            remember(ctx);
+            put_type(t, v->data3 != 0);
+            put_object_payload(v);
+        });
+        return;
+    }
+    if (t == TYPE_FUNCTION) {
+        if (const auto* p = known_path(v->data1)) {
+            put_byte(REFERENCE);
+            put_type(t, false);
+            put_path(*p);
+            return;
+        }
+        inside([&] {
+            remember(v->data1);
+            put_type(t, false);
+            put_function_payload(v);
+        });
+        return;
+    }
+    if (t == TYPE_BITSET) {
+        if (const auto* p = known_path(v->data2)) {
+            put_byte(REFERENCE);
+            put_type(t, bitset::complemented_q(v));
+            put_path(*p);
+            return;
+        }
+        inside([&] {
+            remember(v->data2);
+            put_type(t, bitset::complemented_q(v));
+            uint32_t n = bitset::byte_count(v);
+            put_varint(n);
+            enc.payload.insert(enc.payload.end(), bitset::ks_head(v), bitset::ks_head(v) + n);
+        });
+        return;
+    }
+    // The block and string families.
+    if (const auto* p = known_path(v->data2)) {
+        put_byte(REFERENCE);
+        put_series_lead(v);
+        put_path(*p);
+        return;
+    }
+    inside([&] {
+        remember(v->data2);
+        put_series_lead(v);
+        put_series_payload(v);
+    });
+}
+
+void put_typeset(const kiv_value* ts) {
+    const uint8_t* bits = typeset::bits_of(ts);
+    uint8_t n = 12;
+    while (n > 0 && bits[n - 1] == 0) n--;
+    put_byte(TYPE_TYPESET);
+    put_byte(n);
+    enc.payload.insert(enc.payload.end(), bits, bits + n);
+}
+
+void put_callable(const kiv_value* v, uint32_t t) {
+    put_type(t, false);
+    put_varint(v->data1);
+    kiv_value spec{TYPE_BLOCK, 0, v->data2, 0};
+    put_record(&spec);
+    enc.counter--;
+}
+
+void put_error(const kiv_value* e) {
+    inside([&] {
+        remember(e->data1);
+        put_type(TYPE_ERROR, false);
+        put_varint(uint32_t(integer::get_value(error::field(e, error::FIELD_CODE))));
+        put_cells(error::field(e, error::FIELD_ARG1), 6);
+    });
+}
+
+void put_record(const kiv_value* v) {
+    if (v->header & FLAG_NEW_LINE) put_byte(NEW_LINE);
+    uint32_t t = type_of(v);
+    switch (t) {
+        case TYPE_UNSET:
+        case TYPE_NONE: put_type(t, false); break;
+        case TYPE_DATATYPE:
+            put_type(t, false);
+            put_varint(v->data1);
+            break;
+        case TYPE_LOGIC: put_byte(v->data1 ? LOGIC_TRUE : LOGIC_FALSE); break;
+        case TYPE_INTEGER: {
+            int32_t i = integer::get_value(v);
+            if (i >= 0 && i <= 63) {
+                put_byte(uint8_t(SMALL_INTEGER + i));
+            } else {
+                put_type(t, false);
+                put_zigzag(i);
+            }
+            break;
+        }
+        case TYPE_CHAR:
+            put_type(t, false);
+            put_varint(v->data2);
+            break;
+        case TYPE_FLOAT:
+        case TYPE_TIME: put_float(t, cell::get_float(v)); break;
+        case TYPE_PERCENT: put_percent(cell::get_float(v)); break;
+        case TYPE_TYPESET: put_typeset(v); break;
+        case TYPE_ISSUE:
+            put_type(t, false);
+            put_symref(word::symbol_of(v));
+            break;
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT: put_word(v); break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION: put_callable(v, t); break;
+        case TYPE_OP: {
+            uint32_t wrapped = op_wrapped_type(v);
+            if (wrapped == TYPE_ROUTINE) no_codec(v);
+            put_byte(TYPE_OP);
+            kiv_value inner = *v;
+            inner.header = wrapped;
+            put_record(&inner);
+            enc.counter--;
+            break;
+        }
+        case TYPE_ERROR: put_error(v); break;
+        case TYPE_OBJECT:
+        case TYPE_FUNCTION:
+        case TYPE_BITSET: put_shared(v); break;
+        default:
+            if (never_written_q(t)) no_codec(v);
+            if (block_family_q(t) || string_family_q(t)) {
+                put_shared(v);
+                break;
+            }
+            // A datatype whose payload this runtime does not build yet.
+            fire(err::INTERNAL, err::internal::not_done);
+    }
+    enc.counter++;
+}
+
+// Header, counts and symbol table in front of the payload.
+std::vector<uint8_t> assemble(uint8_t version, uint32_t record_count) {
+    std::vector<uint8_t> out(MAGIC, MAGIC + 6);
+    bool symbols = !enc.offsets.empty();
+    out.push_back(version);
+    out.push_back(FLAG_COMPACT | (symbols ? FLAG_SYMBOLS : 0));
+    put_varint(out, record_count);
+    put_varint(out, uint32_t(enc.payload.size()));
+    if (symbols) {
+        put_varint(out, uint32_t(enc.offsets.size()));
+        put_varint(out, uint32_t(enc.strings.size()));
+        for (uint32_t o : enc.offsets) put_u32(out, o);
+        out.insert(out.end(), enc.strings.begin(), enc.strings.end());
+    }
+    out.insert(out.end(), enc.payload.begin(), enc.payload.end());
+    return out;
+}
+
+// Resets the encoder on every way out, errors included.
+struct encoding {
+    collector::compaction_guard keep_nodes;
+    encoding() {
+        static bool registered = false;
+        if (!registered) collector::add_mark_callback(mark_registry);
+        registered = true;
+        enc.reset();
+    }
+    ~encoding() { enc.reset(); }
+};
+
+// ================================================================================
+// Decoder
+// ================================================================================
+
+struct decoder {
+    const uint8_t* start = nullptr;  // the header's first byte, for error offsets
+    const uint8_t* p = nullptr;
+    const uint8_t* end = nullptr;    // null: unbounded
+    int32_t symbol_count = 0;
+    const uint8_t* offsets = nullptr;
+    const uint8_t* strings = nullptr;
+    int32_t strings_size = 0;
+    kiv_value target{};
+    uint32_t root_base = 0;
+    bool codec = true;
+};
+
+decoder dec;
+
+[[noreturn]] void invalid() { invalid_record(dec.p); }
+
+void need(size_t n) {
+    if (dec.end && size_t(dec.end - dec.p) < n) invalid();
+}
+
+uint8_t get_byte() {
+    need(1);
+    return *dec.p++;
+}
+
+int32_t get_varint() {
+    uint32_t v = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+        uint8_t b = get_byte();
+        if (shift == 28 && (b & 0xF0)) {
+            dec.p--;
+            invalid();
+        }
+        v |= uint32_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) return int32_t(v);
+    }
+    invalid();
+}
+
+// A count or length: not negative, and no more than the bytes left when
+// each item takes at least one.
+int32_t get_count() {
+    int32_t n = get_varint();
+    if (n < 0 || (dec.end && n > dec.end - dec.p)) invalid();
+    return n;
+}
+
+int32_t get_zigzag() {
+    uint32_t v = uint32_t(get_varint());
+    return int32_t((v >> 1) ^ (0u - (v & 1)));
+}
+
+uint32_t get_u32() {
+    need(4);
+    uint32_t v = uint32_t(dec.p[0]) | uint32_t(dec.p[1]) << 8 | uint32_t(dec.p[2]) << 16 | uint32_t(dec.p[3]) << 24;
+    dec.p += 4;
+    return v;
+}
+
+double get_double() {
+    uint64_t low = get_u32();
+    uint64_t high = get_u32();
+    return std::bit_cast<double>(low | high << 32);
+}
+
+int32_t get_symbol() {
+    const uint8_t* at = dec.p;
+    int32_t index = get_varint();
+    if (index < 0 || index >= dec.symbol_count) invalid_record(at);
+    uint32_t offset = uint32_t(dec.offsets[4 * index]) | uint32_t(dec.offsets[4 * index + 1]) << 8 |
+                      uint32_t(dec.offsets[4 * index + 2]) << 16 | uint32_t(dec.offsets[4 * index + 3]) << 24;
+    if (offset >= uint32_t(dec.strings_size)) invalid_record(at);
+    const char* name = reinterpret_cast<const char*>(dec.strings + offset);
+    return symbol::make_alt(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
+}
+
+// The container a value opens to a reference path.
+struct container {
+    kiv_value* cells = nullptr;
+    int32_t lower = 0;  // the least index allowed (error! reaches back to `code`)
+    uint32_t count = 0;
+};
+
+container open_container(const kiv_value* v) {
+    uint32_t t = type_of(v);
+    if (block_family_q(t) || t == TYPE_HASH || t == TYPE_MAP) {
+        uint32_t length = block::length_all(v);
+        uint32_t head = std::min(v->data1, length);
+        return {block::cells(v) + head, 0, length - head};
+    }
+    if (t == TYPE_OBJECT) return {context::heap_value_ref(v->data1, 0), 0, _context::words_count(v->data1)};
+    if (t == TYPE_ERROR) return {error::field(v, error::FIELD_ARG1), -3, error::FIELD_COUNT - error::FIELD_ARG1};
+    if (t == TYPE_NATIVE || t == TYPE_ACTION) {
+        kiv_value spec{TYPE_BLOCK, 0, v->data2, 0};
+        return {block::cells(&spec), 0, block::length_all(&spec)};
+    }
+    if (any_word_q(t) && t != TYPE_ISSUE && !global_context_q(v->data1) && !_context::on_stack_q(v->data1))
+        return {context::heap_value_ref(v->data1, 0), 0, _context::words_count(v->data1)};
+    invalid();
+}
+
+// A function's two children: its spec (as a block) and its body cell.
+kiv_value function_child(const kiv_value* fn, int32_t index, bool last) {
+    uint32_t wrapped = type_of(fn) == TYPE_OP ? op_wrapped_type(fn) : type_of(fn);
+    if (index == 0) {
+        kiv_value spec{TYPE_BLOCK, 0, fn->data2, 0};
+        return spec;
+    }
+    if (index == 1 && wrapped == TYPE_FUNCTION) {
+        kiv_value body = *function::extra_cell_of(fn, function::EXTRA_BODY);
+        if (type_of(&body) == TYPE_BLOCK) return body;
+    }
+    (void)last;
+    invalid();
+}
+
+bool function_like_q(const kiv_value* v) {
+    uint32_t t = type_of(v);
+    return t == TYPE_FUNCTION || (t == TYPE_OP && op_wrapped_type(v) == TYPE_FUNCTION);
+}
+
+// Reads a reference path and returns a copy of the value it designates.
+kiv_value resolve_path() {
+    const uint8_t* at = dec.p;
+    int32_t n = get_varint();
+    if (n < 1 || n > MAX_PATH || (dec.end && n > dec.end - dec.p)) invalid_record(at);
+    kiv_value current = dec.target;
+    for (int32_t k = 0; k < n; k++) {
+        const uint8_t* index_at = dec.p;
+        int32_t index = get_varint();
+        if (function_like_q(&current) || (any_word_q(type_of(&current)) && !global_context_q(current.data1) &&
+                                          _context::on_stack_q(current.data1))) {
+            // A word of a function context leads to the function itself.
+            if (any_word_q(type_of(&current))) current = *_context::self_of(current.data1);
+            if (!function_like_q(&current)) invalid();
+            kiv_value child = function_child(&current, index, k == n - 1);
+            if (k == n - 1 || index == 1) {
+                current = child;
+                continue;
+            }
+            // Index 0 followed by more: a cell of the spec.
+            current = child;
+            continue;
+        }
+        container c = open_container(&current);
+        if (index < c.lower || index >= int32_t(c.count)) invalid_record(index_at);
+        current = c.cells[index];
+    }
+    return current;
+}
+
+void decode_record(kiv_value* parent);
+
+// Appends a value to a block and returns the cell it now lives in.
+kiv_value* append(kiv_value* parent, const kiv_value* v) { return block::append_copy(parent, v); }
+
+// Decodes n records into a block value's series.
+void decode_into(kiv_value* blk, int32_t n) {
+    for (int32_t i = 0; i < n; i++) decode_record(blk);
+}
+
+uint32_t read_type(uint8_t header) {
+    uint32_t t = header & TYPE_BITS;
+    if (t == LONG_TYPE) {
+        int32_t id = get_varint();
+        if (id < 0) invalid();
+        t = uint32_t(id);
+    }
+    return t;
+}
+
+// Where a decoded owner (object or function) becomes visible as soon as its
+// context exists, so that references inside it can lead through it: a cell
+// of the parent block, or the argument stack when it belongs to no block.
+struct owner_slot {
+    kiv_value* parent = nullptr;  // null: the stack
+    uint32_t index = 0;
+
+    void publish(const kiv_value& v) const {
+        if (parent) block::cells(parent)[index] = v;
+        else *stack::get_top() = v;
+    }
+};
+
+// Context record (type 14), first half: a new context and its words.
+struct context_head {
+    node_id ctx;
+    uint8_t flags;
+    int32_t count;
+};
+
+context_head decode_context_head(bool object_kind) {
+    const uint8_t* at = dec.p;
+    if ((get_byte() & TYPE_BITS) != TYPE_CONTEXT) invalid_record(at);
+    uint8_t flags = get_byte();
+    int32_t n = get_count();
+    bool stack_values = flags & CTX_STACK_VALUES;
+    uint32_t kind = object_kind ? uint32_t(CTX_OBJECT) : uint32_t(flags & 3);
+    node_id ctx = _context::create(uint32_t(n), stack_values, flags & CTX_SELF_FLAG, 0, kind);
+    kiv_value holder{TYPE_OBJECT, ctx, uint32_t(-1), 0};
+    stack::push_value(&holder);
+    for (int32_t i = 0; i < n; i++) {
+        kiv_value w{TYPE_WORD, 0, uint32_t(get_symbol()), uint32_t(-1)};
+        _context::add_word(ctx, &w);
+    }
+    stack::pop(1);
+    return {ctx, flags, n};
+}
+
+// Second half: the values, into the context's value series.
+void decode_context_values(const context_head& h) {
+    if (!(h.flags & CTX_HAS_VALUES) || (h.flags & CTX_STACK_VALUES)) return;
+    kiv_value values{TYPE_BLOCK, 0, _context::cell_of(h.ctx)->data2, 0};
+    series::buffer(values.data2)->tail = series::buffer(values.data2)->offset;
+    decode_into(&values, h.count);
+    if (series::used_units(series::buffer(values.data2)) != uint32_t(h.count)) invalid();
+}
+
+kiv_value decode_object(bool handlers, const owner_slot& slot) {
+    int32_t class_id = get_zigzag();
+    if (handlers) {
+        get_zigzag();
+        get_zigzag();
+    }
+    context_head h = decode_context_head(true);
+    kiv_value obj = *object::push(h.ctx, dec.codec ? -1 : class_id);
+    stack::pop(1);
+    slot.publish(obj);
+    decode_context_values(h);
+    if (handlers) {
+        object::attach_handlers(h.ctx, &obj);
+        slot.publish(obj);
+    }
+    return obj;
+}
+
+// A block record of a function (spec or body): prefixes, type 5, an
+// optional head, then its cells, or a reference to a block. The cells go
+// into `blk`, made by the caller.
+void decode_function_block(kiv_value* blk) {
+    bool new_line = false, reference = false;
+    for (;;) {
+        uint8_t b = get_byte();
+        if (b == NEW_LINE) new_line = true;
+        else if (b == REFERENCE) reference = true;
+        else {
+            dec.p--;
+            break;
+        }
+    }
+    const uint8_t* at = dec.p;
+    uint8_t header = get_byte();
+    if ((header & TYPE_BITS) != TYPE_BLOCK) invalid_record(at);
+    if (header & FLAG_B) get_count();
+    if (reference) {
+        kiv_value found = resolve_path();
+        if (type_of(&found) != TYPE_BLOCK) invalid_record(at);
+        blk->data2 = found.data2;
+    } else {
+        decode_into(blk, get_count());
+    }
+    if (new_line) blk->header |= FLAG_NEW_LINE;
+}
+
+kiv_value decode_function(const owner_slot& slot) {
+    int32_t spec_length = get_count();
+    int32_t body_length = get_count();
+    context_head h = decode_context_head(false);
+    node_id extra = memory::alloc_unset_cells(function::EXTRA_CELLS);
+    series::buffer(extra)->tail += function::EXTRA_CELLS * sizeof(kiv_value);
+    kiv_value fn{TYPE_FUNCTION, h.ctx, 0, extra};
+    kiv_value spec;
+    block::make_at(&spec, std::max(spec_length, 1));
+    fn.data2 = spec.data2;
+    kiv_value* body = function::extra_cell_of(&fn, function::EXTRA_BODY);
+    block::make_at(body, std::max(body_length, 1));
+    *_context::self_of(h.ctx) = fn;
+    slot.publish(fn);
+    decode_function_block(&spec);
+    fn.data2 = spec.data2;
+    *_context::self_of(h.ctx) = fn;
+    slot.publish(fn);
+    kiv_value body_cell = *function::extra_cell_of(&fn, function::EXTRA_BODY);
+    decode_function_block(&body_cell);
+    body_cell.header &= ~FLAG_NEW_LINE;
+    *function::extra_cell_of(&fn, function::EXTRA_BODY) = body_cell;
+    return fn;
+}
+
+// native! and action!: the table index, then the spec record. The cell
+// gets the argument cache the interpreter expects.
+void decode_callable(kiv_value* parent, uint32_t t) {
+    const uint8_t* at = dec.p;
+    int32_t index = get_varint();
+    int32_t limit = t == TYPE_ACTION ? int32_t(ACTION_SLOTS) : int32_t(natives::count);
+    if (index < 1 || index > limit) invalid_record(at);
+    kiv_value temp;
+    kiv_value* into = parent;
+    if (dec.codec) {
+        block::make_at(&temp, 1);
+        stack::push_value(&temp);
+        into = &temp;
+    }
+    uint32_t before = block::length_all(into);
+    decode_record(into);
+    kiv_value spec = block::cells(into)[before];
+    if (type_of(&spec) != TYPE_BLOCK) invalid_record(at);
+    block::ks_set_tail(into, before);
+    stack::push_value(&spec);
+    node_id ctx = _context::make_from_block(&spec, true, false, CTX_FUNCTION);
+    node_id cache = memory::alloc_cells(2);
+    series_buffer* b = series::buffer(cache);
+    auto* cells = reinterpret_cast<kiv_value*>(b->offset);
+    cells[0] = *_context::cell_of(ctx);
+    cells[1] = unset_value;
+    b->tail = b->offset + 2 * sizeof(kiv_value);
+    kiv_value v{t, uint32_t(index), spec.data2, cache};
+    append(parent, &v);
+    stack::pop(dec.codec ? 2 : 1);
+}
+
+// Word records: the global context, or the context named by a root index
+// (boot) or carried along (codec).
+void decode_word(kiv_value* parent, uint32_t t, bool bound, bool reference) {
+    int32_t symbol = get_symbol();
+    if (!bound) {
+        if (reference) invalid();
+        // Not through word::from_symbol: while booting, that anchors a copy
+        // in the root block, which is the block being decoded into.
+        kiv_value w{t, _context::global, uint32_t(symbol), 0};
+        w.data3 = uint32_t(_context::add_word(_context::global, &w));
+        append(parent, &w);
+        return;
+    }
+    int32_t slot;
+    node_id ctx;
+    if (!dec.codec) {
+        if (reference) invalid();
+        const uint8_t* at = dec.p;
+        int32_t root = get_varint();
+        slot = get_zigzag();
+        uint32_t position = dec.root_base + uint32_t(root);
+        if (root < 0 || position >= block::length_all(&dec.target)) invalid_record(at);
+        kiv_value owner = block::cells(&dec.target)[position];
+        if (type_of(&owner) != TYPE_OBJECT && type_of(&owner) != TYPE_FUNCTION) invalid_record(at);
+        ctx = owner.data1;
+    } else {
+        slot = get_zigzag();
+        kiv_value owner;
+        if (reference) {
+            owner = resolve_path();
+            uint32_t ot = type_of(&owner);
+            if (ot == TYPE_OP && op_wrapped_type(&owner) == TYPE_FUNCTION) ot = TYPE_FUNCTION;
+            if (ot != TYPE_OBJECT && ot != TYPE_FUNCTION && !any_word_q(ot)) invalid();
+        } else {
+            const uint8_t* at = dec.p;
+            uint8_t header = get_byte();
+            uint32_t ot = header & TYPE_BITS;
+            if (ot != TYPE_OBJECT && ot != TYPE_FUNCTION) invalid_record(at);
+            stack::push_value(&none_value);
+            owner = ot == TYPE_OBJECT ? decode_object(header & FLAG_B, owner_slot{}) : decode_function(owner_slot{});
+            stack::pop(1);
+        }
+        ctx = owner.data1;
+    }
+    if (slot < 0) slot = _context::find_word(ctx, symbol, true);
+    if (slot < 0 || uint32_t(slot) >= _context::words_count(ctx)) invalid();
+    kiv_value w{t, ctx, uint32_t(symbol), uint32_t(slot)};
+    append(parent, &w);
+}
+
+kiv_value decode_string(uint32_t t) {
+    const uint8_t* at = dec.p;
+    int32_t l = get_varint();
+    if (l < 0 || (l & 3) == 3) invalid_record(at);
+    uint32_t unit = 1u << (l & 3);
+    uint32_t count = uint32_t(l) >> 2;
+    need(size_t(count) * unit);
+    kiv_value s;
+    string::make_at_unit(&s, std::max(count, 1u), unit);
+    series_buffer* b = series::buffer(s.data2);
+    std::memcpy(b->offset, dec.p, size_t(count) * unit);
+    b->tail = b->offset + size_t(count) * unit;
+    dec.p += size_t(count) * unit;
+    s.header = t;
+    return s;
+}
+
+// Types whose reference may share another value's series, and what the copy
+// keeps of the record.
+bool shareable_q(uint32_t t) {
+    return block_family_q(t) || string_family_q(t) || t == TYPE_HASH || t == TYPE_BINARY || t == TYPE_VECTOR ||
+           t == TYPE_IMAGE || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_FUNCTION || t == TYPE_ACTION ||
+           t == TYPE_NATIVE || t == TYPE_ROUTINE || t == TYPE_OP;
+}
+
+void decode_reference(kiv_value* parent, uint32_t t, uint32_t head) {
+    const uint8_t* at = dec.p;
+    kiv_value v = resolve_path();
+    uint32_t found = type_of(&v);
+    if (t == TYPE_OBJECT) {
+        if (found != TYPE_OBJECT && !any_word_q(found)) invalid_record(at);
+        append(parent, _context::self_of(v.data1));
+        return;
+    }
+    if (t == TYPE_FUNCTION) {
+        if (found == TYPE_OP) {
+            v.header = TYPE_FUNCTION;
+        } else if (found == TYPE_FUNCTION || any_word_q(found)) {
+            v = *_context::self_of(v.data1);
+            if (type_of(&v) != TYPE_FUNCTION) invalid_record(at);
+        } else {
+            invalid_record(at);
+        }
+        append(parent, &v);
+        return;
+    }
+    if (!shareable_q(found)) invalid_record(at);
+    bool same_family = (block_family_q(t) && block_family_q(found)) ||
+                       (string_family_q(t) && string_family_q(found)) || (t == TYPE_BINARY && found == TYPE_BINARY);
+    if (!same_family && t != found) invalid_record(at);
+    if (same_family) v.header = (v.header & ~TYPE_MASK) | t;
+    if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY) v.data1 = head;
+    append(parent, &v);
+}
+
+void decode_typeset(kiv_value* parent) {
+    const uint8_t* at = dec.p;
+    uint8_t n = get_byte();
+    if (n > 12) invalid_record(at);
+    need(n);
+    kiv_value ts{TYPE_TYPESET, 0, 0, 0};
+    std::memcpy(typeset::bits_of(&ts), dec.p, n);
+    dec.p += n;
+    append(parent, &ts);
+}
+
+void decode_error(kiv_value* parent) {
+    int32_t code = get_varint();
+    kiv_value dt, spec;
+    datatype::make_at(&dt, TYPE_ERROR);
+    integer::make_at(&spec, code);
+    auto make = reinterpret_cast<actions::make_fn>(actions::get_action_ptr_from(TYPE_ERROR, &dt, SLOT_MAKE));
+    kiv_value e = *make(&dt, &spec, TYPE_ERROR);
+    kiv_value* cell = append(parent, &e);
+    e = *cell;
+    stack::pop(1);
+    kiv_value fields{TYPE_BLOCK, 0, _context::cell_of(e.data1)->data2, 0};
+    // The six stored fields replace arg1 to stack in place.
+    series_buffer* b = series::buffer(fields.data2);
+    kiv_value files = reinterpret_cast<kiv_value*>(b->offset)[error::FIELD_FILES];
+    b->tail = b->offset + error::FIELD_ARG1 * sizeof(kiv_value);
+    decode_into(&fields, 6);
+    block::append_copy(&fields, &files);
+}
+
+void decode_record(kiv_value* parent) {
+    bool new_line = false, reference = false, definition = false;
+    uint8_t b;
+    for (;;) {
+        b = get_byte();
+        if (b == NEW_LINE) new_line = true;
+        else if (b == REFERENCE) reference = true;
+        else if (b == DEFINITION) definition = true;
+        else break;
+        need(1);
+    }
+    const uint8_t* at = dec.p - 1;
+    if (definition && dec.codec) invalid_record(at);
+    uint32_t before = block::length_all(parent);
+    if (b >= SMALL_INTEGER) {
+        if (reference || definition) invalid_record(at);
+        kiv_value v;
+        if (b < NEW_LINE) integer::make_at(&v, b - SMALL_INTEGER);
+        else if (b == LOGIC_TRUE) v = true_value;
+        else if (b == LOGIC_FALSE) v = false_value;
+        else if (b == COPY_OF) v = resolve_path();
+        else invalid_record(at);
+        kiv_value* cell = append(parent, &v);
+        if (new_line) cell->header |= FLAG_NEW_LINE;
+        return;
+    }
+    uint32_t t = read_type(b);
+    bool flag_b = b & FLAG_B;
+    if (definition && !(t >= TYPE_WORD && t <= TYPE_ISSUE)) invalid_record(at);
+    if (t == 0 || t == TYPE_LOGIC || t == TYPE_SYMBOL || t == TYPE_SERIES || t >= TYPE_COUNT) invalid_record(at);
+    if (never_written_q(t)) no_codec_type(t);
+    if (!registered_q(t) && t != TYPE_CONTEXT) fire(err::INTERNAL, err::internal::not_done);
+    uint32_t head = 0;
+    bool has_head = block_family_q(t) || string_family_q(t) || t == TYPE_HASH || t == TYPE_BINARY ||
+                    t == TYPE_VECTOR || t == TYPE_IMAGE;
+    if (has_head && flag_b) head = uint32_t(get_count());
+    if (reference && (has_head || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_FUNCTION)) {
+        decode_reference(parent, t, head);
+    } else if (any_word_q(t) && t != TYPE_ISSUE) {
+        decode_word(parent, t, flag_b, reference);
+    } else {
+        if (reference) invalid_record(at);
+        kiv_value v;
+        switch (t) {
+            case TYPE_DATATYPE: {
+                int32_t id = get_varint();
+                if (id < 1 || id >= int32_t(TYPE_COUNT)) invalid_record(at);
+                datatype::make_at(&v, uint32_t(id));
+                append(parent, &v);
+                break;
+            }
+            case TYPE_UNSET: append(parent, &unset_value); break;
+            case TYPE_NONE: append(parent, &none_value); break;
+            case TYPE_CHAR:
+                char_::make_at(&v, uint32_t(get_varint()));
+                append(parent, &v);
+                break;
+            case TYPE_INTEGER:
+                integer::make_at(&v, get_zigzag());
+                append(parent, &v);
+                break;
+            case TYPE_FLOAT:
+            case TYPE_TIME:
+            case TYPE_PERCENT: {
+                double d = flag_b ? double(get_zigzag()) : get_double();
+                if (flag_b && t == TYPE_PERCENT) d /= 100.0;
+                v = kiv_value{t, 0, 0, 0};
+                cell::set_float(&v, d);
+                append(parent, &v);
+                break;
+            }
+            case TYPE_TYPESET: decode_typeset(parent); break;
+            case TYPE_ISSUE: {
+                int32_t symbol = get_symbol();
+                v = kiv_value{TYPE_ISSUE, 0, uint32_t(symbol), uint32_t(-1)};
+                append(parent, &v);
+                break;
+            }
+            case TYPE_CONTEXT: {
+                append(parent, &none_value);
+                context_head h = decode_context_head(false);
+                v = kiv_value{TYPE_OBJECT, h.ctx, uint32_t(-1), 0};
+                *_context::self_of(h.ctx) = v;
+                block::cells(parent)[before] = v;
+                decode_context_values(h);
+                break;
+            }
+            // Appended first: references inside them lead through them.
+            case TYPE_OBJECT:
+                append(parent, &none_value);
+                decode_object(flag_b, owner_slot{parent, before});
+                break;
+            case TYPE_FUNCTION:
+                append(parent, &none_value);
+                decode_function(owner_slot{parent, before});
+                break;
+            case TYPE_NATIVE:
+            case TYPE_ACTION: decode_callable(parent, t); break;
+            case TYPE_OP: {
+                decode_record(parent);
+                kiv_value* cell = block::cells(parent) + before;
+                uint32_t wrapped = type_of(cell);
+                if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION && wrapped != TYPE_FUNCTION) invalid_record(at);
+                cell->header = (cell->header & FLAG_NEW_LINE) | TYPE_OP | (wrapped << OP_WRAPPED_SHIFT);
+                if (wrapped == TYPE_FUNCTION) *function::extra_cell_of(cell, function::EXTRA_OP) = *cell;
+                break;
+            }
+            case TYPE_ERROR: decode_error(parent); break;
+            case TYPE_BITSET: {
+                int32_t n = get_count();
+                bitset::make_at(&v, uint32_t(std::max(n, 1)));
+                series_buffer* bb = series::buffer(v.data2);
+                std::memcpy(bb->offset, dec.p, size_t(n));
+                bb->tail = bb->offset + n;
+                dec.p += n;
+                if (flag_b) bb->flags |= SERIES_TYPE_FLAG;
+                append(parent, &v);
+                break;
+            }
+            default:
+                if (block_family_q(t)) {
+                    int32_t n = get_count();
+                    block::make_at(&v, std::max(n, 1));
+                    v.header = t;
+                    v.data1 = head;
+                    kiv_value* cell = append(parent, &v);
+                    kiv_value inner = *cell;
+                    decode_into(&inner, n);
+                } else if (string_family_q(t)) {
+                    v = decode_string(t);
+                    v.data1 = head;
+                    append(parent, &v);
+                } else {
+                    fire(err::INTERNAL, err::internal::not_done);
+                }
+        }
+    }
+    if (new_line) block::cells(parent)[before].header |= FLAG_NEW_LINE;
+    if (definition) {
+        // The word, then the value: set it and take both back out.
+        kiv_value w = block::cells(parent)[before];
+        decode_record(parent);
+        kiv_value value = block::cells(parent)[before + 1];
+        value.header &= ~FLAG_NEW_LINE;
+        w.header = TYPE_WORD;
+        _context::set(&w, &value);
+        block::ks_set_tail(parent, before);
+    }
+}
+
+// Body after the header: counts, the symbol table, then records to the
+// payload's end.
+void decode_compact(bool symbols) {
+    const uint8_t* at = dec.p;
+    get_varint();  // the record count: the payload's end is what counts
+    int32_t payload_size = get_varint();
+    dec.symbol_count = 0;
+    dec.strings_size = 0;
+    if (symbols) {
+        int32_t n = get_varint();
+        int32_t s = get_varint();
+        if (n < 0 || s < 0) invalid_record(at);
+        if (dec.end) {
+            int64_t left = dec.end - dec.p;
+            if (n > (left >> 2) || s > left - 4 * int64_t(n)) invalid_record(at);
+        }
+        dec.offsets = dec.p;
+        dec.strings = dec.p + 4 * size_t(n);
+        if (s > 0 && dec.strings[s - 1] != 0) invalid_record(dec.strings + s - 1);
+        dec.symbol_count = n;
+        dec.strings_size = s;
+        dec.p = dec.strings + s;
+    }
+    if (payload_size < 0 || (dec.end && payload_size > dec.end - dec.p)) invalid_record(at);
+    const uint8_t* payload_end = dec.p + payload_size;
+    const uint8_t* saved_end = dec.end;
+    dec.end = payload_end;
+    while (dec.p < payload_end) decode_record(&dec.target);
+    dec.end = saved_end;
+}
+
+void print_and_exit(const char* message) {
+    std::fputs(message, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    std::exit(0);
+}
+
+}  // namespace
+
+[[noreturn]] void invalid_record(const uint8_t* position) {
+    kiv_value offset;
+    integer::make_at(&offset, int32_t(position - dec.start + 1));
+    fire(err::SCRIPT, err::script::kb_invalid_record, &offset);
+}
+
+std::vector<uint8_t> encode_cp(const kiv_value* value) {
+    encoding scope;
+    codec_q = true;
+    put_record(value);
+    return assemble(VERSION, 1);
+}
+
+kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t length) {
+    decoder saved = dec;
+    dec = decoder{};
+    dec.start = data;
+    dec.p = data;
+    dec.end = length < 0 ? nullptr : data + length;
+    dec.codec = codec;
+    dec.target = *target;
+    struct restore {
+        decoder saved;
+        ~restore() { dec = saved; }
+    } on_exit{saved};
+    if ((dec.end && dec.end - data < int64_t(HEADER_SIZE)) || std::memcmp(data, MAGIC, 6) != 0) {
+        if (!codec) print_and_exit("Error: Not a Kivbin file!");
+        kiv_value arg = stack::arguments[1];
+        fire(err::SCRIPT, err::script::invalid_data, &arg);
+    }
+    uint8_t flags = data[7];
+    if (flags & FLAG_COMPRESSED) {
+        // The chunked LZ stream is not there yet: nothing can be read from it.
+        if (!codec) print_and_exit("Error: Kivbin compressed data corrupted!");
+        kiv_value arg = stack::arguments[1];
+        fire(err::SCRIPT, err::script::invalid_data, &arg);
+    }
+    if (!(flags & FLAG_COMPACT)) fire(err::INTERNAL, err::internal::not_done);
+    dec.p = data + HEADER_SIZE;
+    if (!codec) dec.root_base = block::length_all(target) - target->data1;
+    decode_compact(flags & FLAG_SYMBOLS);
+    return block::cells(target) + target->data1 + dec.root_base;
+}
+
+kiv_value* load_boot(const uint8_t* data, bool keep_root) {
+    codec_q = false;
+    bool active = collector::active_q;
+    collector::active_q = false;
+    kiv_value* result = decode(data, &runtime::root, false, -1);
+    (void)keep_root;
+    collector::active_q = active;
+    return result;
+}
+
+// Boot data writer ------------------------------------------------------------------
+
+boot_writer::boot_writer() {
+    static bool registered = false;
+    if (!registered) collector::add_mark_callback(mark_registry);
+    registered = true;
+    enc.reset();
+    enc.boot = true;
+    codec_q = false;
+}
+
+boot_writer::~boot_writer() { enc.reset(); }
+
+void boot_writer::definition(const kiv_value* word, const kiv_value* value) {
+    put_byte(DEFINITION);
+    kiv_value w = *word;
+    w.header = TYPE_SET_WORD;
+    w.data1 = _context::global;
+    put_record(&w);
+    put_record(value);
+    enc.counter -= 2;
+}
+
+void boot_writer::root(const kiv_value* value) {
+    put_record(value);
+    uint32_t t = type_of(value);
+    if (t == TYPE_OBJECT || t == TYPE_FUNCTION) enc.root_contexts.emplace(value->data1, roots_);
+    roots_++;
+}
+
+std::vector<uint8_t> boot_writer::finish() { return assemble(BOOT_VERSION, roots_); }
+
+}  // namespace kiv::kivbin

@@ -1,0 +1,228 @@
+// KIVBIN compact layout: golden byte vectors, round trips, malformed input.
+#include <random>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/lexer.h"
+#include "runtime/io/kivbin.h"
+#include "tests/unit/natives_fixture.h"
+
+using namespace kiv;
+using namespace kiv::test;
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+class Kivbin : public NativesTest {
+  protected:
+    // Evaluates text read by the lexer, which knows every literal.
+    kiv_value eval(const std::string& text) {
+        stack::mark_native(nullptr);
+        kiv_value code;
+        lexer::scan(&code, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), false, false,
+                    false, nullptr, nullptr, nullptr, nullptr);
+        stack::push_value(&code);
+        interpreter::eval(&code, false);
+        kiv_value result = *stack::get_top();
+        stack::unwind_drop();
+        return result;
+    }
+
+    bytes encode(const std::string& text) {
+        kiv_value v = eval(text);
+        stack::push_value(&v);
+        bytes out = kivbin::encode_cp(&v);
+        stack::pop(1);
+        return out;
+    }
+
+    // The payload after the header and the two counts (no symbol table).
+    bytes payload_of(const std::string& text) {
+        bytes b = encode(text);
+        EXPECT_EQ(b[7], kivbin::FLAG_COMPACT) << text;
+        return bytes(b.begin() + 10, b.end());
+    }
+
+    // Decodes into a new block and returns it.
+    kiv_value decode(const bytes& b) {
+        kiv_value* target = block::make_at(stack::push(), 4);
+        kivbin::decode(b.data(), target, true, int64_t(b.size()));
+        return *stack::get_top();
+    }
+
+    std::string round_trip(const std::string& text) {
+        bytes b = encode(text);
+        stack::mark_try(nullptr);
+        try {
+            kiv_value blk = decode(b);
+            EXPECT_EQ(block::ks_length_q(&blk), 1) << text;
+            kiv_value v = block::cells(&blk)[0];
+            StackTest::SetUp();
+            return molded(v);
+        } catch (const kiv_exit&) {
+            ADD_FAILURE() << text << ": " << molded(*stack::get_top());
+            StackTest::SetUp();
+            return "";
+        }
+    }
+
+    // The error id that decoding raises, or -1.
+    void expect_invalid(const bytes& b, int32_t offset) {
+        SCOPED_TRACE(offset);
+        stack::mark_try(nullptr);
+        kiv_value e = raised([&] { decode(b); });
+        StackTest::SetUp();
+        expect_error(e, err::SCRIPT, err::script::kb_invalid_record);
+        kiv_value* arg = error::field(&e, error::FIELD_ARG1);
+        EXPECT_EQ(int_of(*arg), offset);
+    }
+};
+
+bytes header(std::initializer_list<uint8_t> body, uint8_t flags = 1) {
+    bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, flags};
+    b.insert(b.end(), body);
+    return b;
+}
+
+}  // namespace
+
+TEST_F(Kivbin, GoldenPayloads) {
+    struct {
+        const char* text;
+        bytes payload;
+    } cases[] = {
+        {"63", {0xBF}},
+        {"64", {0x0B, 0x80, 0x01}},
+        {"-1", {0x0B, 0x01}},
+        {"1.0", {0x4C, 0x02}},
+        {"0.5", {0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x3F}},
+        {"-0.0", {0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80}},
+        {"3e9", {0x0C, 0x00, 0x00, 0x00, 0xC0, 0x0B, 0x5A, 0xE6, 0x41}},
+        {"\"abc\"", {0x07, 0x0C, 0x61, 0x62, 0x63}},
+        {"next next \"abc\"", {0x47, 0x02, 0x0C, 0x61, 0x62, 0x63}},
+        {"true", {0xC2}},
+        {"none", {0x03}},
+        {"#\"A\"", {0x0A, 0x41}},
+        {"1:00", {0x6B, 0xA0, 0x38}},
+    };
+    for (auto& c : cases) EXPECT_EQ(payload_of(c.text), c.payload) << c.text;
+}
+
+TEST_F(Kivbin, WholeImageOfABlockWithAGlobalWord) {
+    bytes expected = {'K', 'I', 'V', 'B', 'I', 'N', 0x02, 0x05, 0x01, 0x05, 0x01, 0x02,
+                      0x00, 0x00, 0x00, 0x00, 0x61, 0x00, 0x05, 0x02, 0x0F, 0x00, 0x81};
+    EXPECT_EQ(encode("[a 1]"), expected);
+}
+
+TEST_F(Kivbin, SharedSeriesIsWrittenOnceAndStaysShared) {
+    bytes b = encode("s: [1] reduce [s s]");
+    // Block of 2, the first block in full, then a reference to path [0 0].
+    bytes tail(b.end() - 8, b.end());
+    EXPECT_EQ(tail, (bytes{0x05, 0x01, 0x81, 0xC1, 0x05, 0x02, 0x00, 0x00}));
+    stack::mark_native(nullptr);
+    kiv_value blk = decode(b);
+    kiv_value outer = block::cells(&blk)[0];
+    EXPECT_EQ(block::cells(&outer)[0].data2, block::cells(&outer)[1].data2);
+    stack::unwind_drop();
+}
+
+TEST_F(Kivbin, RoundTripsKeepValues) {
+    const char* cases[] = {
+        "[1 -7 2147483647 -2147483648 1.5 -0.0 1e300 #\"^(1F600)\" \"héllo\" \"ça €\" %file.txt http://x.y/z]",
+        "[a b: :c 'd /e #f [nested [deeper]] (paren) a/b/c :a/b 'a/b a/b:]",
+        "[none true false 12:30:15.5 -1:00]",
+        "[integer! [integer! string!]]",
+        "make object! [a: 1 b: [a] c: \"x\"]",
+        "make typeset! [integer! block! image!]",
+        "charset \"abc\"",
+        "complement charset \"a\"",
+        "func [a [integer!] /ref b] [a + b]",
+        "make error! [script no-value x]",
+        ":append",
+        ":if",
+        ":+",
+    };
+    for (const char* c : cases) EXPECT_EQ(round_trip(c), molded(eval(c))) << c;
+}
+
+TEST_F(Kivbin, WordsKeepTheirObjectBinding) {
+    bytes b = encode("o: make object! [x: 10 code: [x + 1]] reduce [o o/code]");
+    stack::mark_native(nullptr);
+    kiv_value blk = decode(b);
+    kiv_value outer = block::cells(&blk)[0];
+    kiv_value obj = block::cells(&outer)[0];
+    kiv_value code = block::cells(&outer)[1];
+    // The word x of the code block is bound to the decoded object.
+    EXPECT_EQ(block::cells(&code)[0].data1, obj.data1);
+    interpreter::eval(&code, false);
+    EXPECT_EQ(int_of(*stack::get_top()), 11);
+    stack::unwind_drop();
+}
+
+TEST_F(Kivbin, RandomNestedBlocksRoundTrip) {
+    std::mt19937 rng(7);
+    auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
+    std::function<std::string(int)> gen = [&](int depth) -> std::string {
+        switch (pick(depth > 3 ? 6 : 8)) {
+            case 0: return std::to_string(int32_t(rng()));
+            case 1: return std::to_string(pick(64));
+            case 2: return "\"s" + std::to_string(pick(1000)) + "\"";
+            case 3: return "w" + std::to_string(pick(20));
+            case 4: return std::to_string(pick(1000)) + ".25";
+            case 5: return "#\"x\"";
+            default: {
+                std::string s = pick(2) ? "[" : "(";
+                for (int k = pick(5); k > 0; k--) s += gen(depth + 1) + " ";
+                return s + (s[0] == '[' ? "]" : ")");
+            }
+        }
+    };
+    for (int i = 0; i < 200; i++) {
+        std::string text = "[" + gen(0) + " " + gen(0) + "]";
+        EXPECT_EQ(round_trip(text), molded(eval(text))) << text;
+    }
+}
+
+TEST_F(Kivbin, MalformedInputRaisesInvalidRecord) {
+    // Fifth varint byte with a high bit set (count field at offset 9).
+    expect_invalid(header({0x01, 0x80, 0x80, 0x80, 0x80, 0x10}), 14);
+    // Payload longer than the input.
+    expect_invalid(header({0x01, 0x05, 0x03}), 9);
+    // A string that runs past the payload's end.
+    expect_invalid(header({0x01, 0x03, 0x07, 0x0C, 0x61}), 13);
+    // Last strings byte is not NUL: rejected before any record.
+    expect_invalid(header({0x01, 0x01, 0x01, 0x02, 0, 0, 0, 0, 'a', 'b', 0x03}, 5), 18);
+    // Symref outside the table.
+    expect_invalid(header({0x01, 0x02, 0x0F, 0x00}), 12);
+    // Invalid header bytes and type ids.
+    expect_invalid(header({0x01, 0x01, 0xC5}), 11);
+    expect_invalid(header({0x01, 0x01, 0x04}), 11);
+    expect_invalid(header({0x01, 0x01, 0x00}), 11);
+    // A reference prefix before a small integer.
+    expect_invalid(header({0x01, 0x02, 0xC1, 0x81}), 12);
+    // A reference path leaving its container.
+    expect_invalid(header({0x01, 0x03, 0xFF, 0x01, 0x05}), 13);
+    // A definition in codec mode.
+    expect_invalid(header({0x01, 0x02, 0xC4, 0x03}), 12);
+}
+
+TEST_F(Kivbin, FuzzedInputNeverCrashes) {
+    std::mt19937 rng(11);
+    bytes seed = encode("[a [b \"c\" 1.5] make object! [x: [x]] func [a] [a] #\"z\" 123456]");
+    uint32_t errors = 0;
+    for (int i = 0; i < 3000; i++) {
+        bytes b = seed;
+        for (int k = 1 + int(rng() % 4); k > 0; k--) b[8 + rng() % (b.size() - 8)] = uint8_t(rng());
+        if (rng() % 4 == 0) b.resize(8 + rng() % (b.size() - 8));
+        stack::mark_try(nullptr);
+        try {
+            decode(b);
+        } catch (const kiv_exit&) {
+            errors++;
+        }
+        StackTest::SetUp();
+    }
+    EXPECT_GT(errors, 0u);
+}
