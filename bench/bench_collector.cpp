@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/memory.h"
+#include "runtime/boot.h"
 #include "runtime/runtime.h"
 #include "runtime/system.h"
 
@@ -35,7 +36,8 @@ void build_live_data(size_t megabytes) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init();
+    runtime::init(kiv_boot_data);
+    boot::start();
 
     // Throughput: nothing is kept, so every collection finds only garbage.
     collector::active_q = true;

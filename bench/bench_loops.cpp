@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/boot.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -27,7 +28,8 @@ double seconds_of(const char* text) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init();
+    runtime::init(kiv_boot_data);
+    boot::start();
     test::define_boot_words();
     test::evaluate_text("n: 0 blk: append/dup copy [] 1 1000000");
     const char* loops[][2] = {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/boot.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -50,7 +51,8 @@ void measure(std::vector<subject>& subjects) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init();
+    runtime::init(kiv_boot_data);
+    boot::start();
     test::define_boot_words();
     test::evaluate_text(
         "value-off: func [a b] [a] "

@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "runtime/datatypes/symbol.h"
+#include "runtime/boot.h"
 #include "runtime/runtime.h"
 #include "runtime/system.h"
 
 int main(int argc, char** argv) {
     using namespace kiv;
     system::os_init(argc, argv);
-    runtime::init();
+    runtime::init(kiv_boot_data);
+    boot::start();
     std::vector<std::string> names;
     for (int i = 0; i < 5000; i++) names.push_back("word-" + std::to_string(i));
     for (const std::string& n : names) symbol::make(n.c_str());

@@ -202,7 +202,4 @@ enum id : uint32_t {
 };
 }
 
-// Category titles, as the catalog gives them.
-extern const char* const category_titles[CATEGORY_COUNT];
-
 }  // namespace kiv::err

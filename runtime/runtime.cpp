@@ -1,6 +1,7 @@
 // Runtime initialisation, in the order the tables depend on each other.
 #include "runtime/runtime.h"
 
+#include "runtime/boot.h"
 #include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -29,6 +30,7 @@
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/io/kivbin.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
@@ -54,6 +56,15 @@ static node_id append_fixed_block(uint32_t cells) {
     node_id n = memory::alloc_fixed_series(cells, sizeof(kiv_value), 0);
     *series::alloc_tail_cell(series::buffer(root.data2)) = kiv_value{TYPE_BLOCK, 0, n, 0};
     return n;
+}
+
+// The boot values join the root block after what it holds already; the
+// error catalog is one of them.
+static void load_boot_data(const uint8_t* data) {
+    uint32_t base = block::length_all(&root);
+    kivbin::load_boot(data, false);
+    boot::record_roots(base, block::length_all(&root) - base);
+    boot::init_catalog();
 }
 
 // Each parent registers before its children.
@@ -87,8 +98,9 @@ static void register_datatypes() {
     time::init();
 }
 
-void init() {
+void init(const uint8_t* boot_data) {
     boot_loading = true;
+    sys.boot_data = boot_data;
     dyn_print::init();
     cycles::init();
     platform::init();
@@ -110,8 +122,8 @@ void init() {
     lexer::init();
     collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
-    error::init_catalog();
     natives::init();
+    if (boot_data) load_boot_data(boot_data);
     interpreter::init();
     slots::init();
     collector::init();

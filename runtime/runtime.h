@@ -1,5 +1,7 @@
 #pragma once
 // Runtime initialisation: every table of the runtime, built in a fixed order.
+#include <cstdint>
+
 #include "runtime/value.h"
 
 namespace kiv::runtime {
@@ -11,7 +13,9 @@ constexpr uint32_t ROOT_CELLS = 10016;
 // 1 while words created by name must be anchored in the root block.
 extern bool boot_loading;
 
-void init();
+// Builds every table; with boot data (null for the builder of the boot
+// data itself), loads it into the root block.
+void init(const uint8_t* boot_data);
 // Releases every frame and every tracked heap block (not called on exit).
 void cleanup();
 

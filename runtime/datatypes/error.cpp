@@ -5,6 +5,8 @@
 
 #include <array>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
@@ -92,6 +94,11 @@ void set_code(const kiv_value* e, uint32_t category_position, uint32_t id_positi
 }
 
 kiv_value* from_code(int32_t code) {
+    if (!catalog_ready_q()) {
+        // Only the boot data builder runs before the catalog exists.
+        std::fprintf(stderr, "*** Error %d raised before the error catalog exists\n", code);
+        std::exit(1);
+    }
     kiv_value c;
     integer::make_at(&c, code);
     if (code < 0 || code / 100 >= int32_t(err::CATEGORY_COUNT)) fire(err::SCRIPT, err::script::out_of_range, &c);

@@ -37,9 +37,10 @@ node_id category(uint32_t position);
 int32_t find_category(const kiv_value* word);
 int32_t find_id(node_id category, const kiv_value* word);
 
-// Start-up: builds the catalog from the runtime's own table (until the boot
-// data carries it) and anchors it in the root block.
-void init_catalog();
+// Start-up: anchors the catalog object (`system/catalog/errors`) in the
+// root block. Until then no error can be made.
+void init_catalog(const kiv_value* catalog_object);
+bool catalog_ready_q();
 void init();  // registers error!
 
 }  // namespace kiv::error

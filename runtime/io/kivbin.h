@@ -48,6 +48,10 @@ kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t le
 // collector held off. Returns the first value of the load.
 kiv_value* load_boot(const uint8_t* data, bool keep_root);
 
+// Start-up: binds the routines of the codec object `system/codecs/kivbin`
+// (made by the boot library) to the encoder and decoder.
+void register_codec();
+
 // Raises `kb-invalid-record` at a byte of the current input.
 [[noreturn]] void invalid_record(const uint8_t* position);
 

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/runtime.h"
 #include "runtime/system.h"
@@ -14,7 +15,10 @@ class RuntimeEnvironment : public ::testing::Environment {
         static char name[] = "kiv_unit_tests";
         static char* args[] = {name, nullptr};
         kiv::system::os_init(1, args);
-        kiv::runtime::init();
+        kiv::runtime::init(kiv_boot_data);
+        kiv::boot::start();
+        // Tests choose when the collector runs.
+        kiv::collector::active_q = false;
         // KIV_TEST_COLLECT=1 runs every test with the collector on and
         // collecting at every allocation.
         const char* collect = std::getenv("KIV_TEST_COLLECT");
