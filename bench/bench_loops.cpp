@@ -30,7 +30,6 @@ int main(int argc, char** argv) {
     system::os_init(argc, argv);
     runtime::init(kiv_boot_data);
     boot::start();
-    test::define_boot_words();
     test::evaluate_text("n: 0 blk: append/dup copy [] 1 1000000");
     const char* loops[][2] = {
         {"loop 10M [n: n + 1]", "n: 0 loop 10000000 [n: n + 1]"},

@@ -53,7 +53,6 @@ int main(int argc, char** argv) {
     system::os_init(argc, argv);
     runtime::init(kiv_boot_data);
     boot::start();
-    test::define_boot_words();
     test::evaluate_text(
         "value-off: func [a b] [a] "
         "value-ret: func [a b] [return a] "

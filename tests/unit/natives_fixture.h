@@ -11,11 +11,6 @@ namespace kiv::test {
 
 class NativesTest : public StackTest {
   protected:
-    void SetUp() override {
-        StackTest::SetUp();
-        define_boot_words();
-    }
-
     // Evaluates the text as a script does, under a try frame so that an
     // error fails the test instead of ending the process. The stacks must
     // come back holding the value only.

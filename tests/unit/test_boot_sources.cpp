@@ -223,20 +223,3 @@ TEST_F(BootSources, TypedArgumentsRefuseOtherTypes) {
     expect_raises("1 + [2]", err::SCRIPT, err::script::expect_arg);
     expect_raises("copy/types [] 1", err::SCRIPT, err::script::expect_arg);
 }
-
-// Start-up will read the files with the lexer, not with the tests' reader.
-TEST_F(BootSources, TheLexerReadsTheFilesAsTheTestsDo) {
-    for (const char* file : BOOT_FILES) {
-        std::string text = source_file(file);
-        kiv_value scanned = none_value;
-        stack::mark_try(nullptr);
-        try {
-            lexer::scan(&scanned, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), false,
-                        false, false, nullptr, nullptr, nullptr, nullptr);
-        } catch (const kiv_exit&) {
-            ADD_FAILURE() << file << ": line " << lexer::last_report().line << " " << lexer::last_report().text;
-        }
-        StackTest::SetUp();
-        EXPECT_EQ(molded(scanned), molded(read_code(text))) << file;
-    }
-}
