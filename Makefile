@@ -22,6 +22,7 @@ test: build
 bench: build
 	@cmake --build $(BUILD) --target benchmarks
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+	@python3 bench/startup.py $(BUILD)/kiv
 
 clean:
 	rm -rf $(BUILD)

@@ -36,7 +36,7 @@ void build_live_data(size_t megabytes) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init(kiv_boot_data);
+    runtime::init(kiv_boot_data, kiv_boot_data_size);
     boot::start();
 
     // Throughput: nothing is kept, so every collection finds only garbage.

@@ -28,7 +28,7 @@ double seconds_of(const char* text) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init(kiv_boot_data);
+    runtime::init(kiv_boot_data, kiv_boot_data_size);
     boot::start();
     test::evaluate_text("n: 0 blk: append/dup copy [] 1 1000000");
     const char* loops[][2] = {

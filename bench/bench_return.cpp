@@ -51,7 +51,7 @@ void measure(std::vector<subject>& subjects) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init(kiv_boot_data);
+    runtime::init(kiv_boot_data, kiv_boot_data_size);
     boot::start();
     test::evaluate_text(
         "value-off: func [a b] [a] "

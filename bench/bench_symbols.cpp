@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
     using namespace kiv;
     system::os_init(argc, argv);
-    runtime::init(kiv_boot_data);
+    runtime::init(kiv_boot_data, kiv_boot_data_size);
     boot::start();
     std::vector<std::string> names;
     for (int i = 0; i < 5000; i++) names.push_back("word-" + std::to_string(i));

@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     system::saved_stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     std::vector<uint8_t> image;
     try {
-        runtime::init(nullptr);
+        runtime::init(nullptr, 0);
         // The system word exists from the start so that the catalog check
         // can read it before the system source defines it.
         word::load("system");

@@ -9,6 +9,7 @@
 
 // The boot data that the build links into the executable.
 extern "C" const uint8_t kiv_boot_data[];
+extern "C" const uint64_t kiv_boot_data_size;
 
 namespace kiv::boot {
 

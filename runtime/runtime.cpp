@@ -60,9 +60,9 @@ static node_id append_fixed_block(uint32_t cells) {
 
 // The boot values join the root block after what it holds already; the
 // error catalog is one of them.
-static void load_boot_data(const uint8_t* data) {
+static void load_boot_data(const uint8_t* data, uint64_t size) {
     uint32_t base = block::length_all(&root);
-    kivbin::load_boot(data, false);
+    kivbin::load_boot(data, int64_t(size));
     boot::record_roots(base, block::length_all(&root) - base);
     boot::init_catalog();
 }
@@ -98,7 +98,7 @@ static void register_datatypes() {
     time::init();
 }
 
-void init(const uint8_t* boot_data) {
+void init(const uint8_t* boot_data, uint64_t boot_size) {
     boot_loading = true;
     sys.boot_data = boot_data;
     dyn_print::init();
@@ -123,7 +123,7 @@ void init(const uint8_t* boot_data) {
     collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
     natives::init();
-    if (boot_data) load_boot_data(boot_data);
+    if (boot_data) load_boot_data(boot_data, boot_size);
     interpreter::init();
     slots::init();
     collector::init();

@@ -15,7 +15,7 @@ extern bool boot_loading;
 
 // Builds every table; with boot data (null for the builder of the boot
 // data itself), loads it into the root block.
-void init(const uint8_t* boot_data);
+void init(const uint8_t* boot_data, uint64_t boot_size);
 // Releases every frame and every tracked heap block (not called on exit).
 void cleanup();
 

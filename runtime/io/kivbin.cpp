@@ -1168,11 +1168,12 @@ void decode_compact(bool symbols) {
     dec.end = saved_end;
 }
 
-void print_and_exit(const char* message) {
-    std::fputs(message, stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    std::exit(0);
+// Boot data that cannot be read ends the process with an error status: a
+// runtime without its boot values cannot do anything useful.
+[[noreturn]] void print_and_exit(const char* message) {
+    std::fputs(message, stderr);
+    std::fputc('\n', stderr);
+    std::exit(1);
 }
 
 }  // namespace
@@ -1204,14 +1205,14 @@ kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t le
     } on_exit{saved};
     if ((dec.end && dec.end - data < int64_t(HEADER_SIZE)) || std::memcmp(data, MAGIC, 6) != 0) {
         if (!codec) print_and_exit("Error: Not a Kivbin file!");
-        kiv_value arg = stack::arguments[1];
+        kiv_value arg = stack::arguments[0];
         fire(err::SCRIPT, err::script::invalid_data, &arg);
     }
     uint8_t flags = data[7];
     if (flags & FLAG_COMPRESSED) {
         // The chunked LZ stream is not there yet: nothing can be read from it.
         if (!codec) print_and_exit("Error: Kivbin compressed data corrupted!");
-        kiv_value arg = stack::arguments[1];
+        kiv_value arg = stack::arguments[0];
         fire(err::SCRIPT, err::script::invalid_data, &arg);
     }
     if (!(flags & FLAG_COMPACT)) fire(err::INTERNAL, err::internal::not_done);
@@ -1221,12 +1222,11 @@ kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t le
     return block::cells(target) + target->data1 + dec.root_base;
 }
 
-kiv_value* load_boot(const uint8_t* data, bool keep_root) {
+kiv_value* load_boot(const uint8_t* data, int64_t size) {
     codec_q = false;
     bool active = collector::active_q;
     collector::active_q = false;
-    kiv_value* result = decode(data, &runtime::root, false, -1);
-    (void)keep_root;
+    kiv_value* result = decode(data, &runtime::root, false, size);
     collector::active_q = active;
     return result;
 }

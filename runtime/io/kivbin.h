@@ -45,8 +45,9 @@ std::vector<uint8_t> encode_cp(const kiv_value* value);
 kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t length);
 
 // The boot load: decodes the boot data into the root block with the
-// collector held off. Returns the first value of the load.
-kiv_value* load_boot(const uint8_t* data, bool keep_root);
+// collector held off. Returns the first value of the load. The size bounds
+// the reading (the image's own counts could only be trusted otherwise).
+kiv_value* load_boot(const uint8_t* data, int64_t size);
 
 // Start-up: binds the routines of the codec object `system/codecs/kivbin`
 // (made by the boot library) to the encoder and decoder.

@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     text << in.rdbuf();
     uint32_t passed = 0, failed = 0;
     try {
-        runtime::init(kiv_boot_data);
+        runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
         kiv_value cases = boot::load_source(text.str());
         stack::push_value(&cases);

@@ -5,7 +5,9 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/boot.h"
 #include "runtime/io/kivbin.h"
+#include "runtime/runtime.h"
 #include "tests/unit/natives_fixture.h"
 
 using namespace kiv;
@@ -225,4 +227,26 @@ TEST_F(Kivbin, FuzzedInputNeverCrashes) {
         StackTest::SetUp();
     }
     EXPECT_GT(errors, 0u);
+}
+
+// Boot data that cannot be read ends start-up with an error status, never 0.
+TEST(KivbinDeathTest, UnreadableBootDataEndsWithAnErrorStatus) {
+    bytes not_kivbin = {'K', 'I', 'V', 'B', 'O', 'X', 1, 5, 1, 0};
+    EXPECT_EXIT(kivbin::load_boot(not_kivbin.data(), int64_t(not_kivbin.size())), ::testing::ExitedWithCode(1),
+                "Error: Not a Kivbin file!");
+    bytes compressed = {'K', 'I', 'V', 'B', 'I', 'N', 1, 7, 1, 0};
+    EXPECT_EXIT(kivbin::load_boot(compressed.data(), int64_t(compressed.size())), ::testing::ExitedWithCode(1),
+                "Error: Kivbin compressed data corrupted!");
+}
+
+TEST_F(Kivbin, TruncatedBootDataRaisesInvalidRecord) {
+    std::vector<uint8_t> image(kiv_boot_data, kiv_boot_data + kiv_boot_data_size / 2);
+    kiv_value saved = runtime::root;
+    uint32_t length = block::length_all(&runtime::root);
+    stack::mark_try(nullptr);
+    kiv_value e = raised([&] { kivbin::load_boot(image.data(), int64_t(image.size())); });
+    StackTest::SetUp();
+    expect_error(e, err::SCRIPT, err::script::kb_invalid_record);
+    // What the partial load appended to the root block goes.
+    block::ks_set_tail(&saved, length);
 }

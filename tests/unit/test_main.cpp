@@ -15,7 +15,7 @@ class RuntimeEnvironment : public ::testing::Environment {
         static char name[] = "kiv_unit_tests";
         static char* args[] = {name, nullptr};
         kiv::system::os_init(1, args);
-        kiv::runtime::init(kiv_boot_data);
+        kiv::runtime::init(kiv_boot_data, kiv_boot_data_size);
         kiv::boot::start();
         // Tests choose when the collector runs.
         kiv::collector::active_q = false;
