@@ -16,6 +16,7 @@
 #include "runtime/evaluator/lexer.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/system_words.h"
+#include "runtime/io/terminal.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
 
@@ -65,6 +66,15 @@ kiv_value load_source(const std::string& text) {
     return code;
 }
 
+void evaluate_source(const std::string& text) {
+    kiv_value code = load_source(text);
+    stack::push_value(&code);
+    stack::mark_native(nullptr);
+    interpreter::eval(&code, false);
+    stack::unwind_drop();
+    stack::pop(1);
+}
+
 void start() {
     system_words::init();
     gc_state::init();
@@ -77,6 +87,7 @@ void start() {
         stack::unwind_drop();
     }
     kivbin::register_codec();
+    terminal::init();
 }
 
 }  // namespace kiv::boot
