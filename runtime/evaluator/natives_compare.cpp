@@ -4,10 +4,13 @@
 #include <cmath>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/native_support.h"
 #include "runtime/evaluator/natives.h"
@@ -118,9 +121,13 @@ void set_operation(int32_t op, const int32_t* refs) {
     if (kind == SET_NONE || (kind == SET_DATE && op != OP_DIFFERENCE)) fire_expect(arg(0), "set1");
     if (op != OP_UNIQUE && set_kind_of(type_of(arg(1))) != kind) fire_expect(arg(1), "set2");
     kiv_value* skip = used(refs[1]) ? arg(refs[1]) : nullptr;
-    // string!, bitset!, typeset! and date! sets join with their datatypes.
-    if (kind != SET_BLOCK) fire(err::INTERNAL, err::internal::not_done);
-    block::do_set_op(used(refs[0]), skip, op);
+    switch (kind) {
+        case SET_BLOCK: block::do_set_op(used(refs[0]), skip, op); break;
+        case SET_STRING: stack::set_last(string::do_set_op(op, arg(0), arg(1), used(refs[0]), skip)); break;
+        case SET_BITSET: bitset::do_bitwise(op); break;
+        case SET_TYPESET: typeset::do_set_op(op); break;
+        default: fire(err::INTERNAL, err::internal::not_done);  // the time between two dates, with date!
+    }
 }
 
 }  // namespace
