@@ -28,6 +28,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -112,6 +113,7 @@ void init() {
     ownership::init();
     error::init_catalog();
     natives::init();
+    parser::init();
     interpreter::init();
     slots::init();
     collector::init();
