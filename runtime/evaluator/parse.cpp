@@ -768,6 +768,8 @@ class engine {
         return q;
     }
 
+    static int64_t one_past(bool matched, uint32_t p) { return matched ? int64_t(p) + 1 : -1; }
+
     // Where a match of a rule value at p ends, -1 when it does not match.
     // `literal` compares datatypes, typesets and lit-words as values.
     int64_t match_at(const kiv_value* rule, uint32_t p, bool literal) const {
@@ -778,19 +780,19 @@ class engine {
             kiv_value element = block::cells(&input_)[p];
             kiv_value r = *rule;
             if (!literal) {
-                if (t == TYPE_DATATYPE) return type_of(&element) == rule->data1 ? p + 1 : -1;
-                if (t == TYPE_TYPESET) return typeset::has_q(rule, type_of(&element)) ? p + 1 : -1;
+                if (t == TYPE_DATATYPE) return one_past(type_of(&element) == rule->data1, p);
+                if (t == TYPE_TYPESET) return one_past(typeset::has_q(rule, type_of(&element)), p);
                 if (t == TYPE_LIT_WORD) cell::set_type(&r, TYPE_WORD);
             }
-            return actions::compare(&element, &r, case_ ? COMP_STRICT_EQUAL : COMP_EQUAL) ? p + 1 : -1;
+            return one_past(actions::compare(&element, &r, case_ ? COMP_STRICT_EQUAL : COMP_EQUAL), p);
         }
         switch (t) {
             case TYPE_CHAR:
-                return p < end && same_char(text_of(&input_).at(p), char_::get_value(rule)) ? p + 1 : -1;
+                return one_past(p < end && same_char(text_of(&input_).at(p), char_::get_value(rule)), p);
             case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
                 return match_text(rule, p, end);
             case TYPE_BITSET:
-                return p < end && bit_view(rule).has(text_of(&input_).at(p)) ? p + 1 : -1;
+                return one_past(p < end && bit_view(rule).has(text_of(&input_).at(p)), p);
             case TYPE_DATATYPE: case TYPE_TYPESET:
                 if (!literal) fire(err::SCRIPT, err::script::parse_unsupported);
                 return -1;
