@@ -3,10 +3,13 @@
 // code: the text becomes the string! that the word `s` refers to, the code
 // is loaded by the lexer and evaluated. One line is printed per case: true,
 // false, `error` and the error's id, or `other` for any other result.
+// KIV_TEST_COLLECT=1 in the environment puts the collector under stress.
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/errors.h"
@@ -55,6 +58,13 @@ int main(int argc, char** argv) {
     system::os_init(argc, argv);
     runtime::init();
     test::define_boot_words();
+    // KIV_TEST_COLLECT=1: collect and compact at every allocation, as the
+    // unit tests do under stress.
+    const char* collect = std::getenv("KIV_TEST_COLLECT");
+    if (collect && *collect == '1') {
+        collector::active_q = true;
+        collector::set_stress(true);
+    }
     std::string line;
     while (std::getline(std::cin, line)) {
         size_t tab = line.find('\t');
