@@ -15,6 +15,9 @@
 #include "runtime/evaluator/parse.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "runtime/case_tables.h"
@@ -57,8 +60,10 @@ constexpr const char* KEYWORD_NAMES[KEYWORD_COUNT] = {
     "remove", "while", "insert", "only", "collect", "keep", "pick", "ahead", "after",
     "change",
 };
-// Keyword by resolved symbol id; keywords are made at start-up, so their
-// ids are small.
+// The keyword of each symbol id, NOT_KEYWORD, or UNKNOWN until a word of
+// that symbol is first seen: the keywords' own symbols are entered at
+// start-up, a case variant on first use.
+constexpr uint8_t UNKNOWN = 0xFF;
 std::vector<uint8_t> keyword_table;
 
 enum event : uint32_t { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END, EVENT_COUNT };
@@ -94,6 +99,13 @@ void mark_roots() {
     collector::mark_values(words, words + EVENT_COUNT + 1);
 }
 
+// Units from the first to the tail. Units are powers of two: a shift, where
+// the general length divides.
+inline uint32_t units_of(const kiv_value* s) {
+    const series_buffer* b = series::buffer(s->data2);
+    return uint32_t(size_t(b->tail - b->offset) >> std::countr_zero(unit_of(b)));
+}
+
 inline kiv_value triple(int32_t a, int32_t b, int32_t c) {
     return kiv_value{TYPE_TRIPLE, uint32_t(a), uint32_t(b), uint32_t(c)};
 }
@@ -101,10 +113,24 @@ inline int32_t first_of(const kiv_value* t) { return int32_t(t->data1); }
 inline int32_t second_of(const kiv_value* t) { return int32_t(t->data2); }
 inline int32_t third_of(const kiv_value* t) { return int32_t(t->data3); }
 
-keyword keyword_of(const kiv_value* v) {
+void enter_keyword(uint32_t symbol, uint8_t kw) {
+    if (symbol >= keyword_table.size()) keyword_table.resize(symbol + 1, UNKNOWN);
+    keyword_table[symbol] = kw;
+}
+
+[[gnu::noinline]] keyword learn_keyword(uint32_t symbol) {
+    uint32_t canonical = uint32_t(symbol::resolve(int32_t(symbol)));
+    uint8_t kw = canonical < keyword_table.size() ? keyword_table[canonical] : UNKNOWN;
+    if (kw == UNKNOWN) kw = NOT_KEYWORD;
+    enter_keyword(symbol, kw);
+    return keyword(kw);
+}
+
+inline keyword keyword_of(const kiv_value* v) {
     if (type_of(v) != TYPE_WORD) return NOT_KEYWORD;
-    uint32_t s = uint32_t(symbol::resolve(word::symbol_of(v)));
-    return s < keyword_table.size() ? keyword(keyword_table[s]) : NOT_KEYWORD;
+    uint32_t s = uint32_t(word::symbol_of(v));
+    if (s < keyword_table.size() && keyword_table[s] != UNKNOWN) return keyword(keyword_table[s]);
+    return learn_keyword(s);
 }
 
 kiv_value keyword_word(keyword kw) { return *word::load(KEYWORD_NAMES[kw]); }
@@ -135,7 +161,7 @@ bool searchable_q(const kiv_value* v) {
 }
 
 void check_depth(const kiv_value* stack, uint32_t more) {
-    if (block::length_all(stack) + more > STACK_LIMIT) fire(err::SCRIPT, err::script::parse_stack);
+    if (units_of(stack) + more > STACK_LIMIT) fire(err::SCRIPT, err::script::parse_stack);
 }
 
 // Binary input waits for the binary! datatype and the lexer's prescan of
@@ -182,7 +208,7 @@ struct bit_view {
     uint32_t count;
     bool beyond;  // membership of the numbers past the stored bytes
     explicit bit_view(const kiv_value* bits)
-        : bytes(bitset::ks_head(bits)), count(bitset::byte_count(bits)), beyond(bitset::complemented_q(bits)) {}
+        : bytes(bitset::ks_head(bits)), count(units_of(bits)), beyond(bitset::complemented_q(bits)) {}
     bool has(uint32_t n) const {
         uint32_t byte = n >> 3;
         return byte < count ? (bytes[byte] & (0x80 >> (n & 7))) != 0 : beyond;
@@ -195,18 +221,16 @@ class engine {
         : rules_(*rules), input_(*input), callback_(*callback), result_(none_value), pending_word_(none_value),
           pending_name_(none_value), limit_(limit), case_(case_),
           tracing_(type_of(callback) == TYPE_FUNCTION) {
-        rules_.data1 = std::min(rules_.data1, block::length_all(&rules_));
-        input_.data1 = std::min(input_.data1, series::ks_length_all(&input_));
-        rule_base_ = block::length_all(&rule_stack);
+        rules_.data1 = std::min(rules_.data1, units_of(&rules_));
+        input_.data1 = std::min(input_.data1, units_of(&input_));
+        rule_base_ = units_of(&rule_stack);
     }
 
     kiv_value run() {
         check_input(&input_);
         check_depth(&input_stack, 1);
         *block::alloc_tail(&input_stack) = input_;
-        check_depth(&rule_stack, 2);
-        *block::alloc_tail(&rule_stack) = triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length()));
-        *block::alloc_tail(&rule_stack) = rules_;
+        push_cells({triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length())), rules_});
         trace(EV_PUSH);
         while (!done_) step();
         trace(EV_END);
@@ -236,7 +260,7 @@ class engine {
     // The input -------------------------------------------------------------------
 
     bool block_input() const { return series::block_like_q(type_of(&input_)); }
-    uint32_t input_length() const { return series::ks_length_all(&input_); }
+    uint32_t input_length() const { return units_of(&input_); }
     uint32_t end_index() const {
         uint32_t length = input_length();
         return depth_ == 0 && limit_ >= 0 ? std::min(length, uint32_t(limit_)) : length;
@@ -254,14 +278,14 @@ class engine {
         kiv_value s = *series;
         check_input(&s);
         check_depth(&input_stack, 1);
-        block::cells(&input_stack)[block::length_all(&input_stack) - 1] = input_;
+        block::cells(&input_stack)[units_of(&input_stack) - 1] = input_;
         *block::alloc_tail(&input_stack) = s;
         input_ = s;
         depth_++;
         clamp_input();
     }
     void pop_input() {
-        uint32_t length = block::length_all(&input_stack);
+        uint32_t length = units_of(&input_stack);
         block::ks_set_tail(&input_stack, length - 1);
         input_ = block::cells(&input_stack)[length - 2];
         depth_--;
@@ -320,11 +344,16 @@ class engine {
 
     // The rules --------------------------------------------------------------------
 
-    uint32_t rules_length() const { return block::length_all(&rules_); }
+    uint32_t rules_length() const { return units_of(&rules_); }
     const kiv_value* rule_at(uint32_t i) const { return block::cells(&rules_) + i; }
 
-    uint32_t stack_length() const { return block::length_all(&rule_stack); }
+    uint32_t stack_length() const { return units_of(&rule_stack); }
     kiv_value* stack_cell(uint32_t i) const { return block::cells(&rule_stack) + i; }
+    // The k-th cell from the top of the rule stack (1: the top).
+    static kiv_value* from_top(uint32_t k) {
+        return reinterpret_cast<kiv_value*>(series::buffer(rule_stack.data2)->tail) - k;
+    }
+    static void drop_cells(uint32_t n) { series::buffer(rule_stack.data2)->tail -= n * sizeof(kiv_value); }
 
     kiv_value word_value(const kiv_value* w) const {
         kiv_value* cell = _context::get_if(w);
@@ -402,11 +431,19 @@ class engine {
 
     // The rule stack ---------------------------------------------------------------
 
+    void push_cells(std::initializer_list<kiv_value> cells) {
+        series_buffer* b = series::buffer(rule_stack.data2);
+        size_t bytes = cells.size() * sizeof(kiv_value);
+        if (size_t(b->tail - b->offset) + bytes > STACK_LIMIT * sizeof(kiv_value))
+            fire(err::SCRIPT, err::script::parse_stack);
+        while (b->tail + bytes > end_of(b)) b = memory::expand_series_copy(b, 0);
+        std::memcpy(b->tail, cells.begin(), bytes);
+        b->tail += bytes;
+    }
+
     void enter_block(const kiv_value* blk) {
         kiv_value entered = *blk;
-        check_depth(&rule_stack, 2);
-        *block::alloc_tail(&rule_stack) = triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length()));
-        *block::alloc_tail(&rule_stack) = rules_;
+        push_cells({triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length())), rules_});
         rules_ = entered;
         rules_.data1 = std::min(rules_.data1, rules_length());
         trace(EV_PUSH);
@@ -414,15 +451,14 @@ class engine {
 
     // Pops the innermost block; false when it was the top rule block.
     bool pop_block(bool success) {
-        uint32_t length = stack_length();
-        kiv_value saved = *stack_cell(length - 2);
-        kiv_value enclosing = *stack_cell(length - 1);
+        kiv_value saved = *from_top(2);
+        kiv_value enclosing = *from_top(1);
         if (!success) input_.data1 = std::min(uint32_t(second_of(&saved)), input_length());
-        block::ks_set_tail(&rule_stack, length - 2);
-        bool top = length - 2 == rule_base_;
+        drop_cells(2);
+        bool top = stack_length() == rule_base_;
         if (!top) {
             rules_ = enclosing;
-            rules_.data1 = std::min(uint32_t(first_of(&saved)), rules_length());
+            rules_.data1 = uint32_t(first_of(&saved));  // step() treats a position past the tail as the end
         }
         trace(EV_POP);
         return !top;
@@ -461,23 +497,19 @@ class engine {
             default:
                 break;
         }
-        check_depth(&rule_stack, 3);
-        *block::alloc_tail(&rule_stack) = first;
-        *block::alloc_tail(&rule_stack) = second;
-        *block::alloc_tail(&rule_stack) = third;
+        push_cells({first, second, third});
         trace(EV_PUSH);
     }
 
     void drop_frame() {
-        block::ks_set_tail(&rule_stack, stack_length() - 3);
+        drop_cells(3);
         trace(EV_POP);
     }
 
     // Undoes what a frame changed in the engine, for frames left without a
     // result (break and reject).
     void unwind_frame() {
-        uint32_t length = stack_length();
-        kiv_value first = *stack_cell(length - 3), second = *stack_cell(length - 2), third = *stack_cell(length - 1);
+        kiv_value first = *from_top(3), second = *from_top(2), third = *from_top(1);
         switch (first_of(&third)) {
             case F_CASE:
                 case_ = first_of(&first) != 0;
@@ -513,14 +545,16 @@ class engine {
 
     void step() {
         uint32_t position = rules_.data1;
-        if (position >= rules_length()) {
+        series_buffer* b = series::buffer(rules_.data2);
+        const kiv_value* at = reinterpret_cast<const kiv_value*>(b->offset) + position;
+        if (at >= reinterpret_cast<const kiv_value*>(b->tail)) {
             if (pending_type_) fire_pending_end();
             end_block(true);
             return;
         }
-        kiv_value v = *rule_at(position);
+        kiv_value v = *at;
         rules_.data1 = position + 1;
-        if (tracing_) trace(EV_FETCH, position);
+        if (tracing_) emit(EV_FETCH, position);
         keyword kw = keyword_of(&v);
         if (pending_type_) {
             if (kw == KW_BAR) fire_pending_end();
@@ -535,19 +569,19 @@ class engine {
     bool take_pending(uint32_t position, const kiv_value* v, keyword kw) {
         int32_t type = pending_type_;
         pending_type_ = 0;
-        if (type == F_REPEAT && plain_literal_q(v)) {
-            resolve(repeat_literal(v, pending_min_, pending_max_));
-            return true;
-        }
-        if (type == F_TO || type == F_THRU) {
-            if (kw == KW_END) {
+        if (type == F_REPEAT || type == F_TO || type == F_THRU) {
+            if (kw == KW_END && type != F_REPEAT) {
                 input_.data1 = std::max(input_.data1, end_index());
                 resolve(true);
                 return true;
             }
-            kiv_value target = *v;
-            if (type_of(v) == TYPE_WORD && !kw) target = word_value(v);
-            if (!kw && searchable_q(&target)) {
+            // A word's value that is not a block is matched as a literal.
+            kiv_value target = type_of(v) == TYPE_WORD && !kw ? word_value(v) : *v;
+            if (type == F_REPEAT && plain_literal_q(&target)) {
+                resolve(repeat_literal(&target, pending_min_, pending_max_));
+                return true;
+            }
+            if (type != F_REPEAT && !kw && searchable_q(&target)) {
                 resolve(search(&target, type == F_THRU));
                 return true;
             }
@@ -608,10 +642,9 @@ class engine {
     // own level.
     void resolve(bool m) {
         match_ = m;
-        if (tracing_) trace(EV_MATCH);
+        trace(EV_MATCH);
         for (;;) {
-            uint32_t length = stack_length();
-            if (type_of(stack_cell(length - 1)) != TYPE_TRIPLE) {
+            if (type_of(from_top(1)) != TYPE_TRIPLE) {
                 if (m || next_alternative()) return;
                 if (!pop_block(false)) {
                     finish(false);
@@ -636,7 +669,7 @@ class engine {
             if (kw == KW_QUOTE) i++;
             else if (kw == KW_BAR) {
                 rules_.data1 = i + 1;
-                uint32_t start = uint32_t(second_of(stack_cell(stack_length() - 2)));
+                uint32_t start = uint32_t(second_of(from_top(2)));
                 input_.data1 = std::min(start, input_length());
                 return true;
             }
@@ -650,8 +683,7 @@ class engine {
     }
 
     frame_outcome take_result(bool m) {
-        uint32_t length = stack_length();
-        kiv_value first = *stack_cell(length - 3), second = *stack_cell(length - 2), third = *stack_cell(length - 1);
+        kiv_value first = *from_top(3), second = *from_top(2), third = *from_top(1);
         uint32_t start = std::min(uint32_t(second_of(&second)), input_length());
         auto result = [](bool b) { return b ? MATCHED : FAILED; };
         switch (first_of(&third)) {
@@ -667,7 +699,7 @@ class engine {
                     input_.data1 = start;
                     return FAILED;
                 }
-                stack_cell(length - 3)->data1 = next;
+                from_top(3)->data1 = next;
                 input_.data1 = next;
                 rules_.data1 = uint32_t(first_of(&second));
                 return AGAIN;
@@ -723,9 +755,8 @@ class engine {
     // consuming would match the same way forever: it ends the repetition
     // (but not a `while`, whose rule may act through parens).
     frame_outcome iterate(bool m, bool while_) {
-        uint32_t length = stack_length();
-        kiv_value* counts = stack_cell(length - 3);
-        kiv_value* where = stack_cell(length - 2);
+        kiv_value* counts = from_top(3);
+        kiv_value* where = from_top(2);
         int32_t min = first_of(counts), max = second_of(counts), done = third_of(counts);
         uint32_t start = uint32_t(second_of(where)), start_length = uint32_t(third_of(where));
         if (!m) {
@@ -739,21 +770,23 @@ class engine {
         counts->data3 = uint32_t(done);
         where->data2 = input_.data1;
         where->data3 = input_length();
-        if (tracing_) trace(EV_ITERATE);
+        trace(EV_ITERATE);
         rules_.data1 = uint32_t(first_of(where));
         return AGAIN;
     }
 
     // Matching ----------------------------------------------------------------------
 
-    bool same_char(uint32_t a, uint32_t b) const {
-        return a == b || (!case_ && unicode::case_table_lookup(a, true) == unicode::case_table_lookup(b, true));
+    static uint32_t fold(uint32_t c) {
+        if (c >= 128) return unicode::case_table_lookup(c, true);
+        return c - 'a' < 26 ? c - ('a' - 'A') : c;
     }
+    bool same_char(uint32_t a, uint32_t b) const { return a == b || (!case_ && fold(a) == fold(b)); }
 
     // Where a match of the text rule at p ends, -1 when it does not match.
     int64_t match_text(const kiv_value* rule, uint32_t p, uint32_t end) const {
         bool tag = type_of(rule) == TYPE_TAG;
-        uint32_t rule_length = series::ks_length_all(rule);
+        uint32_t rule_length = units_of(rule);
         uint32_t from = std::min(rule->data1, rule_length);
         uint32_t count = rule_length - from;
         uint32_t need = count + (tag ? 2 : 0);
@@ -827,9 +860,8 @@ class engine {
                 uint32_t c = char_::get_value(rule);
                 p = scan_while(in, start, stop, [&](uint32_t x) { return x == c; });
             } else {
-                uint32_t c = char_::get_value(rule), folded = unicode::case_table_lookup(c, true);
-                p = scan_while(in, start, stop,
-                               [&](uint32_t x) { return x == c || unicode::case_table_lookup(x, true) == folded; });
+                uint32_t c = char_::get_value(rule), folded = fold(c);
+                p = scan_while(in, start, stop, [&](uint32_t x) { return x == c || fold(x) == folded; });
             }
             if (p - start < uint32_t(min)) return false;
             input_.data1 = p;
@@ -1092,7 +1124,7 @@ class engine {
                 if (!m) return;
                 check_collect_target(target);
                 kiv_value series = *_context::get_if(target);
-                if (mode == COLLECT_AFTER) series.data1 = series::ks_length_all(&series);
+                if (mode == COLLECT_AFTER) series.data1 = units_of(&series);
                 natives::call_action(SLOT_INSERT, {series, *block}, {-1, -1, -1});
                 return;
             }
@@ -1152,12 +1184,12 @@ class engine {
             at -= 3;
         }
         if (!found) {
-            while (type_of(stack_cell(stack_length() - 1)) == TYPE_TRIPLE) unwind_frame();
+            while (type_of(from_top(1)) == TYPE_TRIPLE) unwind_frame();
             end_block(success);
             return;
         }
         while (stack_length() > found) {
-            if (type_of(stack_cell(stack_length() - 1)) == TYPE_TRIPLE) unwind_frame();
+            if (type_of(from_top(1)) == TYPE_TRIPLE) unwind_frame();
             else pop_block(true);
         }
         if (!success) input_.data1 = std::min(uint32_t(second_of(stack_cell(found - 2))), input_length());
@@ -1177,14 +1209,17 @@ class engine {
         stack::unwind_drop();
         clamp_input();
         rules_.data1 = std::min(rules_.data1, rules_length());
-        if (tracing_) trace(EV_PAREN);
+        trace(EV_PAREN);
         return result;
     }
 
-    void trace(event ev) { trace(ev, rules_.data1); }
+    void trace(event ev) {
+        if (tracing_) emit(ev, rules_.data1);
+    }
 
-    void trace(event ev, uint32_t rule_position) {
-        if (!tracing_) return;
+    // Calls the callback with the rules at a position and a copy of this
+    // parse's part of the rule stack (the callback may change what it gets).
+    void emit(event ev, uint32_t rule_position) {
         kiv_value rule = rules_;
         rule.data1 = std::min(rule_position, rules_length());
         kiv_value frames = rule_stack;
@@ -1206,7 +1241,7 @@ class engine {
         kiv_value spec{TYPE_BLOCK, 0, fn.data2, 0};
         uint32_t given = 0;
         bool refinements = false;
-        for (uint32_t i = 0; i < block::length_all(&spec); i++) {
+        for (uint32_t i = 0; i < units_of(&spec); i++) {
             uint32_t t = type_of(block::cells(&spec) + i);
             if (t == TYPE_REFINEMENT) {
                 refinements = true;
@@ -1233,9 +1268,9 @@ void init() {
     block::make_at(&input_stack, int32_t(INPUT_STACK_START));
     block::make_at(&rule_stack, int32_t(RULE_STACK_START));
     for (uint32_t kw = 1; kw < KEYWORD_COUNT; kw++) {
-        uint32_t s = uint32_t(symbol::resolve(word::symbol_of(word::load(KEYWORD_NAMES[kw]))));
-        if (s >= keyword_table.size()) keyword_table.resize(s + 1, NOT_KEYWORD);
-        keyword_table[s] = uint8_t(kw);
+        int32_t s = word::symbol_of(word::load(KEYWORD_NAMES[kw]));
+        enter_keyword(uint32_t(s), uint8_t(kw));
+        enter_keyword(uint32_t(symbol::resolve(s)), uint8_t(kw));
     }
     for (uint32_t ev = 0; ev < EVENT_COUNT; ev++) words[ev] = *word::load(EVENT_NAMES[ev]);
     words[EVENT_COUNT] = *word::load("<parse-callback>");
@@ -1247,8 +1282,8 @@ kiv_value process(const kiv_value* input, const kiv_value* rules, bool case_, in
     check_input(input);
     // A nested parse (from a paren or a callback) leaves the stacks as it
     // found them however it ends, so that the outer one goes on.
-    uint32_t input_top = block::length_all(&input_stack);
-    uint32_t rule_top = block::length_all(&rule_stack);
+    uint32_t input_top = units_of(&input_stack);
+    uint32_t rule_top = units_of(&rule_stack);
     auto restore = [&] {
         block::ks_set_tail(&input_stack, input_top);
         block::ks_set_tail(&rule_stack, rule_top);
