@@ -227,7 +227,6 @@ class engine {
     }
 
     kiv_value run() {
-        check_input(&input_);
         check_depth(&input_stack, 1);
         *block::alloc_tail(&input_stack) = input_;
         push_cells({triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length())), rules_});
@@ -236,8 +235,6 @@ class engine {
         trace(EV_END);
         return collected_ ? result_ : (match_ ? true_value : false_value);
     }
-
-    bool match() const { return match_; }
 
   private:
     kiv_value rules_;
