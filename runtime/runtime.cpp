@@ -29,6 +29,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/memory.h"
@@ -123,6 +124,7 @@ void init(const uint8_t* boot_data, uint64_t boot_size) {
     collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
     natives::init();
+    parser::init();
     if (boot_data) load_boot_data(boot_data, boot_size);
     interpreter::init();
     slots::init();

@@ -59,7 +59,7 @@ void init() {
         not_done,            //  37 stats: memory statistics
         bind,                //  38 bind
         in,                  //  39 in
-        not_done,            //  40 parse: the PARSE engine
+        parse,               //  40 parse
         union_,              //  41 union
         intersect,           //  42 intersect
         unique,              //  43 unique

@@ -91,6 +91,9 @@ void difference(bool check, const int32_t* refs);
 void exclude(bool check, const int32_t* refs);
 void complement_q(bool check, const int32_t* refs);
 
+// PARSE.
+void parse(bool check, const int32_t* refs);
+
 // Math.
 void negative_q(bool check, const int32_t* refs);
 void positive_q(bool check, const int32_t* refs);
