@@ -157,7 +157,7 @@ void transcode(bool, const int32_t* refs) {
     // A one-value scan that finds nothing leaves the destination as it is.
     kiv_value out = into;
     int32_t consumed = 0;
-    string::ks_length_q(&source);  // clamps a cursor past the tail
+    source.data1 = std::min(source.data1, string::ks_length_all(&source));
     int32_t type = lexer::scan_string(&out, &source, length, one, prescan, scan_only, &consumed, nullptr,
                                       destination);
     if (prescan || scan_only) {

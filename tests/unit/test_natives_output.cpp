@@ -27,7 +27,7 @@ void second_printer(kiv_value* text, bool lf) { second_hook.push_back(hooked(tex
 
 // Console output goes to a temporary file; two value printers record what
 // they are handed.
-class Output : public NativesTest {
+class OutputNatives : public NativesTest {
   protected:
     void SetUp() override {
         NativesTest::SetUp();
@@ -65,11 +65,11 @@ class Output : public NativesTest {
     int saved_fd = -1;
 };
 
-using Text = NativesTest;
+using TextNatives = NativesTest;
 
 }  // namespace
 
-TEST_F(Output, PrintFormsItsValueAndEndsTheLine) {
+TEST_F(OutputNatives, PrintFormsItsValueAndEndsTheLine) {
     struct {
         const char* code;
         const char* printed;
@@ -94,7 +94,7 @@ TEST_F(Output, PrintFormsItsValueAndEndsTheLine) {
     }
 }
 
-TEST_F(Output, EveryValuePrinterGetsTheTextAndTheLineFlag) {
+TEST_F(OutputNatives, EveryValuePrinterGetsTheTextAndTheLineFlag) {
     run("print [1 2] prin \"x\"");
     std::vector<std::string> expected{"1 2|lf", "x"};
     EXPECT_EQ(first_hook, expected);
@@ -104,12 +104,12 @@ TEST_F(Output, EveryValuePrinterGetsTheTextAndTheLineFlag) {
     EXPECT_TRUE(natives::last_lf_q);
 }
 
-TEST_F(Output, TextIsWrittenAsUtf8) {
+TEST_F(OutputNatives, TextIsWrittenAsUtf8) {
     run(lexed("print \"é€\""));
     EXPECT_EQ(written(), "\xC3\xA9\xE2\x82\xAC\n");
 }
 
-TEST_F(Output, AStringCursorPastItsTailPrintsNothing) {
+TEST_F(OutputNatives, AStringCursorPastItsTailPrintsNothing) {
     kiv_value s = str("abc");
     s.data1 = 10;
     define_word("far-string", s);
@@ -117,13 +117,13 @@ TEST_F(Output, AStringCursorPastItsTailPrintsNothing) {
     EXPECT_EQ(written(), "\n");
 }
 
-TEST_F(Output, APrintInsideAPrintKeepsTheOuterLine) {
+TEST_F(OutputNatives, APrintInsideAPrintKeepsTheOuterLine) {
     run("print [\"a\" do [print [\"b\" 2] 3] \"c\"]");
     EXPECT_EQ(written(), "b 2\na 3 c\n");
     EXPECT_EQ(buffered(), 0u);
 }
 
-TEST_F(Output, AnErrorOrAnExitInTheBlockPrintsNothingAndEmptiesTheBuffer) {
+TEST_F(OutputNatives, AnErrorOrAnExitInTheBlockPrintsNothingAndEmptiesTheBuffer) {
     expect_raises("print [\"a\" 1 / 0]", err::MATH, err::math::zero_divide);
     EXPECT_EQ(buffered(), 0u);
     EXPECT_EQ(int_run("loop 1 [print [\"a\" break/return 7]]"), 7);
@@ -134,7 +134,7 @@ TEST_F(Output, AnErrorOrAnExitInTheBlockPrintsNothingAndEmptiesTheBuffer) {
     EXPECT_TRUE(first_hook.empty());
 }
 
-TEST_F(Text, DehexDecodesEscapesIntoANewString) {
+TEST_F(TextNatives, DehexDecodesEscapesIntoANewString) {
     struct {
         const char* code;
         const char* expected;  // Kiv text of the expected string
@@ -161,7 +161,7 @@ TEST_F(Text, DehexDecodesEscapesIntoANewString) {
     EXPECT_TRUE(logic_run("s: \"a\" not same? s dehex s"));
 }
 
-TEST_F(Text, UppercaseAndLowercaseChangeTheArgument) {
+TEST_F(TextNatives, UppercaseAndLowercaseChangeTheArgument) {
     struct {
         const char* code;
         const char* expected;
@@ -190,7 +190,7 @@ TEST_F(Text, UppercaseAndLowercaseChangeTheArgument) {
     expect_raises("uppercase/part \"abc\" \"ab\"", err::SCRIPT, err::script::invalid_refine_arg);
 }
 
-TEST_F(Text, AsRetypesASeriesWithinItsClass) {
+TEST_F(TextNatives, AsRetypesASeriesWithinItsClass) {
     struct {
         const char* code;
         const char* molded;
@@ -219,7 +219,7 @@ TEST_F(Text, AsRetypesASeriesWithinItsClass) {
     expect_raises("as tag! \"a\"", err::INTERNAL, err::internal::not_done);
 }
 
-TEST_F(Text, TranscodeLoadsText) {
+TEST_F(TextNatives, TranscodeLoadsText) {
     struct {
         const char* code;
         const char* molded;
@@ -238,6 +238,8 @@ TEST_F(Text, TranscodeLoadsText) {
         {"transcode/prescan {1 2}", "integer!"},
         {"transcode/scan {abc}", "word!"},
         {"transcode/scan {}", "none"},
+        {"transcode/scan {1a}", "error!"},  // reported, not raised
+        {"transcode/prescan {[a] 2}", "block!"},
         {"transcode {%a.txt #\"c\" 0:01}", "[%a.txt #\"c\" 0:01:00]"},
     };
     for (auto& c : cases) {

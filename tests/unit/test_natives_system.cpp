@@ -19,7 +19,7 @@ using namespace kiv::test;
 
 namespace {
 
-using System = NativesTest;
+using SystemNatives = NativesTest;
 
 constexpr uint32_t UNSET = TYPE_UNSET;
 constexpr uint32_t NONE = TYPE_NONE;
@@ -28,7 +28,7 @@ uint32_t pumped = 0;
 void count_pump() { pumped++; }
 
 // A fresh directory under the system's temporary one, removed with its files.
-class Files : public NativesTest {
+class FileSizeNatives : public NativesTest {
   protected:
     void SetUp() override {
         NativesTest::SetUp();
@@ -48,7 +48,7 @@ class Files : public NativesTest {
 
 }  // namespace
 
-TEST_F(System, WaitTakesSecondsAndReturnsNone) {
+TEST_F(SystemNatives, WaitTakesSecondsAndReturnsNone) {
     EXPECT_EQ(type_run("wait 0"), NONE);
     EXPECT_EQ(type_run("wait 0.002"), NONE);
     EXPECT_EQ(type_run(lexed("wait 0:00:00.001")), NONE);
@@ -57,7 +57,7 @@ TEST_F(System, WaitTakesSecondsAndReturnsNone) {
     expect_raises("wait none", err::SCRIPT, err::script::invalid_arg);
 }
 
-TEST_F(System, WaitHandlesPendingEventsOnce) {
+TEST_F(SystemNatives, WaitHandlesPendingEventsOnce) {
     natives::gui_do_events = count_pump;
     pumped = 0;
     run("wait 0 wait 0.001");
@@ -65,7 +65,7 @@ TEST_F(System, WaitHandlesPendingEventsOnce) {
     EXPECT_EQ(pumped, 2u);
 }
 
-TEST_F(System, LocalFileNamesAreThePosixPaths) {
+TEST_F(SystemNatives, LocalFileNamesAreThePosixPaths) {
     kiv_value cwd;
     file::get_current_dir(&cwd);
     std::string here = text_of(cwd);
@@ -89,7 +89,7 @@ TEST_F(System, LocalFileNamesAreThePosixPaths) {
     }
 }
 
-TEST_F(Files, SizeOfAFileIsItsByteCount) {
+TEST_F(FileSizeNatives, SizeOfAFileIsItsByteCount) {
     write_file("/five", "12345");
     write_file("/empty", "");
     EXPECT_EQ(int_run(lexed("size? %" + dir + "/five")), 5);
@@ -101,7 +101,7 @@ TEST_F(Files, SizeOfAFileIsItsByteCount) {
     expect_raises(lexed("size? as file! \"" + dir + "/five^@x\""), err::SCRIPT, err::script::invalid_arg);
 }
 
-TEST_F(System, EnvironmentVariablesAreSetReadAndRemoved) {
+TEST_F(SystemNatives, EnvironmentVariablesAreSetReadAndRemoved) {
     EXPECT_EQ(mold_of("set-env \"KIV_NATIVES_VAR\" \"v1\""), "\"v1\"");
     EXPECT_STREQ(std::getenv("KIV_NATIVES_VAR"), "v1");
     EXPECT_EQ(mold_of("get-env \"KIV_NATIVES_VAR\""), "\"v1\"");
@@ -120,7 +120,7 @@ TEST_F(System, EnvironmentVariablesAreSetReadAndRemoved) {
     unsetenv("KIV_NATIVES_VAR");
 }
 
-TEST_F(System, EnvironmentNamesTheSystemCannotHoldAreRefused) {
+TEST_F(SystemNatives, EnvironmentNamesTheSystemCannotHoldAreRefused) {
     const char* refused[] = {
         "set-env \"\" \"x\"",
         "set-env \"A=B\" \"x\"",
@@ -136,7 +136,7 @@ TEST_F(System, EnvironmentNamesTheSystemCannotHoldAreRefused) {
     EXPECT_EQ(std::getenv("KIV_NATIVES_VAR"), nullptr);
 }
 
-TEST_F(System, StatsCountsTheMemoryInUse) {
+TEST_F(SystemNatives, StatsCountsTheMemoryInUse) {
     int32_t before = int_run("stats");
     EXPECT_GT(before, 0);
     int32_t after = int_run("s: make string! 1000000 stats");
@@ -144,7 +144,7 @@ TEST_F(System, StatsCountsTheMemoryInUse) {
     run("s: none");
 }
 
-TEST_F(System, StatsInfoDetailsEveryFrame) {
+TEST_F(SystemNatives, StatsInfoDetailsEveryFrame) {
     kiv_value info = run("stats/info");
     ASSERT_EQ(type_of(&info), uint32_t(TYPE_BLOCK));
     ASSERT_EQ(length_of(info), 5u);
@@ -168,13 +168,13 @@ TEST_F(System, StatsInfoDetailsEveryFrame) {
     EXPECT_EQ(int_of(cells_of(cells_of(parts[0])[0])[2]), int32_t(NODES_PER_FRAME));
 }
 
-TEST_F(System, StatsShowCallsTheLibrarySummary) {
+TEST_F(SystemNatives, StatsShowCallsTheLibrarySummary) {
     expect_raises("stats/show", err::SCRIPT, err::script::no_value);
     EXPECT_EQ(int_run("shown: 0 show-memory-stats: does [shown: shown + 1] stats/show shown"), 1);
     run("unset 'show-memory-stats");
 }
 
-TEST_F(System, RecycleCollectsOrSwitchesTheCollector) {
+TEST_F(SystemNatives, RecycleCollectsOrSwitchesTheCollector) {
     bool was_active = collector::active_q;
     uint32_t cycles = collector::stats().cycles;
     EXPECT_GT(int_run("recycle"), 0);
