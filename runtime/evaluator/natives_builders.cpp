@@ -255,8 +255,8 @@ void insert_into(const kiv_value* target, const kiv_value* values) {
     stack::set_last(&r);
 }
 
-// Appends the value of each expression of the block to `out`, new-line
-// markers cleared. False when an exit is pending.
+}  // namespace
+
 bool reduce_block(const kiv_value* blk_in, const kiv_value* out) {
     kiv_value blk = *blk_in;
     kiv_value* pos = block::ks_head(&blk);
@@ -271,8 +271,6 @@ bool reduce_block(const kiv_value* blk_in, const kiv_value* out) {
     }
     return true;
 }
-
-}  // namespace
 
 void reduce(bool, const int32_t* refs) {
     kiv_value value = *arg(0);
