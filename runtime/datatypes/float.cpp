@@ -171,7 +171,10 @@ static double round_whole(double dec, bool even, bool down, bool half_down, bool
 
 kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down,
                  bool floor, bool ceiling, bool half_ceiling) {
-    if (scale && type_of(scale) == TYPE_MONEY) actions::fire_with_call(err::script::not_related, TYPE_MONEY);
+    // A money! scale rounds through money!; a pair! scale has a component
+    // for each of a pair's and none for a single number.
+    if (scale && (type_of(scale) == TYPE_MONEY || type_of(scale) == TYPE_PAIR))
+        actions::fire_with_call(err::script::not_related, type_of(scale));
     bool percent = type_of(value) == TYPE_PERCENT;
     double dec = get(value);
     double sc = percent ? 0.01 : 1.0;

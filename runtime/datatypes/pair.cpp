@@ -68,8 +68,9 @@ void set_component(kiv_value* p, int32_t field, int32_t v) {
     (field == FIELD_X ? p->data2 : p->data3) = uint32_t(v);
 }
 
-// Both components by the integer rules; an integer overflow leaves a float!
-// in its cell, and with it the result is no pair.
+// Both components by the integer rules, which leave a float! in the cell of
+// a component that is no integer (an overflow, an uneven quotient): then the
+// result is no pair.
 void combine(kiv_value* pair, int32_t x2, int32_t y2, int32_t op) {
     kiv_value x{TYPE_INTEGER, 0, 0, 0}, y{TYPE_INTEGER, 0, 0, 0};
     integer::do_math(x_of(pair), x2, op, &x);
@@ -280,9 +281,9 @@ static kiv_value* eval_path(kiv_value* parent, kiv_value* element, kiv_value* va
     return value;
 }
 
+// A logic index picks x for true and y for false.
 static kiv_value* pick(kiv_value* p, int32_t index, kiv_value* index_cell) {
-    int32_t field = type_of(index_cell) == TYPE_INTEGER ? 0 : field_of(index_cell);
-    if (!field && (index == FIELD_X || index == FIELD_Y)) field = index;
+    int32_t field = type_of(index_cell) == TYPE_LOGIC ? index : field_of(index_cell);
     if (!field) fire(err::SCRIPT, err::script::out_of_range, index_cell);
     return integer::push(component(p, field));
 }
