@@ -17,7 +17,9 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -96,6 +98,8 @@ static void register_datatypes() {
     float_::init();
     typeset::init();
     error::init();
+    pair::init();
+    percent::init();
     time::init();
 }
 
