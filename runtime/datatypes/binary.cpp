@@ -58,12 +58,22 @@ void put_utf8(bytes& out, uint32_t cp) {
     out.insert(out.end(), seq, seq + unicode::encode_utf8_char(cp, seq));
 }
 
-// The UTF-8 of a text from its head.
+// The UTF-8 of a text from its head, written into room for the longest
+// sequences its unit can need.
 void put_text(bytes& out, const kiv_value* text) {
     kiv_value s = *text;
     uint32_t length = string::ks_length_q(&s);
     uint32_t unit = series::unit_of_value(&s);
-    for (uint32_t i = 0; i < length; i++) put_utf8(out, string::get_char(series::unit_at(&s, s.data1 + i), unit));
+    const uint8_t* p = series::unit_at(&s, s.data1);
+    size_t start = out.size();
+    out.resize(start + size_t(length) * (unit == 1 ? 2 : unit + 1));
+    uint8_t* w = out.data() + start;
+    for (uint32_t i = 0; i < length; i++, p += unit) {
+        uint32_t cp = string::get_char(p, unit);
+        if (cp < 0x80) *w++ = uint8_t(cp);
+        else w += unicode::encode_utf8_char(cp, w);
+    }
+    out.resize(size_t(w - out.data()));
 }
 
 void put_formed(bytes& out, kiv_value* value) {
@@ -125,6 +135,7 @@ uint64_t checked_size(uint64_t size) {
 
 // Writes `data` `dup` times at `at`, over the bytes already there.
 void write_repeated(kiv_value* bin, uint32_t at, const bytes& data, uint64_t dup) {
+    if (data.empty()) return;
     uint8_t* p = series::unit_at(bin, at);
     for (uint64_t k = 0; k < dup; k++, p += data.size()) std::memcpy(p, data.data(), data.size());
 }
@@ -158,10 +169,11 @@ int32_t mold_bytes(const kiv_value* bin, kiv_value* buffer, bool only, bool flat
     const uint8_t* p = ks_head(&b);
     bool lines = n > 30 && !flat;
     std::string text = only ? "" : "#{";
+    text.reserve(size_t(n) * 2 + (lines ? size_t(n / 32 + 2) * size_t(4 * indent + 5) : 0) + 4);
     if (lines) line_break(text, indent + 1);
     bool cut = false;
     for (uint32_t i = 0; i < n && !cut; i++) {
-        text += string::byte_to_hex(p[i]);
+        text.append(string::byte_to_hex(p[i]), 2);
         if (!flat && (i + 1) % 32 == 0) line_break(text, indent + 1);
         cut = limited && part - int64_t(text.size()) <= 0;
     }
@@ -169,7 +181,7 @@ int32_t mold_bytes(const kiv_value* bin, kiv_value* buffer, bool only, bool flat
         if (lines && n % 32) line_break(text, indent);
         if (!only) text += "}";
     }
-    string::concatenate_literal(buffer, text.c_str());
+    string::concatenate_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
     return part - int32_t(text.size());
 }
 
