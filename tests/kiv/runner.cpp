@@ -107,7 +107,11 @@ int main(int argc, char** argv) {
         runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
         kiv_value cases = boot::load_source(text.str());
+        // The cases stay on the stack under a frame of their own: each run
+        // drops its frame down to that frame's cells, never below.
+        stack::mark_native(nullptr);
         stack::push_value(&cases);
+        stack::mark_native(nullptr);
         for (uint32_t i = cases.data1; i + 1 < block::length_all(&cases);) {
             kiv_value code = block::cells(&cases)[i++];
             kiv_value expected = block::cells(&cases)[i++];
