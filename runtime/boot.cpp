@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -67,6 +68,7 @@ kiv_value load_source(const std::string& text) {
 
 void start() {
     system_words::init();
+    routines::init();
     gc_state::init();
     runtime::boot_loading = false;
     collector::active_q = true;

@@ -107,7 +107,10 @@ int main(int argc, char** argv) {
         runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
         kiv_value cases = boot::load_source(text.str());
+        // The cases stay on the stack below a frame of their own, which
+        // every case's evaluation returns to: the collector keeps them.
         stack::push_value(&cases);
+        stack::mark_native(nullptr);
         for (uint32_t i = cases.data1; i + 1 < block::length_all(&cases);) {
             kiv_value code = block::cells(&cases)[i++];
             kiv_value expected = block::cells(&cases)[i++];
