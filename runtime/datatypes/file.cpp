@@ -120,7 +120,7 @@ kiv_value* query(kiv_value* file) {
 kiv_value* read(kiv_value* file, kiv_value* part, kiv_value* seek, bool binary, bool lines, bool info,
                 kiv_value* as) {
     if (info || as) not_done();  // no file information or codec reads
-    return simple_io::read(file, part, seek, binary, lines, stack::push());
+    return simple_io::read(file, part, seek, binary, lines, stack::push_value(&none_value));
 }
 
 kiv_value* rename(kiv_value* from, kiv_value* to) { return logic::push(simple_io::rename(from, to)); }

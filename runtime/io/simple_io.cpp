@@ -198,8 +198,11 @@ kiv_value* read_dir(kiv_value* file, kiv_value* slot) {
     DIR* dir = opendir(os_path(file).c_str());
     if (!dir) cannot_open(file);
     block::make_at(slot, 16);
-    errno = 0;
-    while (const dirent* e = readdir(dir)) {
+    // readdir tells its end from a failure by errno alone.
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(dir);
+        if (!e) break;
         std::string_view name = e->d_name;
         if (name != "." && name != "..") append_entry(slot, dirfd(dir), e);
     }
