@@ -17,6 +17,7 @@
 #include "runtime/evaluator/lexer.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/system_words.h"
+#include "runtime/io/terminal.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
 
@@ -66,6 +67,15 @@ kiv_value load_source(const std::string& text) {
     return code;
 }
 
+void evaluate_source(const std::string& text) {
+    kiv_value code = load_source(text);
+    stack::mark_native(nullptr);
+    // Held in the frame while it runs.
+    kiv_value* held = stack::push_value(&code);
+    interpreter::eval(held, false);
+    stack::unwind_drop();
+}
+
 void start() {
     system_words::init();
     routines::init();
@@ -79,6 +89,7 @@ void start() {
         stack::unwind_drop();
     }
     kivbin::register_codec();
+    terminal::init();
 }
 
 }  // namespace kiv::boot

@@ -38,5 +38,7 @@ void bind_routine(const kiv_value* object, const char* name, routine_code code);
 
 // The Kiv text of a source file as values, its `Kiv [...]` header dropped.
 kiv_value load_source(const std::string& text);
+// Loads and evaluates Kiv text; errors travel on.
+void evaluate_source(const std::string& text);
 
 }  // namespace kiv::boot

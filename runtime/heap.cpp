@@ -7,15 +7,18 @@
 
 namespace kiv {
 
+// The size is kept so that the memory statistics can total the heap.
 struct alignas(16) heap_block {
     heap_block* prev;
     heap_block* next;
+    size_t size;
 };
-static_assert(sizeof(heap_block) == 16);
+static_assert(sizeof(heap_block) == 32);
 
 namespace memory {
 
-static void link(heap_block* b) {
+static void link(heap_block* b, size_t size) {
+    b->size = size;
     b->prev = nullptr;
     b->next = sys.heap_head;
     if (b->next) b->next->prev = b;
@@ -31,7 +34,7 @@ static void unlink(heap_block* b) {
 void* allocate(size_t size) {
     auto* b = static_cast<heap_block*>(std::malloc(sizeof(heap_block) + size));
     if (!b) system::runtime_error(system::RT_OUT_OF_MEMORY);
-    link(b);
+    link(b, size);
     return b + 1;
 }
 
@@ -51,10 +54,10 @@ void* realloc(void* block, size_t size) {
     unlink(b);
     auto* nb = static_cast<heap_block*>(std::realloc(b, sizeof(heap_block) + size));
     if (!nb) {
-        link(b);
+        link(b, b->size);
         system::runtime_error(system::RT_OUT_OF_MEMORY);
     }
-    link(nb);
+    link(nb, size);
     return nb + 1;
 }
 
@@ -63,6 +66,12 @@ void free(void* block) {
     auto* b = static_cast<heap_block*>(block) - 1;
     unlink(b);
     std::free(b);
+}
+
+size_t heap_total() {
+    size_t total = 0;
+    for (heap_block* b = sys.heap_head; b; b = b->next) total += b->size + sizeof(heap_block);
+    return total;
 }
 
 void free_all() {

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
         system::saved_stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
         runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
+
     } catch (const kiv_exit& e) {
         // An error of the boot data or the library modules, or a throw that
         // no catcher took.

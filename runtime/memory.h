@@ -159,6 +159,15 @@ inline series_buffer* big_buffer(big_block* blk) {
 // collector's free-node queue) and clears the marks of the others.
 void sweep_big_buffers();
 
+// What the runtime holds, for `stats`. Mode STATS_TOTAL returns the bytes in
+// use: the used node slots, the used part of every series frame and every
+// big buffer. Mode STATS_DETAIL also appends to `result` (a block) a block
+// of [free used total] node counts per node frame, one of [free used total]
+// bytes per series frame, one of big-buffer sizes, the bytes taken from the
+// system and the tracked heap's bytes. Figures above 2147483647 are float!.
+enum stats_mode : int32_t { STATS_TOTAL = 1, STATS_DETAIL = 2 };
+double stats_info(kiv_value* result, stats_mode mode);
+
 }  // namespace memory
 
 namespace series {

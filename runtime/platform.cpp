@@ -55,7 +55,9 @@ void wait(double seconds) {
     }
 }
 
-bool set_env(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
+bool set_env(const char* name, const char* value) {
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
 
 const char* get_env(const char* name) { return getenv(name); }
 

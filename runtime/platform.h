@@ -21,6 +21,7 @@ bool set_current_dir(const char* path);
 void wait(double seconds);
 uint32_t wait_milliseconds(double seconds);
 
+// A null value removes the variable.
 bool set_env(const char* name, const char* value);
 // The variable's value, or null when it is not set.
 const char* get_env(const char* name);

@@ -17,7 +17,9 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -29,6 +31,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/memory.h"
@@ -95,6 +98,8 @@ static void register_datatypes() {
     float_::init();
     typeset::init();
     error::init();
+    pair::init();
+    percent::init();
     time::init();
 }
 
@@ -123,6 +128,7 @@ void init(const uint8_t* boot_data, uint64_t boot_size) {
     collector::add_mark_callback([] { lexer::mark_states(collector::mark_values); });
     ownership::init();
     natives::init();
+    parser::init();
     if (boot_data) load_boot_data(boot_data, boot_size);
     interpreter::init();
     slots::init();

@@ -77,6 +77,8 @@ void* allocate_zeroed(size_t size);
 void* realloc(void* block, size_t size);  // size 0 frees the block
 void free(void* block);
 void free_all();
+// Bytes the tracked heap holds, each block's bookkeeping included.
+size_t heap_total();
 }  // namespace memory
 
 }  // namespace kiv

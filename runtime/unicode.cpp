@@ -66,13 +66,12 @@ series_buffer* widen(series_buffer* b, uint32_t to) {
     uint32_t from = unit_of(b);
     uint32_t count = series::used_units(b);
     uint64_t room = uint64_t(end_of(b) - b->offset);
-    uint64_t needed = (uint64_t(count) + 1) * to;
+    // Keep the capacity in characters: a loader sized its buffer for the
+    // whole input before it knew the width, and goes on storing into it.
+    uint64_t needed = std::max((uint64_t(count) + 1) * to, room / from * to);
     if (room < needed) {
-        // Keep the capacity in characters: a loader sized its buffer for the
-        // whole input before it knew the width.
-        uint64_t grown = std::max(needed, room / from * to);
-        if (grown > 0x7FFFFFFF) fire(err::INTERNAL, err::internal::no_memory);
-        b = memory::expand_series_copy(b, uint32_t(grown));
+        if (needed > 0x7FFFFFFF) fire(err::INTERNAL, err::internal::no_memory);
+        b = memory::expand_series_copy(b, uint32_t(needed));
     }
     widen_units(b->offset, from, b->offset, to, count);
     b->tail = b->offset + size_t(count) * to;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build
   libgtest-dev libgmock-dev libmurmurhash-dev
-  python3
+  python3 lua5.4
 )
 
 missing=()

@@ -14,6 +14,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/sort.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -232,12 +233,13 @@ struct find_options {
     bool match;
 };
 
-// What is looked for: one code point, or the text of a series from its
-// cursor.
+// What is looked for: one code point, a class of them (a bitset), or the
+// text of a series from its cursor.
 struct pattern {
     kiv_value text;  // header 0 for a single code point
     uint32_t cp;
     uint32_t length;
+    const kiv_value* bits = nullptr;
     uint32_t at(uint32_t i) const { return text.header ? cp_at(&text, text.data1 + i) : cp; }
 };
 
@@ -250,7 +252,7 @@ pattern pattern_of(kiv_value* s, kiv_value* value) {
         case TYPE_CHAR:
             return {kiv_value{}, value->data2, 1};
         case TYPE_BITSET:
-            not_done();  // character classes come with bitset!
+            return {kiv_value{}, 0, 1, value};
         case TYPE_BINARY:
             if (st != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_arg, value);
             [[fallthrough]];
@@ -302,6 +304,8 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     uint32_t unit = series::unit_of_value(s);
     auto matches_at = [&](int64_t at) {
         const uint8_t* text = series::unit_at(s, uint32_t(at));
+        // A class is never case-folded.
+        if (p.bits) return bitset::member_q(p.bits, get_char(text, unit));
         for (uint32_t i = 0; i < p.length; i++) {
             uint32_t a = get_char(text + size_t(i) * unit, unit), b = p.at(i);
             if (a != b && (!folded || fold(a) != fold(b))) return false;

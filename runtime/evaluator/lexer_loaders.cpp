@@ -7,6 +7,8 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
@@ -648,10 +650,15 @@ void load_binary(lexer_state& r, const uint8_t* start, const uint8_t* end, uint3
     if (load) not_done();
 }
 
+// The number before the "%", in hundredths: the decimal exponent is shifted
+// so that 12.5% reads as exactly the double nearest 0.125.
 void load_percent(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    if (!float_text_q(start, end)) invalid(r, TYPE_PERCENT);
-    // percent! joins later.
-    if (load) not_done();
+    double d;
+    if (!float_text_q(start, end) || !decimal_value(start, end, -2, &d)) invalid(r, TYPE_PERCENT);
+    if (!load) return;
+    kiv_value v;
+    percent::make_at(&v, d);
+    append(r, v);
 }
 
 void load_tuple(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -674,8 +681,10 @@ void load_pair(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_
     if ((flags & F_DOT) || read_integer(start, x, &a) != INTEGER_OK ||
         x >= end || read_integer(x + 1, end, &b) != INTEGER_OK)
         invalid(r, TYPE_PAIR);
-    // pair! joins later.
-    if (load) not_done();
+    if (!load) return;
+    kiv_value v;
+    pair::make_at(&v, a, b);
+    append(r, v);
 }
 
 // Two or three coordinates between commas, blanks around each.

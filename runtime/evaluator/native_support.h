@@ -56,6 +56,10 @@ int32_t count_of(const kiv_value* count);
 // True when the word is bound and its context has its values at hand.
 bool word_available_q(const kiv_value* word);
 
+// Appends the value of each expression of the block to `out`, new-line
+// markers cleared, as reduce/into does. False when an exit is pending.
+bool reduce_block(const kiv_value* blk, const kiv_value* out);
+
 // Calls an action's dispatcher on the given arguments in a frame of its own
 // and returns its result. `refs` as the dispatcher takes them.
 kiv_value call_action(uint32_t slot, std::initializer_list<kiv_value> args,

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -12,13 +13,22 @@
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/native_support.h"
+#include "runtime/runtime.h"
 
 namespace kiv::natives {
 
 void not_done(bool, const int32_t*) { fire(err::INTERNAL, err::internal::not_done); }
 
+namespace {
+uint32_t print_buffer_index;  // in the root block
+}  // namespace
+
+kiv_value* print_buffer() { return block::cells(&runtime::root) + print_buffer_index; }
+
 // One line per native, in the order of their numbers (native n is entry n).
 void init() {
+    print_buffer_index = block::length_all(&runtime::root);
+    block::append_value(&runtime::root, 32);
     register_({
         if_,                 //   1 if
         unless,              //   2 unless
@@ -42,8 +52,8 @@ void init() {
         do_,                 //  20 do
         get,                 //  21 get
         set,                 //  22 set
-        not_done,            //  23 print: the output natives
-        not_done,            //  24 prin: the output natives
+        print,               //  23 print
+        prin,                //  24 prin
         equal_q,             //  25 equal?
         not_equal_q,         //  26 not-equal?
         strict_equal_q,      //  27 strict-equal?
@@ -56,18 +66,18 @@ void init() {
         type_q,              //  34 type?
         reduce,              //  35 reduce
         compose,             //  36 compose
-        not_done,            //  37 stats: memory statistics
+        stats,               //  37 stats
         bind,                //  38 bind
         in,                  //  39 in
-        not_done,            //  40 parse: the PARSE engine
+        parse,               //  40 parse
         union_,              //  41 union
         intersect,           //  42 intersect
         unique,              //  43 unique
         difference,          //  44 difference
         exclude,             //  45 exclude
         complement_q,        //  46 complement?
-        not_done,            //  47 dehex: the text natives
-        not_done,            //  48 enhex: the text natives
+        dehex,               //  47 dehex
+        enhex,               //  48 enhex
         negative_q,          //  49 negative?
         positive_q,          //  50 positive?
         max,                 //  51 max
@@ -90,12 +100,12 @@ void init() {
         construct,           //  68 construct
         value_q,             //  69 value?
         try_,                //  70 try
-        not_done,            //  71 uppercase: the text natives
-        not_done,            //  72 lowercase: the text natives
-        not_done,            //  73 as-pair: the conversion natives
-        not_done,            //  74 as-point2D: the conversion natives
-        not_done,            //  75 as-point3D: the conversion natives
-        not_done,            //  76 as-money: the conversion natives
+        uppercase,           //  71 uppercase
+        lowercase,           //  72 lowercase
+        not_done,            //  73 as-pair: needs pair!
+        not_done,            //  74 as-point2D: needs point2D!
+        not_done,            //  75 as-point3D: needs point3D!
+        not_done,            //  76 as-money: needs money!
         break_,              //  77 break
         continue_,           //  78 continue
         exit,                //  79 exit
@@ -103,29 +113,29 @@ void init() {
         throw_,              //  81 throw
         catch_,              //  82 catch
         not_done,            //  83 extend: needs map! (objects are refused even then)
-        not_done,            //  84 debase: the text natives
-        not_done,            //  85 to-local-file: the system natives
-        not_done,            //  86 wait: the system natives
-        not_done,            //  87 checksum: checksums and digests
+        not_done,            //  84 debase: needs binary!
+        to_local_file,       //  85 to-local-file
+        wait,                //  86 wait
+        not_done,            //  87 checksum: checksums and digests (binary!)
         unset,               //  88 unset
         new_line,            //  89 new-line
         new_line_q,          //  90 new-line?
-        not_done,            //  91 enbase: the text natives
+        not_done,            //  91 enbase: needs binary!
         context_q,           //  92 context?
-        not_done,            //  93 set-env: the system natives
-        not_done,            //  94 get-env: the system natives
-        not_done,            //  95 list-env: the system natives
-        not_done,            //  96 now: the system natives
+        set_env,             //  93 set-env
+        get_env,             //  94 get-env
+        not_done,            //  95 list-env: needs map!
+        not_done,            //  96 now: needs date!
         sign_q,              //  97 sign?
-        not_done,            //  98 as: the conversion natives
+        as,                  //  98 as
         not_done,            //  99 call: process launching
         zero_q,              // 100 zero?
-        not_done,            // 101 size?: the system natives
-        not_done,            // 102 browse: the system natives
-        not_done,            // 103 compress: compression
-        not_done,            // 104 decompress: compression
-        not_done,            // 105 recycle: the system natives
-        not_done,            // 106 transcode: the lexer
+        size_q,              // 101 size?
+        not_done,            // 102 browse: opening documents
+        not_done,            // 103 compress: compression (binary!)
+        not_done,            // 104 decompress: compression (binary!)
+        recycle,             // 105 recycle
+        transcode,           // 106 transcode
         apply,               // 107 apply
     });
 }

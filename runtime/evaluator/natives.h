@@ -16,6 +16,8 @@
 // evaluates code returns at once when it sees one it does not take.
 #include <cstdint>
 
+#include "runtime/value.h"
+
 namespace kiv::natives {
 
 // Registers the 107 natives in table order. Runs at start-up once the
@@ -91,6 +93,9 @@ void difference(bool check, const int32_t* refs);
 void exclude(bool check, const int32_t* refs);
 void complement_q(bool check, const int32_t* refs);
 
+// PARSE.
+void parse(bool check, const int32_t* refs);
+
 // Math.
 void negative_q(bool check, const int32_t* refs);
 void positive_q(bool check, const int32_t* refs);
@@ -111,5 +116,35 @@ void log_10(bool check, const int32_t* refs);
 void log_e(bool check, const int32_t* refs);
 void exp(bool check, const int32_t* refs);
 void square_root(bool check, const int32_t* refs);
+
+// Output, text and conversion.
+void print(bool check, const int32_t* refs);
+void prin(bool check, const int32_t* refs);
+void dehex(bool check, const int32_t* refs);
+void enhex(bool check, const int32_t* refs);
+void uppercase(bool check, const int32_t* refs);
+void lowercase(bool check, const int32_t* refs);
+void as(bool check, const int32_t* refs);
+void transcode(bool check, const int32_t* refs);
+
+// The system: waiting, files, the environment and memory.
+void wait(bool check, const int32_t* refs);
+void to_local_file(bool check, const int32_t* refs);
+void size_q(bool check, const int32_t* refs);
+void get_env(bool check, const int32_t* refs);
+void set_env(bool check, const int32_t* refs);
+void stats(bool check, const int32_t* refs);
+void recycle(bool check, const int32_t* refs);
+
+// The block print and prin reduce a block argument into, kept in the root
+// block: nested prints append after the values of the prints around them
+// and cut it back to where they started.
+kiv_value* print_buffer();
+// Whether the last print or prin ended its line.
+extern bool last_lf_q;
+
+// Handles the pending window events without blocking, after each wait;
+// the GUI installs it, and until then waiting only sleeps.
+extern void (*gui_do_events)();
 
 }  // namespace kiv::natives

@@ -27,16 +27,24 @@ bool callable_q(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
-// Objects, errors and ports keep their context in a layout that joins with
-// object!.
-[[noreturn]] void object_not_done() { fire(err::INTERNAL, err::internal::not_done); }
+bool object_kind_q(uint32_t t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
 
 // The context a word, function or object stands for.
 node_id context_of(const kiv_value* v) {
     uint32_t t = type_of(v);
-    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE || (any_word_q(t) && v->data1)) return v->data1;
-    if (t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT) object_not_done();
+    if (t == TYPE_FUNCTION || t == TYPE_ROUTINE || object_kind_q(t) || (any_word_q(t) && v->data1)) return v->data1;
     fire_invalid(v);
+}
+
+// A new block of an object's values, in field order.
+kiv_value values_block(const kiv_value* obj) {
+    uint32_t n = object::words_count(obj);
+    kiv_value blk;
+    block::make_at(&blk, int32_t(n));
+    stack::push_value(&blk);
+    for (uint32_t i = 0; i < n; i++) block::append_copy(&blk, object::get_values(obj) + i);
+    stack::pop(1);
+    return blk;
 }
 
 }  // namespace
@@ -98,7 +106,12 @@ void get(bool, const int32_t* refs) {
         interpreter::eval_path(&target, nullptr, nullptr, nullptr, false, true, false);
         return;
     }
-    if (!any_word_q(t)) object_not_done();
+    if (object_kind_q(t)) {
+        kiv_value values = values_block(&target);
+        stack::set_last(&values);
+        return;
+    }
+    if (!any_word_q(t)) fire_invalid(&target);
     kiv_value value = *_context::get(&target);
     if (type_of(&value) == TYPE_UNSET && !used(refs[0])) fire(err::SCRIPT, err::script::no_value, &target);
     stack::set_last(&value);
@@ -111,9 +124,16 @@ namespace {
 // before any word changes.
 void set_many(const kiv_value* words, const kiv_value* value, bool any_value, bool only, bool some) {
     uint32_t vt = type_of(value);
-    if (!only && (vt == TYPE_OBJECT || vt == TYPE_MAP)) object_not_done();  // field by field, with their modules
+    if (!only && vt == TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);  // pairs, with map!
     bool spread = !only && (list_kind_q(vt) || vt == TYPE_HASH);
+    bool fields = !only && object_kind_q(vt);
     auto value_for = [&](uint32_t k) {
+        if (fields) {
+            // Each word takes the field of its own name, none without one.
+            kiv_value* w = block::cells(words) + words->data1 + k;
+            int32_t i = _context::find_word(value->data1, word::symbol_of(w), true);
+            return i < 0 ? none_value : object::get_values(value)[i];
+        }
         if (!spread) return *value;
         uint32_t at = value->data1 + k;
         return at < block::length_all(value) ? block::cells(value)[at] : none_value;
@@ -151,8 +171,10 @@ void set(bool, const int32_t* refs) {
         stack::unwind_drop();
     } else if (t == TYPE_BLOCK) {
         set_many(&target, &value, any_value, only, some);
+    } else if (object_kind_q(t)) {
+        object::set_many(&target, &value, any_value, only, some);
     } else {
-        object_not_done();
+        fire_invalid(&target);
     }
     stack::set_last(&value);
 }
@@ -185,11 +207,11 @@ void context_q(bool, const int32_t*) {
         none::return_();
         return;
     }
-    // A function's context keeps the function as its owner; the global
-    // context's owner is the system/words object, which joins with object!.
+    // A function's context keeps the function as its owner, an object's the
+    // object; the global context's owner is the system/words object.
     kiv_value owner = *_context::self_of(ctx);
-    if (type_of(&owner) == TYPE_UNSET) object_not_done();
-    stack::set_last(&owner);
+    if (type_of(&owner) == TYPE_UNSET) none::return_();
+    else stack::set_last(&owner);
 }
 
 // An object from a spec taken as data: set-words name the fields, each
@@ -233,8 +255,8 @@ void insert_into(const kiv_value* target, const kiv_value* values) {
     stack::set_last(&r);
 }
 
-// Appends the value of each expression of the block to `out`, new-line
-// markers cleared. False when an exit is pending.
+}  // namespace
+
 bool reduce_block(const kiv_value* blk_in, const kiv_value* out) {
     kiv_value blk = *blk_in;
     kiv_value* pos = block::ks_head(&blk);
@@ -249,8 +271,6 @@ bool reduce_block(const kiv_value* blk_in, const kiv_value* out) {
     }
     return true;
 }
-
-}  // namespace
 
 void reduce(bool, const int32_t* refs) {
     kiv_value value = *arg(0);
@@ -368,7 +388,14 @@ void apply(bool, const int32_t* refs) {
         name = block::cells(&fn)[fn.data1];
         if (type_of(&name) != TYPE_WORD) fire_invalid(&fn);
         callable = *_context::get(&name);
-        if (type_of(&callable) == TYPE_OBJECT) object_not_done();  // a function in an object
+        // A function in an object: its fields lead to it.
+        for (uint32_t k = fn.data1 + 1; object_kind_q(type_of(&callable)) && k < block::length_all(&fn); k++) {
+            name = block::cells(&fn)[k];
+            if (type_of(&name) != TYPE_WORD) fire_invalid(&fn);
+            int32_t i = _context::find_word(callable.data1, word::symbol_of(&name), true);
+            if (i < 0) fire_invalid(&fn);
+            callable = object::get_values(&callable)[i];
+        }
     } else if (word_kind_q(type_of(&fn))) {
         name = fn;
         name.header = TYPE_WORD;

@@ -510,9 +510,11 @@ void try_(bool, const int32_t* refs) {
     } catch (const kiv_exit& e) {
         if (e.level != LEVEL_ERROR) throw;
     }
-    // The error waits on top of the stack; with /keep it would also record
-    // the call stack in its `stack` field, which joins with error! fields.
+    // The error waits on top of the stack; /keep turns its `stack` field
+    // into the calls that led to it, read before new calls reuse their
+    // frames.
     sys.pending_exit = LEVEL_NONE;
+    if (used(refs[1])) error::capture_stack(stack::get_top());
     stack::keep_error();
 }
 

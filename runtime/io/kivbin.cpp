@@ -19,6 +19,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -458,6 +459,11 @@ void put_record(const kiv_value* v) {
         case TYPE_FLOAT:
         case TYPE_TIME: put_float(t, cell::get_float(v)); break;
         case TYPE_PERCENT: put_percent(cell::get_float(v)); break;
+        case TYPE_PAIR:
+            put_type(t, false);
+            put_zigzag(pair::x_of(v));
+            put_zigzag(pair::y_of(v));
+            break;
         case TYPE_TYPESET: put_typeset(v); break;
         case TYPE_ISSUE:
             put_type(t, false);
@@ -1055,6 +1061,12 @@ void decode_record(kiv_value* parent) {
                 if (flag_b && t == TYPE_PERCENT) d /= 100.0;
                 v = kiv_value{t, 0, 0, 0};
                 cell::set_float(&v, d);
+                append(parent, &v);
+                break;
+            }
+            case TYPE_PAIR: {
+                int32_t x = get_zigzag();
+                pair::make_at(&v, x, get_zigzag());
                 append(parent, &v);
                 break;
             }

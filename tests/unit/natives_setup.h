@@ -21,6 +21,11 @@
 
 namespace kiv::test {
 
+inline void define_word(const char* name, const kiv_value& value) {
+    kiv_value w = *word::load(name);
+    _context::set(&w, &value);
+}
+
 // Evaluates a text in a frame of its own and returns its value.
 inline kiv_value evaluate_text(const std::string& text) {
     kiv_value code = read_code(text);

@@ -108,6 +108,11 @@ TEST_F(Kivbin, GoldenPayloads) {
         {"none", {0x03}},
         {"#\"A\"", {0x0A, 0x41}},
         {"1:00", {0x6B, 0xA0, 0x38}},
+        {"make pair! [1 -2]", {0x25, 0x02, 0x03}},
+        {"make pair! [-2147483648 2147483647]", {0x25, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0xFE, 0xFF, 0xFF, 0xFF, 0x0F}},
+        {"to percent! 0.5", {0x66, 0x64}},
+        {"to percent! -0.0", {0x26, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80}},
+        {"to percent! 0.12345", {0x26, 0x7C, 0xF2, 0xB0, 0x50, 0x6B, 0x9A, 0xBF, 0x3F}},
     };
     for (auto& c : cases) EXPECT_EQ(payload_of(c.text), c.payload) << c.text;
 }
@@ -135,6 +140,7 @@ TEST_F(Kivbin, RoundTripsKeepValues) {
         "[1 -7 2147483647 -2147483648 1.5 -0.0 1e300 #\"^(1F600)\" \"héllo\" \"ça €\" %file.txt http://x.y/z]",
         "[a b: :c 'd /e #f [nested [deeper]] (paren) a/b/c :a/b 'a/b a/b:]",
         "[none true false 12:30:15.5 -1:00]",
+        "reduce [make pair! [1 2] make pair! [-2147483648 2147483647] to percent! 0.5 to percent! 0.12345]",
         "[integer! [integer! string!]]",
         "make object! [a: 1 b: [a] c: \"x\"]",
         "make typeset! [integer! block! image!]",

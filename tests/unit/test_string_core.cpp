@@ -556,6 +556,17 @@ TEST_F(StringCore, LoadAtByEncoding) {
     EXPECT_TRUE(string::buffer_of(pushed)->flags & SERIES_UTF16);
 }
 
+TEST_F(StringCore, LoadAtWideningEarlyKeepsRoomForTheRest) {
+    // The buffer is sized by the input's bytes; a wide character near the
+    // start must not leave the rest of the text past its end.
+    std::string text = "a\xCF\x83" + std::string(45, 'b') + "\xC3\x9F";
+    kiv_value s;
+    string::load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), &s, string::UTF8);
+    series_buffer* b = string::buffer_of(&s);
+    EXPECT_LE(b->tail, end_of(b));
+    EXPECT_EQ(chars_of(&s), (codepoints{'a', 0x3C3} + codepoints(45, 'b') + codepoints{0xDF}));
+}
+
 TEST_F(StringCore, LoadAtRefusesUnknownEncodingsAndOddUtf16) {
     const uint8_t data[] = {'a', 0, 'b'};
     for (int32_t encoding : {1, -2, 8}) {
