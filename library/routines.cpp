@@ -61,6 +61,8 @@ void shift() {
     natives::shift(false, refs);
 }
 
+void last_lf_q() { logic::box(natives::last_lf_q); }
+
 void get_current_dir() { cell::set_type(file::get_current_dir(arg(0)), TYPE_FILE); }
 
 void set_current_dir() {
@@ -160,6 +162,7 @@ constexpr binding GLOBAL_ROUTINES[] = {
     {"shift-right", shift<-1, -1>},
     {"shift-left", shift<0, -1>},
     {"shift-logical", shift<-1, 0>},
+    {"last-lf?", last_lf_q},
     {"get-current-dir", get_current_dir},
     {"set-current-dir", set_current_dir},
     {"create-dir", create_dir},
