@@ -6,6 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -80,6 +81,7 @@ static void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     _context::init();

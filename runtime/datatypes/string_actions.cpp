@@ -14,6 +14,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/sort.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
@@ -243,11 +244,19 @@ struct pattern {
     uint32_t at(uint32_t i) const { return text.header ? cp_at(&text, text.data1 + i) : cp; }
 };
 
+// A number searched in a binary! as one byte; one that no byte equals gives
+// a code point above every byte.
+uint32_t byte_of(const kiv_value* number) {
+    double d = type_of(number) == TYPE_INTEGER ? integer::get_value(number) : float_::get(number);
+    return d >= 0 && d <= 255 && d == double(uint32_t(d)) ? uint32_t(d) : 0x100;
+}
+
 pattern pattern_of(kiv_value* s, kiv_value* value) {
     uint32_t t = type_of(value);
     uint32_t st = type_of(s);
-    if ((st == TYPE_BINARY || st == TYPE_VECTOR) && (t == TYPE_INTEGER || t == TYPE_FLOAT))
-        not_done();  // element searches come with binary! and vector!
+    if (st == TYPE_VECTOR && (t == TYPE_INTEGER || t == TYPE_FLOAT))
+        not_done();  // element searches come with vector!
+    if (st == TYPE_BINARY && (t == TYPE_INTEGER || t == TYPE_FLOAT)) return {kiv_value{}, byte_of(value), 1};
     switch (t) {
         case TYPE_CHAR:
             return {kiv_value{}, value->data2, 1};
@@ -454,7 +463,7 @@ kiv_value* make(kiv_value* proto, kiv_value* spec, uint32_t type) {
     }
     if (type == TYPE_BINARY) {
         if (t == TYPE_MONEY) fire_typed(err::script::bad_make_arg, TYPE_BINARY, spec);
-        not_done();  // the other conversions to binary! come with binary!
+        return binary::to(proto, spec, type);
     }
     return to(proto, spec, type);
 }
@@ -512,11 +521,16 @@ kiv_value* change(kiv_value* str, kiv_value* value, int32_t part, bool, int32_t 
 kiv_value* swap(kiv_value* str1, kiv_value* str2) {
     uint32_t t2 = type_of(str2);
     if (!text_q(t2) && t2 != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_arg, str2);
-    if (t2 == TYPE_BINARY || type_of(str1) == TYPE_BINARY) not_done();  // bytes swap with binary!
     if (ks_tail_q(str1) || ks_tail_q(str2)) return str1;
     uint32_t a = cp_at(str1, str1->data1), b = cp_at(str2, str2->data1);
-    write_char(buffer_of(str1), series::unit_at(str1, str1->data1), b);
-    write_char(buffer_of(str2), series::unit_at(str2, str2->data1), a);
+    // A binary keeps the low byte of a code point it receives.
+    auto store = [](kiv_value* s, uint32_t cp) {
+        uint8_t* at = series::unit_at(s, s->data1);
+        if (type_of(s) == TYPE_BINARY) *at = uint8_t(cp);
+        else write_char(buffer_of(s), at, cp);
+    };
+    store(str1, b);
+    store(str2, a);
     return str1;
 }
 
@@ -666,12 +680,13 @@ struct function_sort {
     kiv_value fn;
     uint32_t unit;
     bool reverse;
+    uint32_t element_type;  // char! for text, integer! for bytes
 };
 
 int32_t function_comparator(const void* pa, const void* pb, intptr_t arg, intptr_t) {
     auto* c = reinterpret_cast<const function_sort*>(arg);
-    kiv_value x{TYPE_CHAR, 0, get_char(static_cast<const uint8_t*>(pa), c->unit), 0};
-    kiv_value y{TYPE_CHAR, 0, get_char(static_cast<const uint8_t*>(pb), c->unit), 0};
+    kiv_value x{c->element_type, 0, get_char(static_cast<const uint8_t*>(pa), c->unit), 0};
+    kiv_value y{c->element_type, 0, get_char(static_cast<const uint8_t*>(pb), c->unit), 0};
     if (c->reverse) std::swap(x, y);
     kiv_value* saved_top = stack::top;
     kiv_value* saved_arguments = stack::arguments;
@@ -738,7 +753,8 @@ kiv_value* sort(kiv_value* str, bool case_, kiv_value* skip, kiv_value* comparat
                 break;
             }
             case TYPE_FUNCTION:
-                by_function = function_sort{*comparator, unit, reverse};
+                by_function = function_sort{*comparator, unit, reverse,
+                                            type_of(str) == TYPE_BINARY ? TYPE_INTEGER : TYPE_CHAR};
                 compare = function_comparator;
                 arg = reinterpret_cast<intptr_t>(&by_function);
                 break;
@@ -746,7 +762,9 @@ kiv_value* sort(kiv_value* str, bool case_, kiv_value* skip, kiv_value* comparat
                 fire_refine("compare", comparator);
         }
     }
-    uint32_t flags = (reverse ? S_REVERSE : 0) | (case_ ? S_CASE : 0) | (all ? S_ALL : 0) | (unit << 8) |
+    // Bytes are not letters: a binary sorts by their values.
+    bool exact = case_ || type_of(str) == TYPE_BINARY;
+    uint32_t flags = (reverse ? S_REVERSE : 0) | (exact ? S_CASE : 0) | (all ? S_ALL : 0) | (unit << 8) |
                      ((all ? uint32_t(size) : column) << 16);
     uint8_t* base = buffer_of(str)->offset + size_t(str->data1) * unit;
     uint32_t records = uint32_t(count / size);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/base_codecs.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
@@ -646,8 +647,10 @@ void load_binary(lexer_state& r, const uint8_t* start, const uint8_t* end, uint3
     }
     if ((base != 2 && base != 16 && base != 64) || p >= end || *p != '#') invalid(r, TYPE_BINARY);
     if (const uint8_t* fault = binary_fault(base, p + 2, end)) throw_error(r, fault, end, TYPE_BINARY);
-    // binary! joins later.
-    if (load) not_done();
+    if (!load) return;
+    // The text is whole by now, so the decoders cannot refuse it.
+    auto decode = base == 2 ? base_codecs::decode_2 : base == 16 ? base_codecs::decode_16 : base_codecs::decode_64;
+    append(r, kiv_value{TYPE_BINARY, 0, decode(p + 2, uint32_t(end - p - 2), 1), 0});
 }
 
 // The number before the "%", in hundredths: the decimal exponent is shifted

@@ -331,11 +331,31 @@ TEST_F(Lexer, SyntaxErrorsNameTheLineAndTheText) {
     }
 }
 
+TEST_F(Lexer, BinariesInEachBase) {
+    struct Case {
+        const char* text;
+        const char* molded;
+    } cases[] = {
+        {"#{}", "[#{}]"},
+        {"#{00}", "[#{00}]"},
+        {"#{0a 0B ; a comment\n 1f}", "[#{0A0B1F}]"},
+        {"16#{ABCDEF}", "[#{ABCDEF}]"},
+        {"2#{00000001 11111111}", "[#{01FF}]"},
+        {"2#{}", "[#{}]"},
+        {"64#{AQ==}", "[#{01}]"},
+        {"64#{AQI=}", "[#{0102}]"},
+        {"64#{AQID BAUG}", "[#{010203040506}]"},
+        {"64#{+/+/}", "[#{FBFFBF}]"},
+        {"[#{01}\n#{02}]", "[[#{01}\n#{02}]]"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(loads(c.text), c.molded) << c.text;
+}
+
 TEST_F(Lexer, DatatypesStillToComeAreRecognisedButNotLoaded) {
     const char* texts[] = {
         "1.2.3", "255.255.255.0", "1-Jan-2000", "1/1/2000",
         "2024-02-29", "$1", "USD$1.5", "<a>", "<a b=\"c>\">",
-        "a@b.c", "@ref", "#{00}", "2#{00000001}", "64#{AQ==}",
+        "a@b.c", "@ref",
         "#[a 1]", "(1, 2)", "(1, 2, 3)", "(1.#INF, -1)", "#(map!)", "#(point2D!)", "(0Ah , 1)",
     };
     for (const char* t : texts) {
