@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
@@ -82,14 +83,13 @@ io_status read_open(int fd, int64_t part, int64_t seek, std::vector<uint8_t>& ou
     return read_data(fd, out.data(), count) == count ? io_status::done : io_status::cannot_open;
 }
 
-// The empty value of the mode read.
-kiv_value* empty_series(bool lines, kiv_value* slot) {
-    return lines ? block::make_at(slot, 1) : string::make_at(slot, 1);
-}
-
-[[noreturn]] void binary_not_done() {
-    // Reading and writing bytes as binary! values arrives with binary!.
-    fire(err::INTERNAL, err::internal::not_done);
+// The value of the bytes read: a binary!, a block of lines or a string!.
+kiv_value* bytes_value(const std::vector<uint8_t>& bytes, bool binary, bool lines, kiv_value* slot) {
+    uint32_t size = uint32_t(bytes.size());
+    if (binary) return copy_cell(binary::load(bytes.data(), size), slot);
+    if (lines) return lines_to_block(bytes.data(), size, slot);
+    if (bytes.empty()) return string::make_at(slot, 1);
+    return string::load_at(bytes.data(), size, slot, string::UTF8);
 }
 
 // The name of a directory entry: "/" after a directory, a link to one
@@ -216,16 +216,13 @@ kiv_value* read(kiv_value* file, kiv_value* part, kiv_value* seek, bool binary, 
     if (dir_q(file)) return read_dir(file, slot);
     if (part && integer::get_value(part) < 0) out_of_range(part);
     if (seek && integer::get_value(seek) < 0) out_of_range(seek);
-    if (binary) binary_not_done();
     std::vector<uint8_t> bytes;
     switch (read_bytes(os_path(file).c_str(), refinement_int(part), std::max(0, refinement_int(seek)), bytes)) {
         case io_status::cannot_open: cannot_open(file);
         case io_status::past_end: out_of_range(seek);
         case io_status::done: break;
     }
-    if (bytes.empty()) return empty_series(lines, slot);
-    if (lines) return lines_to_block(bytes.data(), uint32_t(bytes.size()), slot);
-    return string::load_at(bytes.data(), uint32_t(bytes.size()), slot, string::UTF8);
+    return bytes_value(bytes, binary, lines, slot);
 }
 
 // Writing -------------------------------------------------------------------------
@@ -235,8 +232,11 @@ std::string value_to_bytes(kiv_value* value, int32_t part) {
     switch (type_of(value)) {
         case TYPE_STRING:
             break;
-        case TYPE_BINARY:
-            binary_not_done();
+        case TYPE_BINARY: {
+            uint32_t n = binary::ks_length_q(value);
+            if (part > 0 && uint32_t(part) < n) n = uint32_t(part);
+            return std::string(reinterpret_cast<const char*>(binary::ks_head(value)), n);
+        }
         default:
             string::make_at(&text, 16);
             actions::mold_typed(value, &text, false, false, false, nullptr, INT32_MAX, 0);

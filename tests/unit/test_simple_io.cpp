@@ -346,12 +346,25 @@ TEST_F(SimpleIO, ErrorsCarryTheCatalogMessages) {
     expect_raises("write %\"" + dir + "/a^@b\" \"x\"", err::SCRIPT, err::script::invalid_arg);
 }
 
-TEST_F(SimpleIO, BytesWaitForBinary) {
-    spit(path("t"), "abc");
-    expect_raises("read/binary " + at("t"), err::INTERNAL, err::internal::not_done);
-    expect_raises("read/info " + at("t"), err::INTERNAL, err::internal::not_done);
+TEST_F(SimpleIO, BytesAreReadAndWrittenAsTheyAre) {
+    std::string all;
+    for (int b = 0; b < 256; b++) all += char(b);
+    spit(path("bytes"), all);
+    run("bytes-test: read/binary " + at("bytes"));
+    EXPECT_EQ(int_run("length? bytes-test"), 256);
+    EXPECT_EQ(int_run("pick bytes-test 256"), 255);
+    run("write " + at("copy") + " bytes-test");
+    EXPECT_EQ(slurp(path("copy")), all);
+    run("write/part " + at("copy") + " skip bytes-test 65 3");
+    EXPECT_EQ(slurp(path("copy")), "ABC");
+    EXPECT_EQ(mold_of("read/binary/seek/part " + at("bytes") + " 97 2"), "#{6162}");
+    EXPECT_EQ(mold_of("read/binary/part " + at("bytes") + " 0"), "#{}");
+    // Bytes that are no UTF-8 still read as a binary.
+    spit(path("latin1.txt"), "caf\xE9");
+    EXPECT_EQ(mold_of("read/binary " + at("latin1.txt")), "#{636166E9}");
     // Modification dates become values once date! exists.
-    expect_raises("query " + at("t"), err::INTERNAL, err::internal::not_done);
+    expect_raises("query " + at("bytes"), err::INTERNAL, err::internal::not_done);
+    expect_raises("read/info " + at("bytes"), err::INTERNAL, err::internal::not_done);
 }
 
 TEST_F(SimpleIO, WriteStdoutWritesToTheStandardOutput) {
