@@ -105,6 +105,11 @@ void scan_end(lexer_state& r, const uint8_t*, const uint8_t*, uint32_t, bool) { 
 void scan_error(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
     int32_t type = type_table[r.previous_state];
     const uint8_t* from = r.string_depth > 0 ? r.string_start : start;
+    // A delimited token (a string, a binary, a tag) that fails has not been
+    // closed: its error is the token's, so that a callback learns what is
+    // still open.
+    if (r.string_depth > 0) r.type_override = TYPE_STRING;
+    else if (type == TYPE_STRING || type == TYPE_BINARY || type == TYPE_TAG) r.type_override = type;
     throw_error(r, from, end, type ? type : ERR_BAD_CHAR);
 }
 

@@ -494,6 +494,9 @@ void catch_(bool, const int32_t* refs) {
         stack::arguments = stack::top - 2;
         stack::throw_throw(LEVEL_THROW);
     }
+    // Taken here: the frames the throw came from are gone, and errors raised
+    // later must not be placed in them.
+    stack::throw_origin = nullptr;
     stack::set_last(&value);
     if (interpreter::tracing_q) interpreter::fire_event(interpreter::EVT_CATCH, nullptr, nullptr, nullptr, &value);
 }
