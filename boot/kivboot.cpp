@@ -95,14 +95,13 @@ void define_builtins() {
 // way) are its definitions: the global values before and after it differ.
 void evaluate_definitions(const char* path) {
     kiv_value code = boot::load_source(read_file(path));
-    stack::push_value(&code);
     uint32_t before = _context::words_count(_context::global);
     std::vector<kiv_value> old_values(before);
     for (uint32_t i = 0; i < before; i++) old_values[i] = *context::heap_value_ref(_context::global, i);
     stack::mark_native(nullptr);
-    interpreter::eval(&code, false);
+    kiv_value* held = stack::push_value(&code);
+    interpreter::eval(held, false);
     stack::unwind_drop();
-    stack::pop(1);
     for (uint32_t i = 0; i < _context::words_count(_context::global); i++) {
         kiv_value* now = context::heap_value_ref(_context::global, i);
         if (type_of(now) == TYPE_UNSET) continue;

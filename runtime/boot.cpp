@@ -68,11 +68,11 @@ kiv_value load_source(const std::string& text) {
 
 void evaluate_source(const std::string& text) {
     kiv_value code = load_source(text);
-    stack::push_value(&code);
     stack::mark_native(nullptr);
-    interpreter::eval(&code, false);
+    // Held in the frame while it runs.
+    kiv_value* held = stack::push_value(&code);
+    interpreter::eval(held, false);
     stack::unwind_drop();
-    stack::pop(1);
 }
 
 void start() {

@@ -6,6 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -17,7 +18,9 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -78,6 +81,7 @@ static void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     _context::init();
@@ -96,6 +100,8 @@ static void register_datatypes() {
     float_::init();
     typeset::init();
     error::init();
+    pair::init();
+    percent::init();
     time::init();
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 
@@ -46,10 +47,17 @@ constexpr uint32_t STATE_REJECT = 12;
     fire(err::SCRIPT, err::script::invalid_char, &v);
 }
 
-[[noreturn]] void invalid_utf8() {
-    // The bytes at the bad sequence join the error once binary! exists.
-    fire(err::ACCESS, err::access::invalid_utf8);
+// The error carries `n` bytes from the bad sequence on.
+[[noreturn]] void invalid_utf8(const uint8_t* p, uint32_t n) {
+    fire(err::ACCESS, err::access::invalid_utf8, binary::load(p, n));
 }
+
+// What the validating decoder found instead of a code point.
+constexpr int32_t CUT = -1;      // a valid start that needs more bytes
+constexpr int32_t INVALID = -2;
+
+// The bytes an error shows: the bad sequence's four, or the whole rest.
+uint32_t error_span(uint32_t available, bool whole_rest) { return whole_rest ? available : std::min(available, 4u); }
 
 [[noreturn]] void invalid_utf16(uint32_t unit) {
     kiv_value v{TYPE_INTEGER, 0, unit, 0};
@@ -154,7 +162,9 @@ uint32_t utf8_size(const uint8_t* start, const uint8_t* end, uint32_t unit) {
     return n;
 }
 
-int32_t decode_utf8_strict(const uint8_t* p, uint32_t* available) {
+namespace {
+
+int32_t decode_checked(const uint8_t* p, uint32_t* available) {
     uint32_t lead = p[0];
     if (lead < 0x80) {
         *available = 1;
@@ -178,19 +188,27 @@ int32_t decode_utf8_strict(const uint8_t* p, uint32_t* available) {
         if (lead == 0xF0) low = 0x90;
         if (lead == 0xF4) high = 0x8F;
     } else {
-        invalid_utf8();
+        return INVALID;
     }
     for (uint32_t i = 1; i < length; i++) {
-        if (i >= *available) return -1;
+        if (i >= *available) return CUT;
         uint32_t b = p[i];
-        if (b < low || b > high) invalid_utf8();
+        if (b < low || b > high) return INVALID;
         low = 0x80;
         high = 0xBF;
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp == 0xFFFE) invalid_utf8();
+    if (cp == 0xFFFE) return INVALID;
     *available = length;
     return int32_t(cp);
+}
+
+}  // namespace
+
+int32_t decode_utf8_strict(const uint8_t* p, uint32_t* available) {
+    int32_t cp = decode_checked(p, available);
+    if (cp == INVALID) invalid_utf8(p, error_span(*available, false));
+    return cp;
 }
 
 // Encoding ----------------------------------------------------------------------
@@ -229,7 +247,10 @@ uint32_t encode_utf8_char_bounded(uint32_t cp, uint8_t* out, uint32_t room) {
 
 // Loading UTF-8 -----------------------------------------------------------------
 
-node_id load_utf8(const uint8_t* src, uint32_t size, node_id target, uint32_t* remainder, bool cr) {
+namespace {
+
+node_id load_utf8_showing(const uint8_t* src, uint32_t size, node_id target, uint32_t* remainder, bool cr,
+                          bool whole_rest) {
     uint32_t n = size ? size : 1;
     node_id node = target;
     series_buffer* b;
@@ -256,10 +277,11 @@ node_id load_utf8(const uint8_t* src, uint32_t size, node_id target, uint32_t* r
     uint32_t unit = unit_of(b);
     while (p < end) {
         uint32_t length = uint32_t(end - p);
-        int32_t decoded = decode_utf8_strict(p, &length);
-        if (decoded < 0) {
-            // A caller without a remainder has no next chunk to finish it.
-            if (!remainder) invalid_utf8();
+        int32_t decoded = decode_checked(p, &length);
+        // A caller without a remainder has no next chunk to finish a cut one.
+        if (decoded == INVALID || (decoded == CUT && !remainder))
+            invalid_utf8(p, error_span(uint32_t(end - p), whole_rest));
+        if (decoded == CUT) {
             *remainder = uint32_t(end - p);
             break;
         }
@@ -282,12 +304,18 @@ node_id load_utf8(const uint8_t* src, uint32_t size, node_id target, uint32_t* r
     return node;
 }
 
+}  // namespace
+
+node_id load_utf8(const uint8_t* src, uint32_t size, node_id target, uint32_t* remainder, bool cr) {
+    return load_utf8_showing(src, size, target, remainder, cr, false);
+}
+
 node_id load_utf8_at(const uint8_t* src, uint32_t size, kiv_value* str, uint32_t* remainder) {
     return load_utf8(src, size, str->data2, remainder, false);
 }
 
 node_id load_utf8_buffer(const uint8_t* src, uint32_t size) {
-    return load_utf8(src, size, 0, nullptr, false);
+    return load_utf8_showing(src, size, 0, nullptr, false, true);
 }
 
 // Widening ----------------------------------------------------------------------

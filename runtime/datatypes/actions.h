@@ -212,6 +212,9 @@ int32_t compare_values(kiv_value* value1, kiv_value* value2, int32_t op);
 // Raises an error whose first argument is the called function's word and
 // whose second is a datatype.
 [[noreturn]] void fire_with_call(uint32_t id, uint32_t type);
+// Raises `not-related` naming the action itself, whatever word called it,
+// and the datatype.
+[[noreturn]] void fire_not_related(const char* action, uint32_t type);
 // The refinement! word of a name, unbound (for error arguments).
 kiv_value refinement_word(const char* name);
 

@@ -91,11 +91,6 @@ int64_t bit_of(const kiv_value* spec) {
 
 bool stored_bit(const kiv_value* bits, uint32_t n) { return ks_head(bits)[n >> 3] & mask_of(n); }
 
-// Membership of one number, whether or not it is stored.
-bool member_q(const kiv_value* bits, int64_t n) {
-    return out_of_range_q(bits, n) ? complemented_q(bits) : stored_bit(bits, uint32_t(n));
-}
-
 // The mask of the bits low .. high that fall in the byte of `at`.
 uint8_t range_mask(uint32_t at, uint32_t low, uint32_t high) {
     uint8_t m = 0xFF;
@@ -240,6 +235,10 @@ bool clears_q(const kiv_value* v) {
 }
 
 }  // namespace
+
+bool member_q(const kiv_value* bits, int64_t n) {
+    return out_of_range_q(bits, n) ? complemented_q(bits) : stored_bit(bits, uint32_t(n));
+}
 
 // Constructors and accessors -------------------------------------------------------
 

@@ -40,6 +40,8 @@ kiv_value* make_in(kiv_value* block, uint32_t bytes);
 uint8_t* grow(kiv_value* bits, uint32_t n);
 // True when n is negative or bit n lies beyond the stored bytes.
 bool out_of_range_q(const kiv_value* bits, int64_t n);
+// Membership of one number, whether or not it is stored.
+bool member_q(const kiv_value* bits, int64_t n);
 
 // Sets, tests or clears the bits low .. high.
 bool process_range(kiv_value* bits, int32_t low, int32_t high, int32_t op);

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/char.h"
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
@@ -77,7 +78,7 @@ static kiv_value* from_utf8(kiv_value* spec) {
     const uint8_t* p = series::unit_at(spec, spec->data1);
     uint32_t available = length - spec->data1;
     int32_t cp = unicode::decode_utf8_strict(p, &available);
-    if (cp < 0) fire(err::ACCESS, err::access::invalid_utf8);
+    if (cp < 0) fire(err::ACCESS, err::access::invalid_utf8, binary::load(p, available));
     return push(uint32_t(cp));
 }
 

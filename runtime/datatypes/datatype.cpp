@@ -1,22 +1,27 @@
 // datatype!: a value that names a datatype (its id in payload word 1).
+#include <cstring>
+
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/string.h"
 
 namespace kiv::datatype {
 
+// By the id's name, so that a datatype whose module has not registered it
+// yet still has its text.
 static int32_t form(kiv_value* value, kiv_value* buffer, kiv_value*, int32_t part) {
-    const entry& e = table[value->data1];
-    string::concatenate_bytes(buffer, reinterpret_cast<const uint8_t*>(e.name), e.name_length);
-    return part - int32_t(e.name_length);
+    const char* name = id_name(value->data1);
+    uint32_t length = uint32_t(std::strlen(name)) - 1;
+    string::concatenate_bytes(buffer, reinterpret_cast<const uint8_t*>(name), length);
+    return part - int32_t(length);
 }
 
 static int32_t mold(kiv_value* value, kiv_value* buffer, bool, bool all, bool, kiv_value*,
                     int32_t part, int32_t) {
-    const entry& e = table[value->data1];
+    const char* name = id_name(value->data1);
     if (all) string::concatenate_literal(buffer, "#(");
-    string::concatenate_literal(buffer, e.name);
+    string::concatenate_literal(buffer, name);
     if (all) string::concatenate_literal(buffer, ")");
-    return part - int32_t(e.name_length + 1) - (all ? 3 : 0);
+    return part - int32_t(std::strlen(name)) - (all ? 3 : 0);
 }
 
 // Datatypes are equal or not; they have no order.

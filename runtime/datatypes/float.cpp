@@ -7,12 +7,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/evaluator/tokenizer.h"
 #include "runtime/float_text.h"
@@ -71,12 +74,28 @@ static double number_of(const kiv_value* v) {
     return t == TYPE_INTEGER || t == TYPE_CHAR ? double(integer::get_value(v)) : get(v);
 }
 
+// A pair on the right: the pair takes the left place and the number the
+// right one, which only the operations whose operands may change places
+// allow.
+static void pair_on_right(int32_t op) {
+    if (op == OP_SUB) actions::fire_not_related("subtract", TYPE_PAIR);
+    if (op == OP_DIV) actions::fire_not_related("divide", TYPE_PAIR);
+    if (op == OP_REM) actions::fire_not_related("remainder", TYPE_PAIR);
+    std::swap(stack::arguments[0], stack::arguments[1]);
+    pair::do_math(op);
+}
+
 void do_math_op(int32_t op) {
     kiv_value* left = stack::arguments;
     kiv_value* right = stack::arguments + 1;
     uint32_t l = type_of(left), r = type_of(right);
-    // tuple!, money!, pair!, point2D!, point3D! and vector! right operands
-    // take their own paths here once those types exist.
+    // A time has no place in a pair.
+    if (r == TYPE_PAIR && l != TYPE_TIME) {
+        pair_on_right(op);
+        return;
+    }
+    // tuple!, money!, point2D!, point3D! and vector! right operands take
+    // their own paths here once those types exist.
     bool refused = !(r == TYPE_INTEGER || r == TYPE_CHAR || r == TYPE_FLOAT || r == TYPE_PERCENT ||
                      r == TYPE_TIME) ||
                    (r == TYPE_CHAR && (l == TYPE_TIME || l == TYPE_PERCENT));
@@ -152,7 +171,10 @@ static double round_whole(double dec, bool even, bool down, bool half_down, bool
 
 kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down,
                  bool floor, bool ceiling, bool half_ceiling) {
-    if (scale && type_of(scale) == TYPE_MONEY) actions::fire_with_call(err::script::not_related, TYPE_MONEY);
+    // A money! scale rounds through money!; a pair! scale has a component
+    // for each of a pair's and none for a single number.
+    if (scale && (type_of(scale) == TYPE_MONEY || type_of(scale) == TYPE_PAIR))
+        actions::fire_with_call(err::script::not_related, type_of(scale));
     bool percent = type_of(value) == TYPE_PERCENT;
     double dec = get(value);
     double sc = percent ? 0.01 : 1.0;
@@ -372,9 +394,18 @@ static void random(kiv_value* value, bool seed, bool secure, bool) {
     fire(err::SCRIPT, err::script::bad_to_arg, &dt, spec);
 }
 
-// Text from the cursor to the tail. A percent! result will load the text as
-// one value with the lexer instead, once both exist.
+// Text from the cursor to the tail. A percent is read as the one value the
+// text holds, so that "50%" is a half while "50" is fifty wholes.
 static double from_string(kiv_value* spec, uint32_t type) {
+    if (type == TYPE_PERCENT) {
+        kiv_value loaded;
+        lexer::load_single(spec, &loaded);
+        switch (type_of(&loaded)) {
+            case TYPE_FLOAT: case TYPE_PERCENT: return get(&loaded);
+            case TYPE_INTEGER: return double(integer::get_value(&loaded));
+            default: bad_to(type, spec);
+        }
+    }
     uint32_t count = string::ks_length_q(spec);
     int32_t error;
     double d = tokenizer::scan_float(string::ks_head(spec), unit_of(string::buffer_of(spec)),

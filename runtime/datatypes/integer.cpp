@@ -4,10 +4,12 @@
 
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/random.h"
@@ -85,6 +87,21 @@ int32_t do_math(int32_t left, int32_t right, int32_t op, kiv_value* result) {
     return r;
 }
 
+// A pair on the right: the pair takes the left place and the integer the
+// right one, so only the operations that allow the swap go on; a difference
+// is the sum with the pair negated. A remainder would come out of the swap
+// with the operands' roles exchanged, so it is refused like a quotient.
+static void pair_on_right(int32_t op) {
+    if (op == OP_DIV) actions::fire_not_related("divide", TYPE_INTEGER);
+    if (op == OP_REM) actions::fire_not_related("remainder", TYPE_INTEGER);
+    std::swap(stack::arguments[0], stack::arguments[1]);
+    if (op == OP_SUB) {
+        pair::negate();
+        op = OP_ADD;
+    }
+    pair::do_math(op);
+}
+
 // The math actions dispatch on the right operand's type.
 static void math(int32_t op) {
     kiv_value* left = stack::arguments;
@@ -98,6 +115,9 @@ static void math(int32_t op) {
         case TYPE_PERCENT:
         case TYPE_TIME:
             float_::do_math_op(op);
+            break;
+        case TYPE_PAIR:
+            pair_on_right(op);
             break;
         default: {
             kiv_value dt;
@@ -173,8 +193,8 @@ static void power() {
     base->data2 = uint32_t(result);
 }
 
-static kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down,
-                        bool floor, bool ceiling, bool half_ceiling) {
+kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down, bool floor,
+                 bool ceiling, bool half_ceiling) {
     if (scale && type_of(scale) == TYPE_MONEY) actions::fire_with_call(err::script::not_related, TYPE_MONEY);
     int32_t v = get_value(value);
     if (v == INT32_MIN) return value;

@@ -22,6 +22,10 @@ const char* form_signed(int32_t value);
 // The arithmetic core shared by the integer-like types: the result goes into
 // `result`'s value word when given (its header is kept), or is returned.
 int32_t do_math(int32_t left, int32_t right, int32_t op, kiv_value* result);
+// The round action: in place, an integer! unless a scale other than an
+// integer! makes it the scale's type.
+kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down, bool floor,
+                 bool ceiling, bool half_ceiling);
 
 void init();
 

@@ -117,6 +117,14 @@ void fire_with_call(uint32_t id, uint32_t type) {
     fire(err::SCRIPT, id, &called, &dt);
 }
 
+void fire_not_related(const char* action, uint32_t type) {
+    kiv_value w{0, 0, 0, 0};
+    word::make_at(symbol::make(action), &w);
+    kiv_value dt;
+    datatype::make_at(&dt, type);
+    fire(err::SCRIPT, err::script::not_related, &w, &dt);
+}
+
 kiv_value refinement_word(const char* name) {
     return kiv_value{TYPE_REFINEMENT, 0, uint32_t(symbol::make(name)), uint32_t(-1)};
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
@@ -135,6 +136,8 @@ kiv_value* poke(kiv_value* s, int32_t n, kiv_value* value, kiv_value*) {
         kiv_value v = *value;
         *reinterpret_cast<kiv_value*>(unit_at(s, uint32_t(index))) = v;
         rehash_if_hash(s);
+    } else if (t == TYPE_BINARY) {
+        binary::set_byte(unit_at(s, uint32_t(index)), value);
     } else {
         if (type_of(value) != TYPE_CHAR) fire(err::SCRIPT, err::script::invalid_arg, value);
         string::write_char(buffer_of(s), unit_at(s, uint32_t(index)), value->data2);

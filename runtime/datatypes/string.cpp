@@ -38,18 +38,6 @@ series_buffer* fit_in_place(series_buffer* b, uint32_t cp) {
     return b;
 }
 
-// Expands a buffer to hold `needed` bytes from its offset, to at least twice
-// its size.
-series_buffer* reserve(series_buffer* b, uint64_t needed) {
-    if (needed <= capacity(b)) return b;
-    uint64_t grown = std::max(needed, uint64_t(b->size) * 2);
-    if (grown > MAX_BUFFER) {
-        if (needed > MAX_BUFFER) fire(err::INTERNAL, err::internal::no_memory);
-        grown = MAX_BUFFER;
-    }
-    return memory::expand_series_copy(b, uint32_t(grown));
-}
-
 // The scratch buffer of exchange_ranges, taken on first use and kept.
 constexpr uint32_t SCRATCH_SIZE = 65536;
 uint8_t* scratch = nullptr;
@@ -131,6 +119,16 @@ kiv_value* make_at_unit(kiv_value* slot, uint32_t units, uint32_t unit) {
 kiv_value* push(const kiv_value* str) { return stack::push_value(str); }
 
 // Writers -----------------------------------------------------------------------
+
+series_buffer* reserve(series_buffer* b, uint64_t needed) {
+    if (needed <= capacity(b)) return b;
+    uint64_t grown = std::max(needed, uint64_t(b->size) * 2);
+    if (grown > MAX_BUFFER) {
+        if (needed > MAX_BUFFER) fire(err::INTERNAL, err::internal::no_memory);
+        grown = MAX_BUFFER;
+    }
+    return memory::expand_series_copy(b, uint32_t(grown));
+}
 
 series_buffer* append_char(series_buffer* b, uint32_t cp) {
     uint32_t unit = unit_of(b);

@@ -89,6 +89,10 @@ kiv_value* make_at(kiv_value* slot, uint32_t units);  // 1-byte units; 0 gives 1
 kiv_value* make_at_unit(kiv_value* slot, uint32_t units, uint32_t unit);
 kiv_value* push(const kiv_value* str);  // a copy on the argument stack
 
+// Expands a buffer to hold `needed` bytes from its offset, to at least twice
+// its size; more than 2^31 - 1 bytes raises `no-memory`.
+series_buffer* reserve(series_buffer* buffer, uint64_t needed);
+
 // Writers. Appending widens a 1-byte buffer from code point 128 on (its
 // text stays ASCII), storing in place only from 256.
 series_buffer* append_char(series_buffer* buffer, uint32_t cp);

@@ -14,6 +14,8 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/sort.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -232,25 +234,34 @@ struct find_options {
     bool match;
 };
 
-// What is looked for: one code point, or the text of a series from its
-// cursor.
+// What is looked for: one code point, a class of them (a bitset), or the
+// text of a series from its cursor.
 struct pattern {
     kiv_value text;  // header 0 for a single code point
     uint32_t cp;
     uint32_t length;
+    const kiv_value* bits = nullptr;
     uint32_t at(uint32_t i) const { return text.header ? cp_at(&text, text.data1 + i) : cp; }
 };
+
+// A number searched in a binary! as one byte; one that no byte equals gives
+// a code point above every byte.
+uint32_t byte_of(const kiv_value* number) {
+    double d = type_of(number) == TYPE_INTEGER ? integer::get_value(number) : float_::get(number);
+    return d >= 0 && d <= 255 && d == double(uint32_t(d)) ? uint32_t(d) : 0x100;
+}
 
 pattern pattern_of(kiv_value* s, kiv_value* value) {
     uint32_t t = type_of(value);
     uint32_t st = type_of(s);
-    if ((st == TYPE_BINARY || st == TYPE_VECTOR) && (t == TYPE_INTEGER || t == TYPE_FLOAT))
-        not_done();  // element searches come with binary! and vector!
+    if (st == TYPE_VECTOR && (t == TYPE_INTEGER || t == TYPE_FLOAT))
+        not_done();  // element searches come with vector!
+    if (st == TYPE_BINARY && (t == TYPE_INTEGER || t == TYPE_FLOAT)) return {kiv_value{}, byte_of(value), 1};
     switch (t) {
         case TYPE_CHAR:
             return {kiv_value{}, value->data2, 1};
         case TYPE_BITSET:
-            not_done();  // character classes come with bitset!
+            return {kiv_value{}, 0, 1, value};
         case TYPE_BINARY:
             if (st != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_arg, value);
             [[fallthrough]];
@@ -302,6 +313,8 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     uint32_t unit = series::unit_of_value(s);
     auto matches_at = [&](int64_t at) {
         const uint8_t* text = series::unit_at(s, uint32_t(at));
+        // A class is never case-folded.
+        if (p.bits) return bitset::member_q(p.bits, get_char(text, unit));
         for (uint32_t i = 0; i < p.length; i++) {
             uint32_t a = get_char(text + size_t(i) * unit, unit), b = p.at(i);
             if (a != b && (!folded || fold(a) != fold(b))) return false;
@@ -450,7 +463,7 @@ kiv_value* make(kiv_value* proto, kiv_value* spec, uint32_t type) {
     }
     if (type == TYPE_BINARY) {
         if (t == TYPE_MONEY) fire_typed(err::script::bad_make_arg, TYPE_BINARY, spec);
-        not_done();  // the other conversions to binary! come with binary!
+        return binary::to(proto, spec, type);
     }
     return to(proto, spec, type);
 }
@@ -508,11 +521,16 @@ kiv_value* change(kiv_value* str, kiv_value* value, int32_t part, bool, int32_t 
 kiv_value* swap(kiv_value* str1, kiv_value* str2) {
     uint32_t t2 = type_of(str2);
     if (!text_q(t2) && t2 != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_arg, str2);
-    if (t2 == TYPE_BINARY || type_of(str1) == TYPE_BINARY) not_done();  // bytes swap with binary!
     if (ks_tail_q(str1) || ks_tail_q(str2)) return str1;
     uint32_t a = cp_at(str1, str1->data1), b = cp_at(str2, str2->data1);
-    write_char(buffer_of(str1), series::unit_at(str1, str1->data1), b);
-    write_char(buffer_of(str2), series::unit_at(str2, str2->data1), a);
+    // A binary keeps the low byte of a code point it receives.
+    auto store = [](kiv_value* s, uint32_t cp) {
+        uint8_t* at = series::unit_at(s, s->data1);
+        if (type_of(s) == TYPE_BINARY) *at = uint8_t(cp);
+        else write_char(buffer_of(s), at, cp);
+    };
+    store(str1, b);
+    store(str2, a);
     return str1;
 }
 
@@ -662,12 +680,13 @@ struct function_sort {
     kiv_value fn;
     uint32_t unit;
     bool reverse;
+    uint32_t element_type;  // char! for text, integer! for bytes
 };
 
 int32_t function_comparator(const void* pa, const void* pb, intptr_t arg, intptr_t) {
     auto* c = reinterpret_cast<const function_sort*>(arg);
-    kiv_value x{TYPE_CHAR, 0, get_char(static_cast<const uint8_t*>(pa), c->unit), 0};
-    kiv_value y{TYPE_CHAR, 0, get_char(static_cast<const uint8_t*>(pb), c->unit), 0};
+    kiv_value x{c->element_type, 0, get_char(static_cast<const uint8_t*>(pa), c->unit), 0};
+    kiv_value y{c->element_type, 0, get_char(static_cast<const uint8_t*>(pb), c->unit), 0};
     if (c->reverse) std::swap(x, y);
     kiv_value* saved_top = stack::top;
     kiv_value* saved_arguments = stack::arguments;
@@ -734,7 +753,8 @@ kiv_value* sort(kiv_value* str, bool case_, kiv_value* skip, kiv_value* comparat
                 break;
             }
             case TYPE_FUNCTION:
-                by_function = function_sort{*comparator, unit, reverse};
+                by_function = function_sort{*comparator, unit, reverse,
+                                            type_of(str) == TYPE_BINARY ? TYPE_INTEGER : TYPE_CHAR};
                 compare = function_comparator;
                 arg = reinterpret_cast<intptr_t>(&by_function);
                 break;
@@ -742,7 +762,9 @@ kiv_value* sort(kiv_value* str, bool case_, kiv_value* skip, kiv_value* comparat
                 fire_refine("compare", comparator);
         }
     }
-    uint32_t flags = (reverse ? S_REVERSE : 0) | (case_ ? S_CASE : 0) | (all ? S_ALL : 0) | (unit << 8) |
+    // Bytes are not letters: a binary sorts by their values.
+    bool exact = case_ || type_of(str) == TYPE_BINARY;
+    uint32_t flags = (reverse ? S_REVERSE : 0) | (exact ? S_CASE : 0) | (all ? S_ALL : 0) | (unit << 8) |
                      ((all ? uint32_t(size) : column) << 16);
     uint8_t* base = buffer_of(str)->offset + size_t(str->data1) * unit;
     uint32_t records = uint32_t(count / size);

@@ -66,15 +66,6 @@ bool word_q(const kiv_value* v) {
     fire(err::SCRIPT, err::script::bad_to_arg, &dt, spec);
 }
 
-// `not-related` naming the action itself, whatever word called it.
-[[noreturn]] void not_related(const char* action) {
-    kiv_value w{0, 0, 0, 0};
-    word::make_at(symbol::make(action), &w);
-    kiv_value dt;
-    datatype::make_at(&dt, TYPE_TIME);
-    fire(err::SCRIPT, err::script::not_related, &w, &dt);
-}
-
 }  // namespace
 
 int32_t get_hours(double seconds) {
@@ -254,12 +245,12 @@ static kiv_value* right() { return stack::arguments + 1; }
 static void add() { float_::do_math_op(OP_ADD); }
 
 static void subtract() {
-    if (type_of(right()) == TYPE_DATE) not_related("subtract");
+    if (type_of(right()) == TYPE_DATE) actions::fire_not_related("subtract", TYPE_TIME);
     float_::do_math_op(OP_SUB);
 }
 
 static void multiply() {
-    if (type_of(right()) == TYPE_TIME) not_related("multiply");
+    if (type_of(right()) == TYPE_TIME) actions::fire_not_related("multiply", TYPE_TIME);
     float_::do_math_op(OP_MUL);
 }
 

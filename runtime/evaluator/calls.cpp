@@ -346,7 +346,8 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
             }
             for (uint32_t k = uint32_t(at) + 1; k < length; k++) {
                 kiv_value ts = block::cells(&list)[k];
-                if (type_of(&ts) != TYPE_TYPESET) break;
+                // return: may end the last refinement's arguments.
+                if (type_of(&ts) != TYPE_TYPESET || kind_of(&ts) == ARG_RETURN) break;
                 if (!active && (flags & APPLY_SAFER)) {
                     if (pos < end) pos++;  // skipped unevaluated
                     continue;

@@ -4,9 +4,12 @@
 #include <cstring>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/base_codecs.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
@@ -644,14 +647,21 @@ void load_binary(lexer_state& r, const uint8_t* start, const uint8_t* end, uint3
     }
     if ((base != 2 && base != 16 && base != 64) || p >= end || *p != '#') invalid(r, TYPE_BINARY);
     if (const uint8_t* fault = binary_fault(base, p + 2, end)) throw_error(r, fault, end, TYPE_BINARY);
-    // binary! joins later.
-    if (load) not_done();
+    if (!load) return;
+    // The text is whole by now, so the decoders cannot refuse it.
+    auto decode = base == 2 ? base_codecs::decode_2 : base == 16 ? base_codecs::decode_16 : base_codecs::decode_64;
+    append(r, kiv_value{TYPE_BINARY, 0, decode(p + 2, uint32_t(end - p - 2), 1), 0});
 }
 
+// The number before the "%", in hundredths: the decimal exponent is shifted
+// so that 12.5% reads as exactly the double nearest 0.125.
 void load_percent(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    if (!float_text_q(start, end)) invalid(r, TYPE_PERCENT);
-    // percent! joins later.
-    if (load) not_done();
+    double d;
+    if (!float_text_q(start, end) || !decimal_value(start, end, -2, &d)) invalid(r, TYPE_PERCENT);
+    if (!load) return;
+    kiv_value v;
+    percent::make_at(&v, d);
+    append(r, v);
 }
 
 void load_tuple(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -674,8 +684,10 @@ void load_pair(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_
     if ((flags & F_DOT) || read_integer(start, x, &a) != INTEGER_OK ||
         x >= end || read_integer(x + 1, end, &b) != INTEGER_OK)
         invalid(r, TYPE_PAIR);
-    // pair! joins later.
-    if (load) not_done();
+    if (!load) return;
+    kiv_value v;
+    pair::make_at(&v, a, b);
+    append(r, v);
 }
 
 // Two or three coordinates between commas, blanks around each.

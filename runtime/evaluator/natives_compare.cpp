@@ -1,13 +1,16 @@
 // Comparison, logic and data-set natives. The comparison rules belong to
 // each datatype's compare slot: these natives pick the operator and shape the
 // result.
+#include <algorithm>
 #include <cmath>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
@@ -76,8 +79,34 @@ bool nan_q(const kiv_value* v) {
     return (t == TYPE_FLOAT || t == TYPE_PERCENT) && std::isnan(float_::get(v));
 }
 
-bool component_q(uint32_t t) {
-    return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE;
+bool component_q(uint32_t t) { return t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE; }
+
+bool fraction_q(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERCENT; }
+
+// The components a value brings to a pair: its own, or an integer's twice;
+// false for any other value.
+bool pair_components(const kiv_value* v, int32_t* x, int32_t* y) {
+    switch (type_of(v)) {
+        case TYPE_PAIR:
+            *x = pair::x_of(v);
+            *y = pair::y_of(v);
+            return true;
+        case TYPE_INTEGER:
+            *x = *y = integer::get_value(v);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A pair with a pair or an integer: the pair of the winning components.
+// With anything else it is left to the comparison, which refuses it.
+bool pair_extreme(bool greatest) {
+    int32_t x1, y1, x2, y2;
+    if (!pair_components(arg(0), &x1, &y1) || !pair_components(arg(1), &x2, &y2)) return false;
+    auto pick = [greatest](int32_t a, int32_t b) { return greatest ? std::max(a, b) : std::min(a, b); };
+    pair::make_at(stack::arguments, pick(x1, x2), pick(y1, y2));
+    return true;
 }
 
 // max and min: a NaN wins; otherwise the winner of the first value's lesser
@@ -88,8 +117,16 @@ void extreme(bool greatest) {
         stack::set_last(arg(1));
         return;
     }
-    // Component-wise results join with pair!, tuple! and the points.
-    if (component_q(type_of(arg(0))) || component_q(type_of(arg(1)))) fire(err::INTERNAL, err::internal::not_done);
+    uint32_t t1 = type_of(arg(0)), t2 = type_of(arg(1));
+    if (t1 == TYPE_PAIR || t2 == TYPE_PAIR) {
+        if (pair_extreme(greatest)) return;
+        // A fraction meets a pair as a point2D!, which does not exist yet.
+        if (fraction_q(t1) || fraction_q(t2)) fire(err::INTERNAL, err::internal::not_done);
+    } else if (component_q(t1) || component_q(t2)) {
+        // The component-wise results of tuple! and the points join with
+        // those types.
+        fire(err::INTERNAL, err::internal::not_done);
+    }
     bool lesser = actions::compare(arg(0), arg(1), COMP_LESSER);
     if (greatest == lesser) stack::set_last(arg(1));
 }

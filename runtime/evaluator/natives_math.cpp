@@ -8,6 +8,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/native_support.h"
@@ -54,8 +55,11 @@ void zero_q(bool, const int32_t*) {
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
             zero = float_::get(v) == 0.0;
             break;
+        case TYPE_PAIR:
+            zero = pair::x_of(v) == 0 && pair::y_of(v) == 0;
+            break;
         // Their components are read by their own modules, which join later.
-        case TYPE_PAIR: case TYPE_TUPLE: case TYPE_MONEY: case TYPE_POINT2D: case TYPE_POINT3D:
+        case TYPE_TUPLE: case TYPE_MONEY: case TYPE_POINT2D: case TYPE_POINT3D:
             fire(err::INTERNAL, err::internal::not_done);
         default:
             break;

@@ -61,6 +61,7 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
     if (tracing_q) fire_event(EVT_PUSH, &path, block::cells(&path) + path.data1, nullptr, &current);
     kiv_value value = set ? *stack::arguments : none_value;
     kiv_value previous = head;
+    kiv_value previous_selector = head;
     kiv_value container = none_value;
     for (uint32_t i = path.data1 + 1; i < length; i++) {
         kiv_value element = block::cells(&path)[i];
@@ -81,7 +82,19 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
         bool notify = set && last && length - path.data1 >= 3 &&
                       (block_kind_q(type_of(&container)) ||
                        (type_of(&container) == TYPE_OBJECT && container.data3 != 0 && type_of(&previous) == TYPE_WORD));
-        kiv_value* result = actions::eval_path_typed(&current, &selector, set && last ? &value : nullptr, &path,
+        // A value set into changes in place, so a scalar such as a pair or a
+        // time must be reached where it is kept, not through the copy the
+        // walk holds: its container gives its cell again, now that the
+        // selector's evaluation can no longer move it.
+        kiv_value* target = &current;
+        if (set && last) {
+            kiv_value reselected = previous_selector;
+            target = i == path.data1 + 1
+                         ? _context::get(&head)
+                         : actions::eval_path_typed(&container, &reselected, nullptr, &path, nullptr, nullptr,
+                                                    int32_t(i - path.data1 - 1), false, true, false, false);
+        }
+        kiv_value* result = actions::eval_path_typed(target, &selector, set && last ? &value : nullptr, &path,
                                                      &container, &previous, int32_t(i - path.data1), false, get, last,
                                                      notify);
         kiv_value next = *result;
@@ -93,6 +106,7 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
             return pos;
         }
         previous = element;
+        previous_selector = selector;
         container = current;
         current = next;
     }

@@ -9,6 +9,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/block.h"
@@ -19,6 +20,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -335,8 +337,13 @@ void put_series_payload(const kiv_value* s) {
         put_cells(reinterpret_cast<const kiv_value*>(b->offset), n);
         return;
     }
-    uint32_t unit = unit_of(b);
     uint32_t count = series::used_units(b);
+    if (t == TYPE_BINARY) {
+        put_varint(count);
+        enc.payload.insert(enc.payload.end(), b->offset, b->offset + count);
+        return;
+    }
+    uint32_t unit = unit_of(b);
     uint32_t log2 = unit == 1 ? 0 : unit == 2 ? 1 : 2;
     put_varint((count << 2) | log2);
     enc.payload.insert(enc.payload.end(), b->offset, b->offset + size_t(count) * unit);
@@ -458,6 +465,11 @@ void put_record(const kiv_value* v) {
         case TYPE_FLOAT:
         case TYPE_TIME: put_float(t, cell::get_float(v)); break;
         case TYPE_PERCENT: put_percent(cell::get_float(v)); break;
+        case TYPE_PAIR:
+            put_type(t, false);
+            put_zigzag(pair::x_of(v));
+            put_zigzag(pair::y_of(v));
+            break;
         case TYPE_TYPESET: put_typeset(v); break;
         case TYPE_ISSUE:
             put_type(t, false);
@@ -486,7 +498,7 @@ void put_record(const kiv_value* v) {
         case TYPE_BITSET: put_shared(v); break;
         default:
             if (never_written_q(t)) no_codec(v);
-            if (block_family_q(t) || string_family_q(t)) {
+            if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY) {
                 put_shared(v);
                 break;
             }
@@ -919,6 +931,15 @@ kiv_value decode_string(uint32_t t) {
     return s;
 }
 
+kiv_value decode_binary() {
+    int32_t n = get_count();
+    kiv_value bin;
+    binary::make_at(&bin, uint32_t(n));
+    binary::ks_append(&bin, dec.p, uint32_t(n));
+    dec.p += n;
+    return bin;
+}
+
 // Types whose reference may share another value's series, and what the copy
 // keeps of the record.
 bool shareable_q(uint32_t t) {
@@ -1058,6 +1079,12 @@ void decode_record(kiv_value* parent) {
                 append(parent, &v);
                 break;
             }
+            case TYPE_PAIR: {
+                int32_t x = get_zigzag();
+                pair::make_at(&v, x, get_zigzag());
+                append(parent, &v);
+                break;
+            }
             case TYPE_TYPESET: decode_typeset(parent); break;
             case TYPE_ISSUE: {
                 int32_t symbol = get_symbol();
@@ -1115,8 +1142,8 @@ void decode_record(kiv_value* parent) {
                     kiv_value* cell = append(parent, &v);
                     kiv_value inner = *cell;
                     decode_into(&inner, n);
-                } else if (string_family_q(t)) {
-                    v = decode_string(t);
+                } else if (string_family_q(t) || t == TYPE_BINARY) {
+                    v = t == TYPE_BINARY ? decode_binary() : decode_string(t);
                     v.data1 = head;
                     append(parent, &v);
                 } else {

@@ -1,6 +1,10 @@
 // The `kivbin` codec object of `system/codecs`: its two routines.
+#include <vector>
+
 #include "runtime/boot.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -11,21 +15,32 @@ namespace kiv::kivbin {
 
 namespace {
 
-// The bytes go out as a binary!, which this runtime does not have yet: the
-// encoding runs (and raises what it must), then the missing datatype is
-// reported.
+// The header, the two counts and a one-byte record: the smallest image.
+constexpr uint32_t MIN_IMAGE = 11;
+
 void encode_star() {
     kiv_value data = stack::arguments[0];
-    encode_cp(&data);
-    fire(err::INTERNAL, err::internal::not_done);
+    // The 32-bit layout has no encoder yet.
+    if (!logic::get(stack::arguments + 1)) fire(err::INTERNAL, err::internal::not_done);
+    std::vector<uint8_t> image = encode_cp(&data);
+    stack::set_last(binary::load(image.data(), uint32_t(image.size())));
 }
 
 void decode_routine() {
     kiv_value payload = stack::arguments[0];
     uint32_t t = type_of(&payload);
     if (t != TYPE_FILE && t != TYPE_URL && t != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_data, &payload);
-    // Files and URLs are read as binary!, which is still to come.
-    fire(err::INTERNAL, err::internal::not_done);
+    // Files and URLs are read as bytes once file and URL reading exist.
+    if (t != TYPE_BINARY) fire(err::INTERNAL, err::internal::not_done);
+    uint32_t size = binary::ks_length_q(&payload);
+    if (size < MIN_IMAGE) fire(err::SCRIPT, err::script::invalid_data, &payload);
+    // Decoding allocates: it reads from a copy that no collection moves.
+    std::vector<uint8_t> image(binary::ks_head(&payload), binary::ks_head(&payload) + size);
+    kiv_value* values = block::push_only(1);
+    codec_q = true;
+    decode(image.data(), values, true, size);
+    kiv_value result = block::length_all(values) == 1 ? block::cells(values)[0] : *values;
+    stack::set_last(&result);
 }
 
 }  // namespace

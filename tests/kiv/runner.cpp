@@ -106,9 +106,13 @@ int main(int argc, char** argv) {
     try {
         runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
-        kiv_value cases = boot::load_source(text.str());
-        stack::push_value(&cases);
-        for (uint32_t i = cases.data1; i + 1 < block::length_all(&cases);) {
+        // Anchored in the root block, and read from there: the cases outlive
+        // every evaluation, and the collector may move them.
+        kiv_value loaded = boot::load_source(text.str());
+        uint32_t slot = block::length_all(&runtime::root);
+        block::append_copy(&runtime::root, &loaded);
+        for (uint32_t i = loaded.data1; i + 1 < block::length_all(block::cells(&runtime::root) + slot);) {
+            kiv_value cases = block::cells(&runtime::root)[slot];
             kiv_value code = block::cells(&cases)[i++];
             kiv_value expected = block::cells(&cases)[i++];
             kiv_value got;

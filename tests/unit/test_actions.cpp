@@ -83,6 +83,8 @@ TEST_F(Actions, FormAndMoldOfTheSmallTypes) {
         {true_value, "true", "true", "#(true)"},
         {false_value, "false", "false", "#(false)"},
         {dtype(TYPE_INTEGER), "integer", "integer!", "#(integer!)"},
+        // A datatype whose module has not registered it still has its name.
+        {dtype(TYPE_EVENT), "event", "event!", "#(event!)"},
         {int_value(-2147483647 - 1), "-2147483648", "-2147483648", "-2147483648"},
         {int_value(0), "0", "0", "0"},
         {kiv_value{TYPE_TRIPLE, 1, uint32_t(-2), 2147483647}, "make triple! [1 -2 2147483647]",

@@ -372,6 +372,8 @@ TEST_F(Float, Round) {
         {1e10, int_value(1), 0, fails(err::MATH, err::math::overflow)},
         {NaN, int_value(1), 0, fails(err::MATH, err::math::overflow)},
         {DBL_MAX, flt(DBL_MAX), 0, fails(err::MATH, err::math::overflow)},
+        {5.5, kiv_value{TYPE_PAIR, 0, 1, 1}, 0, fails(err::SCRIPT, err::script::not_related)},
+        {5.5, kiv_value{TYPE_MONEY, 0, 0, 0}, 0, fails(err::SCRIPT, err::script::not_related)},
     };
     for (const Case& c : cases) {
         bool to = type_of(&c.scale) != 0;

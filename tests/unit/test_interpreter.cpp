@@ -3,6 +3,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/evaluator/interpreter.h"
 #include "tests/unit/action_fixture.h"
 
@@ -153,6 +154,29 @@ TEST_F(Interpreter, PathsSelectCallWithRefinementsAndSet) {
     stack::mark_try(nullptr);
     expect_error(raised([&] { interpreter::eval(&(const kiv_value&)blk({wrong, w("pb")}), false); }), err::SCRIPT,
                  err::script::no_refine);
+}
+
+TEST_F(Interpreter, SetPathsChangeScalarsWhereTheyAreKept) {
+    auto set_path = [](std::vector<kiv_value> cells) {
+        kiv_value sp = blk(cells);
+        sp.header = TYPE_SET_PATH;
+        return sp;
+    };
+    kiv_value pair_cell;
+    define("sp", *pair::make_at(&pair_cell, 1, 2));
+    EXPECT_EQ(int_of(run(blk({set_path({w("sp"), w("x")}), int_value(5)}))), 5);
+    EXPECT_EQ(molded(*_context::get(&(const kiv_value&)w("sp"))), "5x2");
+    // Inside a block, and with a selector whose evaluation replaces the pair:
+    // the cell is looked up once the selector is known.
+    kiv_value b = blk({int_value(0), pair_cell});
+    define("sb", b);
+    run(blk({set_path({w("sb"), int_value(2), w("y")}), int_value(7)}));
+    EXPECT_EQ(molded(b), "[0 1x7]");
+    // sp/(sp: 1x2 'y): 9
+    kiv_value selector = blk({w("sp", TYPE_SET_WORD), pair_cell, w("y", TYPE_LIT_WORD)});
+    selector.header = TYPE_PAREN;
+    run(blk({set_path({w("sp"), selector}), int_value(9)}));
+    EXPECT_EQ(molded(*_context::get(&(const kiv_value&)w("sp"))), "1x9");
 }
 
 TEST_F(Interpreter, DeepRecursionRaisesStackOverflow) {

@@ -108,6 +108,14 @@ TEST_F(Kivbin, GoldenPayloads) {
         {"none", {0x03}},
         {"#\"A\"", {0x0A, 0x41}},
         {"1:00", {0x6B, 0xA0, 0x38}},
+        {"make pair! [1 -2]", {0x25, 0x02, 0x03}},
+        {"make pair! [-2147483648 2147483647]", {0x25, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0xFE, 0xFF, 0xFF, 0xFF, 0x0F}},
+        {"to percent! 0.5", {0x66, 0x64}},
+        {"to percent! -0.0", {0x26, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80}},
+        {"to percent! 0.12345", {0x26, 0x7C, 0xF2, 0xB0, 0x50, 0x6B, 0x9A, 0xBF, 0x3F}},
+        {"#{}", {0x29, 0x00}},
+        {"#{0102}", {0x29, 0x02, 0x01, 0x02}},
+        {"next #{0102}", {0x69, 0x01, 0x02, 0x01, 0x02}},
     };
     for (auto& c : cases) EXPECT_EQ(payload_of(c.text), c.payload) << c.text;
 }
@@ -130,11 +138,29 @@ TEST_F(Kivbin, SharedSeriesIsWrittenOnceAndStaysShared) {
     stack::unwind_drop();
 }
 
+TEST_F(Kivbin, SharedBinaryKeepsItsBufferAndEachHead) {
+    bytes b = encode("b: #{010203} reduce [b next b]");
+    // The second is a reference to path [0 0] with its own head.
+    bytes tail(b.end() - 6, b.end());
+    EXPECT_EQ(tail, (bytes{0xC1, 0x69, 0x01, 0x02, 0x00, 0x00}));
+    stack::mark_native(nullptr);
+    kiv_value blk = decode(b);
+    kiv_value outer = block::cells(&blk)[0];
+    kiv_value first = block::cells(&outer)[0], second = block::cells(&outer)[1];
+    EXPECT_EQ(type_of(&second), uint32_t(TYPE_BINARY));
+    EXPECT_EQ(first.data2, second.data2);
+    EXPECT_EQ(first.data1, 0u);
+    EXPECT_EQ(second.data1, 1u);
+    stack::unwind_drop();
+}
+
 TEST_F(Kivbin, RoundTripsKeepValues) {
     const char* cases[] = {
         "[1 -7 2147483647 -2147483648 1.5 -0.0 1e300 #\"^(1F600)\" \"héllo\" \"ça €\" %file.txt http://x.y/z]",
         "[a b: :c 'd /e #f [nested [deeper]] (paren) a/b/c :a/b 'a/b a/b:]",
         "[none true false 12:30:15.5 -1:00]",
+        "reduce [make pair! [1 2] make pair! [-2147483648 2147483647] to percent! 0.5 to percent! 0.12345]",
+        "[#{} #{00FF} 2#{10101010} 64#{AQID} [#{01}]]",
         "[integer! [integer! string!]]",
         "make object! [a: 1 b: [a] c: \"x\"]",
         "make typeset! [integer! block! image!]",
@@ -196,6 +222,10 @@ TEST_F(Kivbin, MalformedInputRaisesInvalidRecord) {
     expect_invalid(header({0x01, 0x03, 0x07, 0x0C, 0x61}), 13);
     // Last strings byte is not NUL: rejected before any record.
     expect_invalid(header({0x01, 0x01, 0x01, 0x02, 0, 0, 0, 0, 'a', 'b', 0x03}, 5), 18);
+    // A binary whose bytes run past the payload's end.
+    expect_invalid(header({0x01, 0x03, 0x29, 0x05, 0x01}), 13);
+    // A reference to a string where a binary is wanted.
+    expect_invalid(header({0x01, 0x0A, 0x05, 0x02, 0x07, 0x04, 0x61, 0xC1, 0x29, 0x02, 0x00, 0x00}), 18);
     // Symref outside the table.
     expect_invalid(header({0x01, 0x02, 0x0F, 0x00}), 12);
     // Invalid header bytes and type ids.

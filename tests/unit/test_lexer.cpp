@@ -93,6 +93,8 @@ TEST_F(Lexer, LoadsValuesOfEveryLoadedClass) {
         {"#(true) #(FALSE) #(none) #(integer!) #(Block!)", "[true false none integer! block!]"},
         {"FF E1 Ab", "[FF E1 Ab]"},
         {"10:30 -1:30 4:30.5 1:2:60 +0:0", "[10:30:00 -1:30:00 0:04:30.5 1:03:00 0:00:00]"},
+        {"1x2 -1x-2 +3X4 1'000x0 2147483647x-2147483648", "[1x2 -1x-2 3x4 1000x0 2147483647x-2147483648]"},
+        {"12% 12.5% .5% -0.25% 1'000% 0%", "[12% 12.5% 0.5% -0.25% 1000% 0%]"},
         {"%file %\"a b\" %a%20b %\"^^^(22)\" %\"\" %a/%41%2f", "[%file %\"a b\" %\"a b\" %\"^^^(22)\" %\"\" %a/A/]"},
         {"http://x.org/a%20b mailto:x ftp://h/%e9", "[http://x.org/a%20b mailto:x ftp://h/%C3%A9]"},
     };
@@ -286,6 +288,10 @@ TEST_F(Lexer, SyntaxErrorsNameTheLineAndTheText) {
         {"1.2.3.256", err::syntax::invalid, TYPE_TUPLE, 1, "1.2.3.256"},
         {"1.2.3.4.5.6.7.8.9.10.11.12.13", err::syntax::invalid, TYPE_TUPLE, 1, "1.2.3.4.5.6.7.8.9.10.11.12.13"},
         {"1.5x2", err::syntax::invalid, TYPE_PAIR, 1, "1.5x2"},
+        {"1x2.5", err::syntax::invalid, TYPE_PAIR, 1, "1x2.5"},
+        {"2147483648x1", err::syntax::invalid, TYPE_PAIR, 1, "2147483648x1"},
+        {"1x-2147483649", err::syntax::invalid, TYPE_PAIR, 1, "1x-2147483649"},
+        {"1x''2", err::syntax::invalid, TYPE_PAIR, 1, "1x''2"},
         {"29-Feb-2023", err::syntax::invalid, TYPE_DATE, 1, "29-Feb-2023"},
         {"1-Jan-2000/10:00:60", err::syntax::invalid, TYPE_DATE, 1, "1-Jan-2000/10:00:60"},
         {"$.5", err::syntax::invalid, TYPE_MONEY, 1, "$.5"},
@@ -325,11 +331,31 @@ TEST_F(Lexer, SyntaxErrorsNameTheLineAndTheText) {
     }
 }
 
+TEST_F(Lexer, BinariesInEachBase) {
+    struct Case {
+        const char* text;
+        const char* molded;
+    } cases[] = {
+        {"#{}", "[#{}]"},
+        {"#{00}", "[#{00}]"},
+        {"#{0a 0B ; a comment\n 1f}", "[#{0A0B1F}]"},
+        {"16#{ABCDEF}", "[#{ABCDEF}]"},
+        {"2#{00000001 11111111}", "[#{01FF}]"},
+        {"2#{}", "[#{}]"},
+        {"64#{AQ==}", "[#{01}]"},
+        {"64#{AQI=}", "[#{0102}]"},
+        {"64#{AQID BAUG}", "[#{010203040506}]"},
+        {"64#{+/+/}", "[#{FBFFBF}]"},
+        {"[#{01}\n#{02}]", "[[#{01}\n#{02}]]"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(loads(c.text), c.molded) << c.text;
+}
+
 TEST_F(Lexer, DatatypesStillToComeAreRecognisedButNotLoaded) {
     const char* texts[] = {
-        "1.2.3", "255.255.255.0", "1x2", "-1x-2", "1-Jan-2000", "1/1/2000",
-        "2024-02-29", "12%", "1.5%", ".5%", "$1", "USD$1.5", "<a>", "<a b=\"c>\">",
-        "a@b.c", "@ref", "#{00}", "2#{00000001}", "64#{AQ==}",
+        "1.2.3", "255.255.255.0", "1-Jan-2000", "1/1/2000",
+        "2024-02-29", "$1", "USD$1.5", "<a>", "<a b=\"c>\">",
+        "a@b.c", "@ref",
         "#[a 1]", "(1, 2)", "(1, 2, 3)", "(1.#INF, -1)", "#(map!)", "#(point2D!)", "(0Ah , 1)",
     };
     for (const char* t : texts) {

@@ -23,6 +23,9 @@ TEST_F(Builders, FuncBuildsAFunctionFromSpecAndBody) {
     EXPECT_EQ(type_run("fa3: func [/local x] [x] fa3"), NONE);
     // The body is copied: changing the source block changes nothing.
     EXPECT_EQ(int_run("fb1: [1] fa4: func [] fb1 append fb1 2 fa4"), 1);
+    // A return: spec after a refinement's arguments is not one of them.
+    EXPECT_EQ(int_run("fa6: func [a /with b [integer!] return: [integer!]] [either with [b] [a]] fa6/with 1 2"), 2);
+    EXPECT_EQ(int_run("fa6 1"), 1);
     expect_raises("func [a b:] []", err::SCRIPT, err::script::bad_func_def);
     expect_raises("func [a a] []", err::SCRIPT, err::script::dup_vars);
     expect_raises("fa5: func [a [integer!]] [a] fa5 none", err::SCRIPT, err::script::expect_arg);

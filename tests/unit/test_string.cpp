@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/series.h"
 #include "tests/unit/action_fixture.h"
@@ -497,6 +498,28 @@ TEST_F(Strings, FindRefusals) {
                   [&] { refined{SLOT_FIND, {s, ch('a')}}.with(F_PART, str("ab")).run(); });
     kiv_value b = bytes({'a'});
     expect_raises(err::SCRIPT, err::script::invalid_arg, [&] { call(SLOT_FIND, {s, b}); });
+}
+
+// A bitset stands for a class of characters: one character matches, never
+// case-folded, and code points past its bits take its complement flag.
+TEST_F(Strings, FindWithACharacterClass) {
+    kiv_value spec = str("-C");
+    kiv_value bits = *bitset::make_from(&spec, bitset::MODE_MAKE);
+    kiv_value others = call(SLOT_COMPLEMENT, {*bitset::make_from(&spec, bitset::MODE_MAKE)});
+    struct Case {
+        refined call;
+        uint32_t index;  // 1-based, 0 for none
+    } cases[] = {
+        {{SLOT_FIND, {str("ab-Cd"), bits}}, 3},
+        {refined{SLOT_FIND, {str("ab-Cd"), bits}}.flag(F_LAST), 4},
+        {refined{SLOT_FIND, {str("ab-Cd"), bits}}.flag(F_TAIL), 4},
+        {{SLOT_FIND, {str("abcd"), bits}}, 0},
+        {{SLOT_FIND, {u32(U"C\u4e2d"), others}}, 2},
+        {{SLOT_FIND, {u32(U"\u4e2d"), bits}}, 0},
+        {{SLOT_FIND, {str(""), bits}}, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); i++)
+        EXPECT_EQ(index_of(cases[i].call.run()), cases[i].index) << "case " << i;
 }
 
 TEST_F(Strings, FindIgnoresCaseAcrossScripts) {
