@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -77,6 +78,7 @@ void evaluate_source(const std::string& text) {
 
 void start() {
     system_words::init();
+    routines::init();
     gc_state::init();
     runtime::boot_loading = false;
     collector::active_q = true;

@@ -22,7 +22,8 @@ void init_catalog();
 
 // The word/value prelude and the module code, once runtime::init has loaded
 // the boot data: `system/words`, the routines of the system object, then
-// every library module in order; the collector is on from here.
+// the routines of global words, then every library module in order; the
+// collector is on from here.
 void start();
 
 // A field of an object by name (the shared none cell when absent).

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/errors.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -107,32 +109,28 @@ int32_t mold(kiv_value* file, kiv_value* buffer, bool, bool, bool, kiv_value* ar
     return part - int32_t(string::ks_length_all(buffer) - before);
 }
 
-kiv_value* delete_(kiv_value*) {
-    // simple-io/delete arrives with the file I/O services.
+kiv_value* delete_(kiv_value* file) { return logic::push(simple_io::delete_(file)); }
+
+kiv_value* query(kiv_value* file) {
+    if (!simple_io::query(file)) return none::push();
+    // Modification times become date! values once date! exists.
     not_done();
 }
 
-kiv_value* query(kiv_value*) {
-    // simple-io/query arrives with the file I/O services.
-    not_done();
+kiv_value* read(kiv_value* file, kiv_value* part, kiv_value* seek, bool binary, bool lines, bool info,
+                kiv_value* as) {
+    if (info || as) not_done();  // no file information or codec reads
+    return simple_io::read(file, part, seek, binary, lines, stack::push_value(&none_value));
 }
 
-kiv_value* read(kiv_value*, kiv_value*, kiv_value*, bool, bool, bool, kiv_value* as) {
-    if (as) not_done();  // no codec reads of files
-    // simple-io/read arrives with the file I/O services.
-    not_done();
-}
+kiv_value* rename(kiv_value* from, kiv_value* to) { return logic::push(simple_io::rename(from, to)); }
 
-kiv_value* rename(kiv_value*, kiv_value*) {
-    // simple-io/rename arrives with the file I/O services.
-    not_done();
-}
-
-kiv_value* write(kiv_value*, kiv_value*, bool, bool, bool, bool, kiv_value*, kiv_value*, kiv_value* allow,
-                 kiv_value* as) {
+// Text and binary modes write the same bytes: line ends stay LF.
+kiv_value* write(kiv_value* file, kiv_value* data, bool, bool lines, bool, bool append, kiv_value* part,
+                 kiv_value* seek, kiv_value* allow, kiv_value* as) {
     if (allow || as) not_done();  // no access modes or codec writes for files
-    // simple-io/write arrives with the file I/O services.
-    not_done();
+    simple_io::write(file, data, part, seek, append, lines);
+    return unset::push();
 }
 
 void init() {

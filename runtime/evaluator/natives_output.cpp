@@ -7,15 +7,21 @@
 #include "runtime/console_out.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/native_support.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/print_hooks.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -132,21 +138,88 @@ void as(bool, const int32_t*) {
     stack::set_last(cell::set_type(&value, target));
 }
 
+namespace {
+
+// A Kiv function as the lexer's callback: each event it asks for calls it
+// with the event word, the input at the scan's position, the token's type,
+// its line and the token (the loaded value for a load event, else its extent
+// as a pair of 1-based positions); where the function leaves its `input` is
+// where the scan goes on.
+struct kiv_callback {
+    kiv_value fn;
+    kiv_value source;
+};
+
+const char* const EVENT_NAMES[] = {"prescan", "scan", "load", "open", "close", "error"};
+
+kiv_value event_word(uint32_t bit) {
+    uint32_t k = 0;
+    while (bit > 1) {
+        bit >>= 1;
+        k++;
+    }
+    return *word::load(EVENT_NAMES[k]);
+}
+
+bool call_kiv_callback(void* context, lexer::event_info& e) {
+    auto* c = static_cast<kiv_callback*>(context);
+    kiv_value input = c->source;
+    input.data1 += e.input;
+    kiv_value line, token;
+    integer::make_at(&line, e.line);
+    if (e.event == lexer::EV_LOAD && e.value) token = *e.value;
+    else pair::make_at(&token, int32_t(e.start + 1), int32_t(e.end + 1));
+    const kiv_value args[5] = {event_word(e.event), input, lexer::type_value(e.type), line, token};
+    kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
+    call_frame* saved_frames = stack::ctop;
+    kiv_value name = *word::load("<lexer-callback>");
+    stack::mark_func(&name, c->fn.data1);
+    kiv_value spec{TYPE_BLOCK, 0, c->fn.data2, 0};
+    uint32_t given = 0;
+    bool refinements = false;
+    kiv_value* input_arg = nullptr;
+    for (uint32_t i = 0; i < block::length_all(&spec); i++) {
+        uint32_t t = type_of(block::cells(&spec) + i);
+        if (t == TYPE_REFINEMENT) {
+            refinements = true;
+            stack::push_value(&false_value);
+        } else if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
+            kiv_value* cell = stack::push_value(!refinements && given < 5 ? &args[given] : &none_value);
+            if (!refinements && given == 1) input_arg = cell;
+            if (!refinements) given++;
+        }
+    }
+    ptrdiff_t input_index = input_arg ? input_arg - stack::arguments : -1;
+    interpreter::call_function(&c->fn, c->fn.data1, &name, interpreter::CB_LEXER);
+    kiv_value answer = *stack::arguments;
+    kiv_value moved = input_index >= 0 ? stack::arguments[input_index] : input;
+    stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
+    stack::top = saved_top;
+    if (type_of(&moved) == type_of(&c->source) && moved.data2 == c->source.data2 && moved.data1 >= c->source.data1)
+        e.input = moved.data1 - c->source.data1;
+    return logic::truthy(&answer);
+}
+
+}  // namespace
+
 void transcode(bool, const int32_t* refs) {
     enum { NEXT, ONE, PRESCAN, SCAN, PART, INTO, TRACE };
     kiv_value source = *arg(0);
-    // Byte sources come with binary!; the callback's token argument is a
-    // pair!, which comes later too.
-    if (type_of(&source) != TYPE_STRING || used(refs[TRACE])) fire(err::INTERNAL, err::internal::not_done);
+    bool text = type_of(&source) == TYPE_STRING;
     int32_t length = -1;
     if (used(refs[PART])) {
         kiv_value limit = *arg(refs[PART]);
-        // A byte position cannot limit a text.
-        if (type_of(&limit) != TYPE_INTEGER) {
+        // A byte position limits bytes only, and only of its own series.
+        if (type_of(&limit) == TYPE_INTEGER) {
+            length = std::max(0, integer::get_value(&limit));
+        } else if (!text && type_of(&limit) == TYPE_BINARY && limit.data2 == source.data2) {
+            length = std::max(0, int32_t(limit.data1) - int32_t(source.data1));
+        } else {
             kiv_value part = actions::refinement_word("part");
             fire(err::SCRIPT, err::script::invalid_refine_arg, &part, &limit);
         }
-        length = std::max(0, integer::get_value(&limit));
     }
     bool next = used(refs[NEXT]);
     bool scan_only = used(refs[SCAN]);
@@ -157,9 +230,26 @@ void transcode(bool, const int32_t* refs) {
     // A one-value scan that finds nothing leaves the destination as it is.
     kiv_value out = into;
     int32_t consumed = 0;
-    source.data1 = std::min(source.data1, string::ks_length_all(&source));
-    int32_t type = lexer::scan_string(&out, &source, length, one, prescan, scan_only, &consumed, nullptr,
-                                      destination);
+    uint32_t units = series::ks_length_all(&source);
+    source.data1 = std::min(source.data1, units);
+    kiv_callback adapter{none_value, source};
+    lexer::callback cb{call_kiv_callback, &adapter, 0, none_value};
+    lexer::callback* trace = nullptr;
+    if (used(refs[TRACE])) {
+        adapter.fn = *arg(refs[TRACE]);
+        cb.function = adapter.fn;
+        cb.mask = lexer::event_mask(function::extra_cell_of(&adapter.fn, function::EXTRA_BODY));
+        trace = &cb;
+    }
+    int32_t type;
+    if (text) {
+        type = lexer::scan_string(&out, &source, length, one, prescan, scan_only, &consumed, trace, destination);
+    } else {
+        uint32_t size = units - source.data1;
+        if (length >= 0 && uint32_t(length) < size) size = uint32_t(length);
+        type = lexer::scan(&out, series::unit_at(&source, source.data1), size, one, prescan, scan_only, &consumed,
+                           trace, &source, destination);
+    }
     if (prescan || scan_only) {
         kiv_value t = lexer::type_value(type);
         stack::set_last(&t);

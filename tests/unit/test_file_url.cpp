@@ -557,15 +557,16 @@ TEST_F(FileUrl, EmptySlotsRaiseExpectArg) {
 
 // I/O ----------------------------------------------------------------------------
 
-TEST_F(FileUrl, FileIoWaitsForTheFileServices) {
-    kiv_value f = file_of("notes.txt");
-    expect_not_done([&] { call(SLOT_READ, {f}); });
+TEST_F(FileUrl, FileIoGoesToTheFileServicesButCodecsAndAccessModesWait) {
+    kiv_value f = file_of("no-such-notes.txt");
+    expect_raises(err::ACCESS, err::access::cannot_open, [&] { call(SLOT_READ, {f}); });
     expect_not_done([&] { call(SLOT_READ, {f, word_of("text")}, refs_with(R_AS, 1)); });
-    expect_not_done([&] { call(SLOT_WRITE, {f, str("x")}); });
+    expect_not_done([&] { call(SLOT_READ, {f}, refs_with(R_INFO, 1)); });
     expect_not_done([&] { call(SLOT_WRITE, {f, str("x"), block_of({})}, refs_with(W_ALLOW, 2)); });
-    expect_not_done([&] { call(SLOT_DELETE, {f}); });
-    expect_not_done([&] { call(SLOT_QUERY, {f}); });
-    expect_not_done([&] { call(SLOT_RENAME, {f, file_of("other.txt")}); });
+    EXPECT_EQ(type_of_v(call(SLOT_DELETE, {f})), uint32_t(TYPE_LOGIC));
+    EXPECT_FALSE(truth(call(SLOT_DELETE, {f})));
+    EXPECT_EQ(type_of_v(call(SLOT_QUERY, {f})), uint32_t(TYPE_NONE));
+    EXPECT_FALSE(truth(call(SLOT_RENAME, {f, file_of("no-such-other.txt")})));
 }
 
 TEST_F(FileUrl, UrlIoChecksItsArgumentsThenWaitsForHttpAndPorts) {

@@ -248,6 +248,4 @@ TEST_F(TextNatives, TranscodeLoadsText) {
     }
     EXPECT_EQ(type_run("transcode/one \"\""), UNSET);
     expect_raises("transcode \"[1\"", err::SYNTAX, err::syntax::missing);
-    // The callback's token argument is a pair!, which is still to come.
-    expect_raises("transcode/trace \"1\" func [e i t l k] [true]", err::INTERNAL, err::internal::not_done);
 }
