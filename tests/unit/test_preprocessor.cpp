@@ -2,6 +2,7 @@
 // directive-code errors, each of which stops the expansion with a halt
 // request to the console. The values it expands to are tested by the Kiv
 // cases of tests/kiv/preprocessor.kiv.
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -121,11 +122,38 @@ TEST_F(Preprocessor, AnErrorInDirectiveCodeNamesTheDirectiveThenTheError) {
     }
 }
 
-// The file cannot be read: the expansion stops rather than going on
-// without the file's macros.
+// A file of Kiv source under /tmp, removed with the test.
+class SourceFile {
+  public:
+    explicit SourceFile(const std::string& text) {
+        int fd = mkstemps(path_, 4);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+        close(fd);
+    }
+    ~SourceFile() { unlink(path_); }
+    std::string path() const { return path_; }
+
+  private:
+    char path_[32] = "/tmp/kiv-include-XXXXXX.kiv";
+};
+
+TEST_F(Preprocessor, AnIncludedFileLeavesItsDefinitionsAndIsDoneWhenTheCodeRuns) {
+    SourceFile file("Kiv [Title: \"included\"]\n#macro twice: func [x] [reduce [x '* 2]]\n#do [from-file: 42]\n");
+    EXPECT_EQ(mold_of(lexed("expand-directives/clean [#include %" + file.path() + " twice 5]")),
+              "[do %" + file.path() + " 5 * 2]");
+    EXPECT_EQ(int_run("preprocessor/exec/from-file"), 42);
+}
+
+// The file cannot be read or expanded: the expansion stops rather than
+// going on without the file's macros.
 TEST_F(Preprocessor, AnIncludeThatFailsStopsTheExpansion) {
     std::string printed = stop_of("[#include %no-such-file.kiv]");
-    EXPECT_EQ(printed.rfind("*** Preprocessor Error in #include\n", 0), 0u) << printed;
+    EXPECT_EQ(printed.rfind("*** Preprocessor Error in #include\n*** Access Error: cannot open: %no-such-file.kiv\n", 0),
+              0u)
+        << printed;
+    SourceFile file("#if true\n");
+    EXPECT_EQ(stop_of("[#include %" + file.path() + "]"), "*** Preprocessor Error: Syntax error\n*** Where: #if true\n");
 }
 
 TEST_F(Preprocessor, ErrorsOfNamedMacrosReachTheCaller) {
