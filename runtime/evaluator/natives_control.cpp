@@ -343,13 +343,26 @@ void remove_each(bool, const int32_t*) {
 
 namespace {
 
+// Expands the directives of the block in place, through the library's
+// preprocessor: `preprocessor/expand code none`, no job and not clean.
+void expand_directives(const kiv_value* code) {
+    kiv_value call;  // the native stack scan keeps it alive
+    block::make_at(&call, 3);
+    kiv_value* path = block::make_in(&call, 2);
+    cell::set_type(path, TYPE_PATH);
+    word::make_in(symbol::make("preprocessor"), path);
+    word::make_in(symbol::make("expand"), path);
+    block::append_copy(&call, code);
+    block::append_copy(&call, &none_value);
+    interpreter::eval(&call, true);
+}
+
 // Evaluates the value as do does, into the result slot.
 void do_value(const kiv_value* value, const int32_t* refs) {
     kiv_value v = *value;
     switch (type_of(&v)) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
-            // The preprocessor's expand joins with the preprocessor.
-            if (used(refs[0])) fire(err::INTERNAL, err::internal::not_done);
+            if (used(refs[0])) expand_directives(&v);
             if (!used(refs[2])) {
                 interpreter::eval(&v, true);
                 return;

@@ -720,9 +720,11 @@ class engine {
                 input_.data1 = start;
                 return result(m);
             case F_INTO: {
+                // `start` was clamped to the inner input, which a paren may
+                // have shortened below the outer position.
                 bool whole = m && at_end();
                 pop_input();
-                input_.data1 = std::min(start + (whole ? 1 : 0), input_length());
+                input_.data1 = std::min(uint32_t(second_of(&second)) + (whole ? 1 : 0), input_length());
                 return result(whole);
             }
             case F_REMOVE:

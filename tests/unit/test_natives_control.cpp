@@ -190,7 +190,7 @@ TEST_F(Natives, DoEvaluatesByDatatype) {
     EXPECT_EQ(int_run("do \"1 + 2 * 3\""), 9);
     EXPECT_EQ(mold_of("do/next \"1 + 2 3\" 'p p"), "[3]");
     expect_raises("do try [1 / 0]", err::MATH, err::math::zero_divide);
-    expect_raises("do/expand [1]", err::INTERNAL, err::internal::not_done);
+    EXPECT_EQ(int_run("do/expand [#either 1 < 2 [3] [4]]"), 3);  // directives first
 }
 
 TEST_F(Natives, ReturnAndExitLeaveTheFunction) {

@@ -385,6 +385,9 @@ TEST_F(Parse, Into) {
         {R"(parse [[[1]]] [into [into [integer!]]])", "true"},
         {R"(parse [[1] 2] [into [integer!] p: integer!] index? p)", "2"},
         {R"(parse/part [[1 2] 3] [into [2 integer!]] 1)", "true"},  // /part is the outer input's only
+        // a paren that empties the inner input still leaves the outer one past it
+        {R"(b: [1 [x]] parse b [skip into [s: 'x (remove s) :s] p:] index? p)", "3"},
+        {R"(b: [1 [x y]] parse b [while [into [while [s: 'x (remove s) :s | skip]] | skip]] b)", "[1 [y]]"},
         {R"(parse "a" [into ["a"]])", "error parse-block"},
         {R"(parse [[1]] [into integer!])", "error parse-end"},
         {R"(parse [[1]] [into])", "error parse-end"},
