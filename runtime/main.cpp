@@ -1,6 +1,4 @@
 // The program's entry point.
-#include <cstring>
-
 #include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -16,10 +14,10 @@ int main(int argc, char** argv) {
         system::saved_stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
         runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
-        // Without a script, the console's loop on the terminal; it ends the
-        // process itself (quit, or the end of the input).
-        if (argc == 1 || (argc == 2 && std::strcmp(argv[1], "--cli") == 0))
-            boot::evaluate_source("system/console/run");
+        // The script of the command line, then the console's loop on the
+        // terminal when there is no script or --catch asks for it; the loop
+        // ends the process itself (quit, or the end of the input).
+        boot::evaluate_source("system/console/launch");
 
     } catch (const kiv_exit& e) {
         // An error of the boot data or the library modules, or a throw that

@@ -357,6 +357,22 @@ void expand_directives(const kiv_value* code) {
     interpreter::eval(&call, true);
 }
 
+// A script file or URL runs through the library's do-file, with the trace
+// callback and the /args value handed on as data: `first [value]` keeps a
+// function from being called.
+void run_script(const kiv_value* file, const int32_t* refs) {
+    kiv_value call;  // the native stack scan keeps it alive
+    block::make_at(&call, 6);
+    word::make_in(symbol::make("do-file"), &call);
+    block::append_copy(&call, file);
+    for (int32_t ref : {refs[3], refs[1]}) {
+        word::make_in(symbol::make("first"), &call);
+        kiv_value* quoted = block::make_in(&call, 1);
+        block::append_copy(quoted, used(ref) ? arg(ref) : &none_value);
+    }
+    interpreter::eval(&call, true);
+}
+
 // Evaluates the value as do does, into the result slot.
 void do_value(const kiv_value* value, const int32_t* refs) {
     kiv_value v = *value;
@@ -381,9 +397,10 @@ void do_value(const kiv_value* value, const int32_t* refs) {
             do_value(&block, refs);
             return;
         }
-        case TYPE_FILE:    // run by do-file, a library function
+        case TYPE_FILE:
         case TYPE_URL:
-            fire(err::INTERNAL, err::internal::not_done);
+            run_script(&v, refs);
+            return;
         default: {
             // One expression of one cell, callables taken as data: it may
             // call a function a word refers to, with no argument available.
@@ -426,7 +443,9 @@ struct tracer_scope {
 
 void do_(bool, const int32_t* refs) {
     kiv_value value = *arg(0);
-    if (!used(refs[3])) {
+    // A script's tracer is do-file's to install, around the script's code.
+    bool script = type_of(&value) == TYPE_FILE || type_of(&value) == TYPE_URL;
+    if (!used(refs[3]) || script) {
         do_value(&value, refs);
         return;
     }
