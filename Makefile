@@ -23,6 +23,7 @@ bench: build
 	@cmake --build $(BUILD) --target benchmarks
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 	@python3 bench/startup.py $(BUILD)/kiv
+	@python3 bench/compare.py $(BUILD)/kiv
 
 clean:
 	rm -rf $(BUILD)

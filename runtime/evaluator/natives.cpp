@@ -102,7 +102,7 @@ void init() {
         try_,                //  70 try
         uppercase,           //  71 uppercase
         lowercase,           //  72 lowercase
-        not_done,            //  73 as-pair: needs pair!
+        as_pair,             //  73
         not_done,            //  74 as-point2D: needs point2D!
         not_done,            //  75 as-point3D: needs point3D!
         not_done,            //  76 as-money: needs money!
@@ -113,14 +113,14 @@ void init() {
         throw_,              //  81 throw
         catch_,              //  82 catch
         not_done,            //  83 extend: needs map! (objects are refused even then)
-        not_done,            //  84 debase: needs binary!
+        debase,              //  84
         to_local_file,       //  85 to-local-file
         wait,                //  86 wait
         not_done,            //  87 checksum: checksums and digests (binary!)
         unset,               //  88 unset
         new_line,            //  89 new-line
         new_line_q,          //  90 new-line?
-        not_done,            //  91 enbase: needs binary!
+        enbase,              //  91
         context_q,           //  92 context?
         set_env,             //  93 set-env
         get_env,             //  94 get-env

@@ -2,11 +2,14 @@
 // codec, case changes, series coercion and the lexer's entry for programs.
 #include <algorithm>
 #include <climits>
+#include <string>
 
 #include "runtime/case_tables.h"
 #include "runtime/console_out.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/base_codecs.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -22,6 +25,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv::natives {
 
@@ -136,6 +140,89 @@ void as(bool, const int32_t*) {
     // tag!, email! and ref! come with their modules.
     if (!datatype::table[target].name) fire(err::INTERNAL, err::internal::not_done);
     stack::set_last(cell::set_type(&value, target));
+}
+
+// Base-coded text ----------------------------------------------------------------
+
+namespace {
+
+// The base a /base refinement names (64 without it); any other than 64, 58,
+// 16 and 2 raises `invalid-arg`.
+int32_t base_of(const int32_t* refs) {
+    if (!used(refs[0])) return 64;
+    kiv_value* base = arg(refs[0]);
+    int32_t b = integer::get_value(base);
+    if (b != 64 && b != 58 && b != 16 && b != 2) fire(err::SCRIPT, err::script::invalid_arg, base);
+    return b;
+}
+
+}  // namespace
+
+void debase(bool, const int32_t* refs) {
+    kiv_value text = *arg(0);
+    int32_t base = base_of(refs);
+    uint32_t unit = unit_of(string::buffer_of(&text));
+    uint32_t count = string::ks_length_q(&text);
+    const uint8_t* head = string::ks_head(&text);
+    node_id bytes = base == 64   ? base_codecs::decode_64(head, count, unit)
+                    : base == 58 ? base_codecs::decode_58(head, count, unit)
+                    : base == 16 ? base_codecs::decode_16(head, count, unit)
+                                 : base_codecs::decode_2(head, count, unit);
+    if (!bytes) {
+        none::return_();
+        return;
+    }
+    kiv_value result{TYPE_BINARY, 0, bytes, 0};
+    stack::set_last(&result);
+}
+
+void enbase(bool, const int32_t* refs) {
+    kiv_value value = *arg(0);
+    int32_t base = base_of(refs);
+    std::string bytes;
+    if (type_of(&value) == TYPE_BINARY) {
+        bytes.assign(reinterpret_cast<const char*>(series::unit_at(&value, value.data1)),
+                     series::ks_length_all(&value) - std::min(value.data1, series::ks_length_all(&value)));
+    } else {
+        int32_t count = -1;
+        const char* utf8 = unicode::to_utf8(&value, &count);
+        bytes.assign(utf8, size_t(count));
+    }
+    auto in = reinterpret_cast<const uint8_t*>(bytes.data());
+    uint32_t n = uint32_t(bytes.size());
+    std::string out(base == 2 ? 8 * size_t(n) : base == 16 ? 2 * size_t(n) : base == 58 ? 2 * size_t(n) + 1
+                                                                                      : 4 * ((size_t(n) + 2) / 3),
+                    '\0');
+    char* end = base == 64   ? base_codecs::encode_64(out.data(), in, n)
+                : base == 58 ? base_codecs::encode_58(out.data(), in, n)
+                : base == 16 ? base_codecs::encode_16(out.data(), in, n)
+                             : base_codecs::encode_2(out.data(), in, n);
+    string::load_at(reinterpret_cast<const uint8_t*>(out.data()), uint32_t(end - out.data()), stack::arguments,
+                    string::UTF8);
+}
+
+// Pairs -------------------------------------------------------------------------
+
+namespace {
+
+// A coordinate: an integer, or a float truncated toward zero; a float out of
+// the 32-bit range or NaN raises `type-limit`.
+int32_t coordinate(const kiv_value* v) {
+    if (type_of(v) == TYPE_INTEGER) return integer::get_value(v);
+    double d = float_::get(v);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) {
+        kiv_value dt;
+        datatype::make_at(&dt, TYPE_PAIR);
+        fire(err::SCRIPT, err::script::type_limit, &dt);
+    }
+    return int32_t(d);
+}
+
+}  // namespace
+
+void as_pair(bool, const int32_t*) {
+    int32_t x = coordinate(arg(0)), y = coordinate(arg(1));
+    pair::make_at(stack::arguments, x, y);
 }
 
 namespace {
