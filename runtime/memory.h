@@ -166,9 +166,10 @@ inline series_buffer* buffer(node_id node) {
     return reinterpret_cast<series_buffer*>(memory::node_slots[node]);
 }
 inline void set_flags(node_id node, uint32_t bits) { buffer(node)->flags |= bits; }
-// Used units from the buffer's offset.
+// Used units from the buffer's offset. Units are powers of two, so a shift
+// does what a division would, at a fraction of its cost on this hot path.
 inline uint32_t used_units(const series_buffer* b) {
-    return uint32_t((b->tail - b->offset) / (b->flags & SERIES_UNIT_MASK));
+    return uint32_t(size_t(b->tail - b->offset) >> std::countr_zero(b->flags & SERIES_UNIT_MASK));
 }
 }  // namespace series
 

@@ -69,7 +69,7 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
         if (type_of(&element) == TYPE_GET_WORD) {
             selector = *_context::get(&element);
         } else if (type_of(&element) == TYPE_PAREN) {
-            stack::mark_native(word::load("<body>"));
+            stack::mark_native(&body_name);
             eval(&element, true);
             if (exit_pending_q()) return pos;
             stack::unwind();
