@@ -100,6 +100,15 @@ namespace memory {
 // next free node id shifted left once, with bit 0 set.
 extern uintptr_t* node_slots;
 inline bool node_free_q(node_id n) { return node_slots[n] & 1; }
+// Counts the changes of node slots (a node given a buffer by allocation,
+// expansion, compaction or evacuation, or freed): a buffer address read
+// from a node stays the node's buffer while the count is unchanged, which
+// lets hot paths keep one at hand.
+extern uint64_t layout_epoch;
+inline void set_node_slot(node_id n, uintptr_t value) {
+    node_slots[n] = value;
+    layout_epoch++;
+}
 
 // Runs a collection when the collector is active (installed by the
 // collector; null while there is none).

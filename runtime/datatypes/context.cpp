@@ -17,6 +17,15 @@ namespace kiv {
 namespace _context {
 
 node_id global = 0;
+values_cache global_values{0, 0, nullptr};
+
+kiv_value* heap_values(node_id ctx) {
+    node_id values = cell_of(ctx)->data2;
+    if (!values) return nullptr;
+    auto* cells = reinterpret_cast<kiv_value*>(series::buffer(values)->offset);
+    if (ctx == global) global_values = values_cache{ctx, memory::layout_epoch, cells};
+    return cells;
+}
 
 bool on_stack_q(node_id ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }
 static node_id table_of(node_id ctx) { return cell_of(ctx)->data1; }

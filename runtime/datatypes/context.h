@@ -45,12 +45,27 @@ node_id clone(kiv_value* value, uint32_t kind);
 int32_t bind_word(node_id ctx, kiv_value* word);
 kiv_value* bind(kiv_value* blk, node_id ctx, bool self);
 
+// The global context's values, reached at almost every step of evaluation:
+// kept at hand while no node has changed its buffer, which spares the
+// lookups through the context's nodes.
+struct values_cache {
+    node_id ctx;
+    uint64_t epoch;
+    kiv_value* values;
+};
+extern values_cache global_values;
+
+// The values series of a context that has one (null when there is none),
+// noted in the cache for the global context.
+kiv_value* heap_values(node_id ctx);
+
 // The value cells: on the argument stack from the running call's first
 // argument, or the values series (null when there is none to read).
 inline kiv_value* values_of(node_id ctx) {
+    if (ctx == global_values.ctx && global_values.epoch == memory::layout_epoch) return global_values.values;
     kiv_value* c = cell_of(ctx);
     if (c->header & CONTEXT_ON_STACK) return c->data2 ? stack::bottom + (c->data2 - 1) : nullptr;
-    return c->data2 ? reinterpret_cast<kiv_value*>(series::buffer(c->data2)->offset) : nullptr;
+    return heap_values(ctx);
 }
 
 kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool notify);

@@ -435,7 +435,7 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
         pos = collect_named(c, list, fn, path, refs, r);
         if (exit_pending_q()) return pos;
     }
-    if (tracing_q) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
+    if (tracing()) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
     if (fn) {
         if (r.locals > 0) function::init_locals(r.locals);
         return pos;
@@ -473,15 +473,15 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     uint32_t header = fn_value->header;
     node_id ctx = fn_value->data1;
     const kiv_value* body = function::extra_cell_of(fn_value, function::EXTRA_BODY);
-    restore_flag tracing{tracing_q, tracing_q};
-    if (tracing_q && callback) tracing_q = false;
+    restore_flag restore_tracing{tracing_q, tracing_q};
+    if (tracing() && callback) tracing_q = false;
     if (header & FUNCTION_TRACE) tracing_q = trace_q;
     if (header & FUNCTION_NO_TRACE) tracing_q = false;
     uint32_t& values = stack::context_values(ctx);
     uint32_t saved_values = values;
     values = stack::index_of(stack::arguments) + 1;
     stack::set_in_func_flag(true);
-    if (tracing_q) fire_event(EVT_PROLOG, body, nullptr, name, &fn);
+    if (tracing()) fire_event(EVT_PROLOG, body, nullptr, name, &fn);
     try {
         if (type_of(body) == TYPE_BLOCK) eval(body, true);
         else unset::return_();
@@ -491,7 +491,7 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     }
     if (sys.pending_exit == LEVEL_RETURN || sys.pending_exit == LEVEL_EXIT) sys.pending_exit = LEVEL_NONE;
     stack::context_values(ctx) = saved_values;
-    if (tracing_q) fire_event(EVT_EPILOG, body, nullptr, name, &fn);
+    if (tracing()) fire_event(EVT_EPILOG, body, nullptr, name, &fn);
 }
 
 kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
@@ -502,34 +502,40 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     // the callable it wraps.
     kiv_value callable = *callable_in;
     uint32_t type = base_type(callable_in);
-    callable.header = type_of(callable_in) == TYPE_OP ? type : callable_in->header;
-    kiv_value fname = name && type_of(name) == TYPE_WORD ? *name : anon_name;
+    if (type_of(callable_in) == TYPE_OP) callable.header = type;
+    // The call's name as the call starts, for errors and events; the frame
+    // reads it in place.
+    kiv_value called = name ? *name : anon_name;
+    const kiv_value* frame_word = name && type_of(name) == TYPE_WORD ? name : &anon_name;
+    kiv_value fname = *frame_word;
     // Until Kiv code runs the callable is read in place, which spares the
     // processor reading back the copy just made.
     const kiv_value* source = callable_in;
-    if (tracing_q) {
+    if (tracing()) {
         fire_event(EVT_OPEN, code, pos, nullptr, &fname);
         source = &callable;
+        frame_word = &fname;
     }
     if (!infix) stack::push_value(&callable);
     switch (type) {
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_ROUTINE:
-            stack::mark_interp_native(&fname);
+            stack::mark_interp_native(frame_word);
             break;
         case TYPE_FUNCTION:
-            stack::mark_interp_func(&fname, source->data1);
+            stack::mark_interp_func(frame_word, source->data1);
             break;
         default:
             system::runtime_error(system::RT_NO_SWITCH);
     }
-    pos = fetch_args(&callable, type, argument_list_of(source), pos, end, code, path, name, flags, infix);
+    pos = fetch_args(&callable, type, argument_list_of(source), pos, end, code, path, name ? &called : nullptr,
+                     flags, infix);
     if (exit_pending_q()) return pos;
     if (type == TYPE_FUNCTION) call_function(&callable, callable.data1, &fname, CB_NONE);
     else if (type == TYPE_ROUTINE) exec_routine(&callable);
     if (exit_pending_q()) return pos;
     if (sub) stack::unwind();
     else stack::unwind_last();
-    if (tracing_q) fire_event(EVT_RETURN, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+    if (tracing()) fire_event(EVT_RETURN, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
     if (!infix) stack::pop_into_previous();
     return pos;
 }

@@ -74,7 +74,7 @@ void eval(const kiv_value* block_value, bool chain) {
     uint32_t index = std::min(block_value->data1, series::used_units(b));
     kiv_value* head = reinterpret_cast<kiv_value*>(b->offset) + index;
     kiv_value* end = reinterpret_cast<kiv_value*>(b->tail);
-    kiv_value blk = *block_value;
+    kiv_value blk = *block_value;  // the code of events and errors, not read back here
     blk.data1 = index;
     // The caller's position comes back however the block is left, an error
     // included, so that later errors are not placed in this block.
@@ -83,12 +83,12 @@ void eval(const kiv_value* block_value, bool chain) {
         ~restore_position() { code_position = saved; }
     } restore;
     stack::mark_eval(body_word());
-    if (tracing_q) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
+    if (tracing()) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
     if (head == end) {
         unset::return_();
     } else {
-        code_position = blk;
-        cell::set_type(&code_position, TYPE_BLOCK);
+        code_position = kiv_value{(block_value->header & ~TYPE_MASK) | TYPE_BLOCK, index, block_value->data2,
+                                  block_value->data3};
         for (kiv_value* pos = head; pos < end;) {
             code_position.data1 = index + uint32_t(pos - head);
             pos = eval_next(pos, end, &blk, false, false, false);
@@ -96,7 +96,7 @@ void eval(const kiv_value* block_value, bool chain) {
             if (pos < end) stack::reset();
         }
     }
-    if (tracing_q) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
+    if (tracing()) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
     if (chain) stack::unwind_last();
     else stack::unwind();
 }
@@ -115,20 +115,61 @@ bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv
     const kiv_value* value = _context::get_if(pos);
     if (!value || type_of(value) != TYPE_OP) return false;
     const kiv_value* name = pos;
-    if (tracing_q) fire_event(EVT_FETCH, code, pos, nullptr, name);
+    if (tracing()) fire_event(EVT_FETCH, code, pos, nullptr, name);
     stack::top = saved_top;
     pos = eval_code(value, pos + 1, end, code, sub, nullptr, name, nullptr, 0, true);
     return true;
 }
 
+// Ends an expression: the operators that follow it, then the event.
+inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, kiv_value* saved_top,
+                                    bool infix, bool sub) {
+    if (!infix) {
+        while (infix_lookahead(pos, end, code, saved_top, sub))
+            if (exit_pending_q()) return pos;
+    }
+    if (tracing() && !sub) fire_event(EVT_EXPR, code, pos, nullptr, stack::arguments);
+    return pos;
+}
+
+// An expression starting with a word, the most frequent kind after a lone
+// literal: the word's value, or the call it names.
+kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub) {
+    kiv_value* saved_top = stack::top;
+    if (tracing()) fire_event(EVT_FETCH, code, pos, nullptr, pos);
+    const kiv_value* v = _context::get(pos);
+    uint32_t t = type_of(v);
+    if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, pos);
+    if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, pos);
+    if (callable_q(t)) {
+        pos = eval_code(v, pos + 1, end, code, sub, nullptr, pos, nullptr, 0, false);
+        if (exit_pending_q()) return pos;
+    } else {
+        put_result(v, sub);
+        if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+        pos++;
+    }
+    return finish_expression(pos, end, code, saved_top, infix, sub);
+}
+
+// The walker for expressions that start with anything but a word.
+kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
+
 }  // namespace
 
 kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
                            bool passive) {
+    if (type_of(pos) == TYPE_WORD) return eval_word(pos, end, code, infix, sub);
+    return eval_walk(pos, end, code, infix, sub, passive);
+}
+
+namespace {
+
+kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
     system::check_native_stack();
     kiv_value* saved_top = stack::top;
     kiv_value cell = *pos;
-    if (tracing_q) fire_event(EVT_FETCH, code, pos, nullptr, &cell);
+    if (tracing()) fire_event(EVT_FETCH, code, pos, nullptr, &cell);
     // Dispatch and word lookup read the block's cell; the copy serves what
     // may outlive a change of the block.
     switch (type_of(pos)) {
@@ -144,24 +185,24 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
             stack::mark_native(pos);
             stack::set_interpreted_flag();
             stack::push_value(&cell);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
             pos = eval_next(pos, end, code, false, true, false);
             if (exit_pending_q()) return pos;
-            if (tracing_q) fire_event(EVT_SET, code, pos, &cell, stack::arguments + 1);
+            if (tracing()) fire_event(EVT_SET, code, pos, &cell, stack::arguments + 1);
             word::set();
             pop_frame(sub);
             break;
         }
         case TYPE_SET_PATH: {
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
             stack::mark_native(set_path_word());
             pos = eval_next(pos, end, code, false, true, false);
             if (exit_pending_q()) return pos;
-            if (tracing_q) fire_event(EVT_SET, code, pos, &cell, stack::arguments);
+            if (tracing()) fire_event(EVT_SET, code, pos, &cell, stack::arguments);
             eval_path(&cell, pos, end, code, true, false, false);
             if (exit_pending_q()) return pos;
             pop_frame(sub);
@@ -170,7 +211,7 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
         case TYPE_GET_WORD: {
             const kiv_value* v = _context::get(pos);
             put_result(v, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
             pos++;
             break;
         }
@@ -178,37 +219,22 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
             kiv_value v = cell;
             v.header = TYPE_WORD;
             put_result(&v, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &v);
             pos++;
-            break;
-        }
-        case TYPE_WORD: {
-            const kiv_value* v = _context::get(pos);
-            uint32_t t = type_of(v);
-            if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, &cell);
-            if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, &cell);
-            if (callable_q(t)) {
-                pos = eval_code(v, pos + 1, end, code, sub, nullptr, &cell, nullptr, 0, false);
-                if (exit_pending_q()) return pos;
-            } else {
-                put_result(v, sub);
-                if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
-                pos++;
-            }
             break;
         }
         case TYPE_PATH:
         case TYPE_GET_PATH:
             pos = eval_path(&cell, pos + 1, end, code, false, type_of(&cell) == TYPE_GET_PATH, sub);
             if (exit_pending_q()) return pos;
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
             break;
         case TYPE_LIT_PATH: {
             kiv_value v = cell;
             v.header = TYPE_PATH;
             v.data3 = 0;
             put_result(&v, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &v);
             pos++;
             break;
         }
@@ -229,18 +255,15 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
                     fire(err::INTERNAL, err::internal::kiv_system);
             }
             put_result(&cell, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             break;
         }
     }
-    if (!infix) {
-        while (infix_lookahead(pos, end, code, saved_top, sub))
-            if (exit_pending_q()) return pos;
-    }
-    if (tracing_q && !sub) fire_event(EVT_EXPR, code, pos, nullptr, stack::arguments);
-    return pos;
+    return finish_expression(pos, end, code, saved_top, infix, sub);
 }
+
+}  // namespace
 
 kiv_value* eval_next_keep(const kiv_value* code, kiv_value* pos, kiv_value* end, bool sub) {
     stack::mark_native(body_word());

@@ -16,6 +16,8 @@ namespace kiv::interpreter {
 extern kiv_value code_position;  // the innermost block position under evaluation
 extern kiv_value* tracer;        // the cell holding the tracer function
 extern bool tracing_q;
+// Tracing is rare: tests of it keep the event code off the hot paths.
+inline bool tracing() { return __builtin_expect(tracing_q, false); }
 extern bool trace_q;
 extern uint32_t event_mask;
 // The names of the runtime's own frames: evaluated blocks and parens, and
@@ -66,12 +68,13 @@ inline void put_result(const kiv_value* v, bool sub) {
 // case is taken here unless an operator may follow or events are traced.
 inline kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
                             bool passive) {
-    if (!tracing_q && literal_q(type_of(pos)) && (infix || pos + 1 >= end || type_of(pos + 1) != TYPE_WORD)) {
+    if (!tracing() && literal_q(type_of(pos)) && (infix || pos + 1 >= end || type_of(pos + 1) != TYPE_WORD)) {
         put_result(pos, sub);
         return pos + 1;
     }
     return eval_expression(pos, end, code, infix, sub, passive);
 }
+
 kiv_value* eval_next_keep(const kiv_value* code, kiv_value* pos, kiv_value* end, bool sub);
 // The one expression at the block's index; returns the new index.
 uint32_t eval_single(const kiv_value* block);
