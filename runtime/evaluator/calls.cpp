@@ -114,7 +114,19 @@ struct argument_list {
     uint32_t length;
 };
 
+// The lists of recent callables by the node of their auxiliary block, kept
+// while no node slot changes (see memory::layout_epoch): a call then finds
+// its list without the lookups through two nodes.
+struct recent_list {
+    node_id aux;
+    uint64_t epoch;
+    argument_list list;
+};
+std::array<recent_list, 64> recent_lists{};
+
 argument_list argument_list_of(const kiv_value* callable) {
+    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
+    if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) return recent.list;
     kiv_value* cache = aux_cell(callable, 1);
     if (type_of(cache) != TYPE_BLOCK) {
         node_id n = preprocess_spec(callable);
@@ -122,7 +134,9 @@ argument_list argument_list_of(const kiv_value* callable) {
         *cache = kiv_value{TYPE_BLOCK, 0, n, 0};
     }
     series_buffer* b = series::buffer(cache->data2);
-    return {reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
+    argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
+    recent = recent_list{callable->data3, memory::layout_epoch, list};
+    return list;
 }
 
 // The refinement indexes a native or an action is called with: -1 for every
