@@ -59,10 +59,15 @@ extern values_cache global_values;
 // noted in the cache for the global context.
 kiv_value* heap_values(node_id ctx);
 
+// The global context's values when they are at hand, else null.
+inline kiv_value* kept_values(node_id ctx) {
+    return ctx == global_values.ctx && global_values.epoch == memory::layout_epoch ? global_values.values : nullptr;
+}
+
 // The value cells: on the argument stack from the running call's first
 // argument, or the values series (null when there is none to read).
 inline kiv_value* values_of(node_id ctx) {
-    if (ctx == global_values.ctx && global_values.epoch == memory::layout_epoch) return global_values.values;
+    if (kiv_value* kept = kept_values(ctx)) return kept;
     kiv_value* c = cell_of(ctx);
     if (c->header & CONTEXT_ON_STACK) return c->data2 ? stack::bottom + (c->data2 - 1) : nullptr;
     return heap_values(ctx);
@@ -74,7 +79,12 @@ kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool not
 inline kiv_value* set(kiv_value* word, const kiv_value* value) {
     node_id ctx = word->data1;
     int32_t index = int32_t(word->data3);
-    if (index >= 0 && kind_of(ctx) != CTX_OBJECT) {
+    if (index < 0) return set_in(word, value, ctx, true);
+    if (kiv_value* kept = kept_values(ctx)) {  // the global context: no object to tell
+        kept[index] = *value;
+        return kept + index;
+    }
+    if (kind_of(ctx) != CTX_OBJECT) {
         if (kiv_value* values = values_of(ctx)) {
             kiv_value* slot = values + index;
             *slot = *value;
