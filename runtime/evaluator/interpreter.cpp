@@ -114,8 +114,16 @@ bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv
     // A word of a function that is not running is passed over.
     const kiv_value* value = _context::get_if(pos);
     if (!value || type_of(value) != TYPE_OP) return false;
+    // Read in place, but kept as they were when a tracer runs first.
     const kiv_value* name = pos;
-    if (tracing()) fire_event(EVT_FETCH, code, pos, nullptr, name);
+    kiv_value kept[2];
+    if (tracing()) {
+        kept[0] = *value;
+        kept[1] = *pos;
+        value = &kept[0];
+        name = &kept[1];
+        fire_event(EVT_FETCH, code, pos, nullptr, name);
+    }
     stack::top = saved_top;
     pos = eval_code(value, pos + 1, end, code, sub, nullptr, name, nullptr, 0, true);
     return true;
@@ -136,13 +144,20 @@ inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_va
 // literal: the word's value, or the call it names.
 kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub) {
     kiv_value* saved_top = stack::top;
-    if (tracing()) fire_event(EVT_FETCH, code, pos, nullptr, pos);
-    const kiv_value* v = _context::get(pos);
+    // Read in place, but kept as it was when a tracer runs first.
+    const kiv_value* word = pos;
+    kiv_value kept;
+    if (tracing()) {
+        kept = *pos;
+        word = &kept;
+        fire_event(EVT_FETCH, code, pos, nullptr, word);
+    }
+    const kiv_value* v = _context::get(word);
     uint32_t t = type_of(v);
-    if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, pos);
-    if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, pos);
+    if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, word);
+    if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, word);
     if (callable_q(t)) {
-        pos = eval_code(v, pos + 1, end, code, sub, nullptr, pos, nullptr, 0, false);
+        pos = eval_code(v, pos + 1, end, code, sub, nullptr, word, nullptr, 0, false);
         if (exit_pending_q()) return pos;
     } else {
         put_result(v, sub);

@@ -81,7 +81,8 @@ uint32_t eval_single(const kiv_value* block);
 
 // Calls a callable found at a position; returns the position after its
 // arguments. `flags`: 0 plain, apply modes 1 (/all), 2 (refinements named
-// in the block), plus 4 (/safer).
+// in the block), plus 4 (/safer). An op! is called as the callable it
+// wraps (with `infix`, its left operand already on the stack).
 kiv_value* eval_code(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code,
                      bool sub, const kiv_value* path, const kiv_value* name, const kiv_value* object,
                      uint32_t flags, bool infix);
