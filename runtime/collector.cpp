@@ -384,7 +384,7 @@ void evacuate(node_frame* f, node_frame* active) {
         while (dest == f || dest->doomed || !dest->free) dest = dest->next;
         node_id m = memory::take_node(dest);
         frame_flags[dest->index] |= FRAME_RECEIVES;
-        memory::node_slots[m] = memory::node_slots[n];
+        memory::set_node_slot(m, memory::node_slots[n]);
         series::buffer(m)->node = m;
         hashtable::put_ptr(forwarding, n, m);
         f->used--;
@@ -428,7 +428,7 @@ void poison(uint8_t* from, uint8_t* to) {
 void relocate(uint8_t* at, size_t length, ptrdiff_t delta) {
     for (uint8_t* p = at; p < at + length; p += stride_of(reinterpret_cast<series_buffer*>(p))) {
         auto* b = reinterpret_cast<series_buffer*>(p);
-        memory::node_slots[b->node] = reinterpret_cast<uintptr_t>(b);
+        memory::set_node_slot(b->node, reinterpret_cast<uintptr_t>(b));
         b->offset += delta;
         b->tail += delta;
         report.moved_buffers++;

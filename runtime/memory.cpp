@@ -17,6 +17,7 @@ memory_record mem;
 namespace memory {
 
 uintptr_t* node_slots = nullptr;
+uint64_t layout_epoch = 0;
 void (*collect)() = nullptr;
 bool collect_always = false;
 
@@ -101,7 +102,7 @@ node_id first_node(const node_frame* frame) { return frame->index * FRAME_STRIDE
 node_id take_node(node_frame* f) {
     node_id n = f->free;
     f->free = free_next(node_slots[n]);
-    node_slots[n] = 0;
+    set_node_slot(n, 0);
     f->used++;
     return n;
 }
@@ -160,7 +161,7 @@ node_id alloc_node() {
 }
 
 void free_node(node_frame* frame, node_id node) {
-    node_slots[node] = free_link(frame->free);
+    set_node_slot(node, free_link(frame->free));
     frame->free = node;
     frame->used--;
 }
@@ -271,7 +272,7 @@ node_id alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
     node_id n = alloc_node();
     series_buffer* b = alloc_series_buffer(count, unit, offset);
     b->node = n;
-    node_slots[n] = reinterpret_cast<uintptr_t>(b);
+    set_node_slot(n, reinterpret_cast<uintptr_t>(b));
     return n;
 }
 
@@ -309,7 +310,7 @@ node_id alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
     b->flags = unit | SERIES_IN_USE | SERIES_FIXED | SERIES_NEW;
     uint32_t at = offset == -1 ? uint32_t(size / 2) : uint32_t(offset);
     b->offset = b->tail = data_of(b) + at;
-    node_slots[n] = reinterpret_cast<uintptr_t>(b);
+    set_node_slot(n, reinterpret_cast<uintptr_t>(b));
     return n;
 }
 
@@ -323,7 +324,7 @@ static series_buffer* expand(series_buffer* buffer, uint32_t new_size, series_bu
     uint32_t unit = unit_of(buffer);
     series_buffer* nb = alloc_series_buffer(uint32_t((wanted + unit - 1) / unit), unit, 0);
     series_buffer* old = series::buffer(n);  // the allocation may have moved it
-    node_slots[n] = reinterpret_cast<uintptr_t>(nb);
+    set_node_slot(n, reinterpret_cast<uintptr_t>(nb));
     nb->flags = (old->flags & ~SERIES_BIG) | (nb->flags & SERIES_BIG);
     nb->node = n;
     nb->tail = nb->offset + (old->tail - old->offset);

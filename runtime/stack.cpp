@@ -32,10 +32,6 @@ void init(node_id argument_block, node_id call_block) {
     throw_origin = nullptr;
 }
 
-uint32_t& context_values(node_id ctx) {
-    return reinterpret_cast<kiv_value*>(series::buffer(ctx)->offset)->data2;
-}
-
 // Both overflows leave a few cells free so that the error can be made.
 void overflow() {
     top -= OVERFLOW_BACKOFF;
@@ -57,21 +53,8 @@ void keep_error() {
 
 // Marks ---------------------------------------------------------------------
 
-static void push_frame(const kiv_value* word, uint32_t header, node_id fctx, uint32_t saved) {
-    if (ctop >= cend) call_overflow();
-    uint32_t symbol = word ? word->data2 : 0;
-    *ctop++ = call_frame{header, index_of(arguments), word ? word->data1 : 0, fctx, saved, symbol};
-    arguments = top;
-}
-
-void mark(const kiv_value* word, uint32_t header) { push_frame(word, header, 0, 0); }
-
 void mark_func(const kiv_value* word, node_id fctx) {
     push_frame(word, FRAME_FUNCTION, fctx, fctx ? context_values(fctx) : 0);
-}
-
-void mark_interp_func(const kiv_value* word, node_id fctx) {
-    push_frame(word, FRAME_INTERP_FUNC, fctx, fctx ? context_values(fctx) : 0);
 }
 
 // The body reads its words' values from the cells its caller pushed, which
@@ -93,18 +76,6 @@ static void restore_context(const call_frame* f) {
 
 static void restore_function(const call_frame* f) {
     if (frame_type_of(f) == FT_FUNCTION) restore_context(f);
-}
-
-void unwind() {
-    call_frame* f = --ctop;
-    top = arguments + 1;
-    arguments = bottom + f->prev;
-}
-
-void unwind_last() {
-    kiv_value* result = arguments;
-    unwind();
-    copy_cell(result, arguments);
 }
 
 void unwind_func() {
@@ -183,14 +154,6 @@ void unroll_last(uint32_t type) {
 }
 
 // Flags and queries -----------------------------------------------------------
-
-void set_in_func_flag(bool flag) {
-    call_frame* f = ctop - 1;
-    if (flag) f->header |= FRAME_IN_FUNC;
-    else f->header &= ~FRAME_IN_FUNC;
-}
-
-void set_interpreted_flag() { (ctop - 1)->header |= FRAME_INTERPRETED; }
 
 bool set_parent_in_func_flag() {
     call_frame* f = ctop - 2;

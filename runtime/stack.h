@@ -8,6 +8,7 @@
 // values must be restored when the call ends.
 #include <cstdint>
 
+#include "runtime/memory.h"
 #include "runtime/value.h"
 
 namespace kiv {
@@ -108,9 +109,22 @@ inline bool top_is_function_q() {
 }
 void keep_error();
 
+// The values word of a context's header cell (see CONTEXT_ON_STACK).
+inline uint32_t& context_values(node_id ctx) {
+    return reinterpret_cast<kiv_value*>(series::buffer(ctx)->offset)->data2;
+}
+
+// Every call pushes and pops a frame: these stay inline.
+inline void push_frame(const kiv_value* word, uint32_t header, node_id fctx, uint32_t saved) {
+    if (ctop >= cend) call_overflow();
+    uint32_t symbol = word ? word->data2 : 0;
+    *ctop++ = call_frame{header, index_of(arguments), word ? word->data1 : 0, fctx, saved, symbol};
+    arguments = top;
+}
+
 // Marks: push a frame for the called word (context and symbol taken from the
 // word cell; null for none) and make arguments := top.
-void mark(const kiv_value* word, uint32_t header);
+inline void mark(const kiv_value* word, uint32_t header) { push_frame(word, header, 0, 0); }
 inline void mark_native(const kiv_value* w) { mark(w, FRAME_NATIVE); }
 inline void mark_try(const kiv_value* w) { mark(w, FRAME_TRY); }
 inline void mark_try_all(const kiv_value* w) { mark(w, FRAME_TRY_ALL); }
@@ -121,13 +135,23 @@ inline void mark_dyn(const kiv_value* w) { mark(w, FRAME_DYN); }
 inline void mark_interp_native(const kiv_value* w) { mark(w, FRAME_INTERP_NATIVE); }
 // An interpreted function call: saves the function context's values word
 // like mark_func.
-void mark_interp_func(const kiv_value* word, node_id fctx);
+inline void mark_interp_func(const kiv_value* word, node_id fctx) {
+    push_frame(word, FRAME_INTERP_FUNC, fctx, fctx ? context_values(fctx) : 0);
+}
 void mark_func(const kiv_value* word, node_id fctx);
 void mark_func_body(const kiv_value* word, node_id fctx);
 
 // Unwinds: pop the top frame.
-void unwind();
-void unwind_last();
+inline void unwind() {
+    call_frame* f = --ctop;
+    top = arguments + 1;
+    arguments = bottom + f->prev;
+}
+inline void unwind_last() {
+    kiv_value* result = arguments;
+    unwind();
+    copy_cell(result, arguments);
+}
 void unwind_func();
 void unwind_func_last();
 void unwind_drop();
@@ -141,8 +165,12 @@ void unroll_last(uint32_t type);
 inline void unroll_loop(bool keep) { unroll(FT_LOOP, keep); }
 
 // Frame flags and queries.
-void set_in_func_flag(bool flag);
-void set_interpreted_flag();
+inline void set_in_func_flag(bool flag) {
+    call_frame* f = ctop - 1;
+    if (flag) f->header |= FRAME_IN_FUNC;
+    else f->header &= ~FRAME_IN_FUNC;
+}
+inline void set_interpreted_flag() { (ctop - 1)->header |= FRAME_INTERPRETED; }
 bool set_parent_in_func_flag();
 inline void clear_in_func_flag(call_frame* f) { f->header &= ~FRAME_IN_FUNC; }
 void set_frame_symbol(const kiv_value* word);
@@ -165,9 +193,6 @@ bool eval_q(const call_frame* frame, bool single);
 // true the refinement cell at arguments + index is marked used, otherwise
 // the `count` argument cells after it become none.
 void reset_args(const kiv_value* value, uint32_t index, uint32_t count);
-
-// The values word of a context's header cell (see CONTEXT_ON_STACK).
-uint32_t& context_values(node_id ctx);
 
 }  // namespace stack
 }  // namespace kiv

@@ -27,12 +27,6 @@ namespace kiv::block {
 
 // Accessors -----------------------------------------------------------------------
 
-kiv_value* ks_head(kiv_value* blk) {
-    uint32_t length = length_all(blk);
-    if (blk->data1 > length) blk->data1 = length;
-    return cells(blk) + blk->data1;
-}
-
 bool ks_next(kiv_value* blk) {
     if (blk->data1 < length_all(blk)) blk->data1++;
     return blk->data1 >= length_all(blk);

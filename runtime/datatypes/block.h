@@ -14,7 +14,12 @@ inline kiv_value* cells(const kiv_value* blk) {
 inline uint32_t length_all(const kiv_value* blk) { return series::used_units(series::buffer(blk->data2)); }
 
 // Raw accessors.
-kiv_value* ks_head(kiv_value* blk);  // a cursor past the tail is set to the tail
+// A cursor past the tail is set to the tail.
+inline kiv_value* ks_head(kiv_value* blk) {
+    uint32_t length = length_all(blk);
+    if (blk->data1 > length) blk->data1 = length;
+    return cells(blk) + blk->data1;
+}
 inline kiv_value* ks_tail(const kiv_value* blk) {
     return reinterpret_cast<kiv_value*>(series::buffer(blk->data2)->tail);
 }

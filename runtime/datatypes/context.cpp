@@ -17,8 +17,16 @@ namespace kiv {
 namespace _context {
 
 node_id global = 0;
+values_cache global_values{0, 0, nullptr};
 
-kiv_value* cell_of(node_id ctx) { return reinterpret_cast<kiv_value*>(series::buffer(ctx)->offset); }
+kiv_value* heap_values(node_id ctx) {
+    node_id values = cell_of(ctx)->data2;
+    if (!values) return nullptr;
+    auto* cells = reinterpret_cast<kiv_value*>(series::buffer(values)->offset);
+    if (ctx == global) global_values = values_cache{ctx, memory::layout_epoch, cells};
+    return cells;
+}
+
 bool on_stack_q(node_id ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }
 static node_id table_of(node_id ctx) { return cell_of(ctx)->data1; }
 node_id words_block(node_id ctx) { return hashtable::record(table_of(ctx))->blk; }
@@ -26,14 +34,6 @@ uint32_t words_count(node_id ctx) { return series::used_units(series::buffer(wor
 
 static kiv_value* words_of(node_id ctx) {
     return reinterpret_cast<kiv_value*>(series::buffer(words_block(ctx))->offset);
-}
-
-// The value cells: on the argument stack from the running call's first
-// argument, or the values series (null when there is none to read).
-static kiv_value* values_of(node_id ctx) {
-    kiv_value* c = cell_of(ctx);
-    if (c->header & CONTEXT_ON_STACK) return c->data2 ? stack::bottom + (c->data2 - 1) : nullptr;
-    return c->data2 ? reinterpret_cast<kiv_value*>(series::buffer(c->data2)->offset) : nullptr;
 }
 
 node_id create(uint32_t size, bool stack, bool self, node_id proto, uint32_t kind) {
@@ -214,13 +214,6 @@ kiv_value* get_in(const kiv_value* word, node_id ctx) {
     kiv_value* values = values_of(ctx);
     if (!values) fire(err::SCRIPT, err::script::not_in_context, word);
     return values + index;
-}
-
-kiv_value* get_if(const kiv_value* word) {
-    int32_t index = int32_t(word->data3);
-    if (!word->data1 || index < 0) return nullptr;
-    kiv_value* values = values_of(word->data1);
-    return values ? values + index : nullptr;
 }
 
 void init() {

@@ -7,6 +7,8 @@
 // index + 1 of the running call's first argument cell (0 while no call runs).
 #include <cstdint>
 
+#include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/value.h"
 
 namespace kiv {
@@ -21,7 +23,8 @@ namespace _context {
 extern node_id global;
 constexpr uint32_t GLOBAL_SIZE = 4000;
 
-kiv_value* cell_of(node_id ctx);  // the context cell
+// The context cell.
+inline kiv_value* cell_of(node_id ctx) { return reinterpret_cast<kiv_value*>(series::buffer(ctx)->offset); }
 inline kiv_value* self_of(node_id ctx) { return cell_of(ctx) + 1; }
 inline uint32_t kind_of(node_id ctx) { return (cell_of(ctx)->header >> CONTEXT_KIND_SHIFT) & 3; }
 bool on_stack_q(node_id ctx);
@@ -42,15 +45,69 @@ node_id clone(kiv_value* value, uint32_t kind);
 int32_t bind_word(node_id ctx, kiv_value* word);
 kiv_value* bind(kiv_value* blk, node_id ctx, bool self);
 
+// The global context's values, reached at almost every step of evaluation:
+// kept at hand while no node has changed its buffer, which spares the
+// lookups through the context's nodes.
+struct values_cache {
+    node_id ctx;
+    uint64_t epoch;
+    kiv_value* values;
+};
+extern values_cache global_values;
+
+// The values series of a context that has one (null when there is none),
+// noted in the cache for the global context.
+kiv_value* heap_values(node_id ctx);
+
+// The global context's values when they are at hand, else null.
+inline kiv_value* kept_values(node_id ctx) {
+    return ctx == global_values.ctx && global_values.epoch == memory::layout_epoch ? global_values.values : nullptr;
+}
+
+// The value cells: on the argument stack from the running call's first
+// argument, or the values series (null when there is none to read).
+inline kiv_value* values_of(node_id ctx) {
+    if (kiv_value* kept = kept_values(ctx)) return kept;
+    kiv_value* c = cell_of(ctx);
+    if (c->header & CONTEXT_ON_STACK) return c->data2 ? stack::bottom + (c->data2 - 1) : nullptr;
+    return heap_values(ctx);
+}
+
 kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool notify);
+// Words are read and set on every step of evaluation: the common case, a
+// bound word whose values are at hand and no object to tell, stays inline.
 inline kiv_value* set(kiv_value* word, const kiv_value* value) {
-    return set_in(word, value, word->data1, true);
+    node_id ctx = word->data1;
+    int32_t index = int32_t(word->data3);
+    if (index < 0) return set_in(word, value, ctx, true);
+    if (kiv_value* kept = kept_values(ctx)) {  // the global context: no object to tell
+        kept[index] = *value;
+        return kept + index;
+    }
+    if (kind_of(ctx) != CTX_OBJECT) {
+        if (kiv_value* values = values_of(ctx)) {
+            kiv_value* slot = values + index;
+            *slot = *value;
+            return slot;
+        }
+    }
+    return set_in(word, value, ctx, true);
 }
 kiv_value* get_in(const kiv_value* word, node_id ctx);
-inline kiv_value* get(const kiv_value* word) { return get_in(word, word->data1); }
+inline kiv_value* get(const kiv_value* word) {
+    int32_t index = int32_t(word->data3);
+    if (index >= 0)
+        if (kiv_value* values = values_of(word->data1)) return values + index;
+    return get_in(word, word->data1);
+}
 // The word's value cell, or null when it has none to read now (an unbound
 // word, or a function's word while none of its calls runs). Never raises.
-kiv_value* get_if(const kiv_value* word);
+inline kiv_value* get_if(const kiv_value* word) {
+    int32_t index = int32_t(word->data3);
+    if (!word->data1 || index < 0) return nullptr;
+    kiv_value* values = values_of(word->data1);
+    return values ? values + index : nullptr;
+}
 
 void init();        // registers context!
 void init_global();  // start-up: the global context

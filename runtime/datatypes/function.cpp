@@ -19,10 +19,6 @@ namespace kiv {
 
 namespace function {
 
-kiv_value* extra_cell_of(const kiv_value* fn, uint32_t cell) {
-    return reinterpret_cast<kiv_value*>(series::buffer(fn->data3)->offset) + cell;
-}
-
 namespace {
 
 int32_t resolved(const char* name) { return symbol::resolve(symbol::make(name)); }

@@ -6,6 +6,7 @@
 // and routine!.
 #include <cstdint>
 
+#include "runtime/memory.h"
 #include "runtime/value.h"
 
 namespace kiv {
@@ -41,7 +42,9 @@ void collect_locals(kiv_value* spec, const kiv_value* body);
 // 1 + the locals after /local, 0 without /local (-1 when required).
 int32_t locate_refinement(const kiv_value* spec, uint32_t start, bool require);
 void init_locals(int32_t n);
-kiv_value* extra_cell_of(const kiv_value* fn, uint32_t cell);
+inline kiv_value* extra_cell_of(const kiv_value* fn, uint32_t cell) {
+    return reinterpret_cast<kiv_value*>(series::buffer(fn->data3)->offset) + cell;
+}
 
 void init();  // function!, routine!
 

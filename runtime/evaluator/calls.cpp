@@ -30,9 +30,7 @@ constexpr uint32_t MAX_REFINEMENTS = 64;
 
 uint32_t kind_of(const kiv_value* ts) { return (ts->header >> KIND_SHIFT) & 3; }
 
-kiv_value* aux_cell(const kiv_value* callable, uint32_t cell) {
-    return reinterpret_cast<kiv_value*>(series::buffer(callable->data3)->offset) + cell;
-}
+kiv_value* aux_cell(const kiv_value* callable, uint32_t cell) { return function::extra_cell_of(callable, cell); }
 
 uint32_t base_type(const kiv_value* callable) {
     uint32_t t = type_of(callable);
@@ -104,6 +102,66 @@ node_id preprocess_spec(const kiv_value* callable) {
 
 namespace {
 
+// apply modes: every argument and refinement state given in order (/all),
+// refinements named in the block, and arguments of one cell each (/safer).
+constexpr uint32_t APPLY_ALL = 1, APPLY_NAMED = 2, APPLY_SAFER = 4;
+
+// The argument list of a callable, built and kept on its first call. The
+// cells are read in place: a pointer held on the native stack pins the
+// buffer, and the list is never changed once made.
+struct argument_list {
+    const kiv_value* items;
+    uint32_t length;
+};
+
+// The lists of recent callables by the node of their auxiliary block, kept
+// while no node slot changes (see memory::layout_epoch): a call then finds
+// its list without the lookups through two nodes.
+struct recent_list {
+    node_id aux;
+    uint64_t epoch;
+    argument_list list;
+};
+std::array<recent_list, 64> recent_lists{};
+
+argument_list argument_list_of(const kiv_value* callable) {
+    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
+    if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) return recent.list;
+    kiv_value* cache = aux_cell(callable, 1);
+    if (type_of(cache) != TYPE_BLOCK) {
+        node_id n = preprocess_spec(callable);
+        cache = aux_cell(callable, 1);
+        *cache = kiv_value{TYPE_BLOCK, 0, n, 0};
+    }
+    series_buffer* b = series::buffer(cache->data2);
+    argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
+    recent = recent_list{callable->data3, memory::layout_epoch, list};
+    return list;
+}
+
+// The refinement indexes a native or an action is called with: -1 for every
+// refinement until one is used, so that a call without refinements shares
+// one constant array.
+class refinement_indexes {
+public:
+    bool used_q(uint32_t ordinal) const { return own_ && index_[ordinal - 1] != -1; }
+    void set(uint32_t ordinal, int32_t at) {
+        if (!own_) index_.fill(-1);
+        own_ = true;
+        index_[ordinal - 1] = at;
+    }
+    const int32_t* data() const { return own_ ? index_.data() : NONE.data(); }
+
+private:
+    static constexpr std::array<int32_t, MAX_REFINEMENTS> NONE = [] {
+        std::array<int32_t, MAX_REFINEMENTS> a{};
+        a.fill(-1);
+        return a;
+    }();
+    std::array<int32_t, MAX_REFINEMENTS> index_;
+    bool own_ = false;
+};
+
 struct call_state {
     const kiv_value* callable;
     const kiv_value* code;
@@ -112,10 +170,6 @@ struct call_state {
     bool infix;
     uint32_t flags;
 };
-
-// apply modes: every argument and refinement state given in order (/all),
-// refinements named in the block, and arguments of one cell each (/safer).
-constexpr uint32_t APPLY_ALL = 1, APPLY_NAMED = 2, APPLY_SAFER = 4;
 
 // Where an argument's expression must end: /safer keeps it to one cell.
 kiv_value* argument_end(const call_state& c, kiv_value* pos) {
@@ -142,62 +196,69 @@ kiv_value argument_word(const kiv_value* callable, uint32_t list_index) {
     return none_value;
 }
 
-kiv_value call_name(const call_state& c) { return c.name ? *c.name : *word::load("<anon>"); }
+kiv_value call_name(const call_state& c) { return c.name ? *c.name : anon_name; }
 
-// Fetches one argument onto the stack; returns the next position.
-kiv_value* fetch_one(const call_state& c, const kiv_value* ts, uint32_t list_index, kiv_value* pos) {
+[[noreturn]] void fire_no_arg(const call_state& c, uint32_t list_index) {
+    kiv_value name = call_name(c), arg = argument_word(c.callable, list_index);
+    fire(err::SCRIPT, err::script::no_arg, &name, &arg);
+}
+
+// Fetches an argument that is not simply the next expression: one at the end
+// of the block, or one of kind :word or 'word.
+kiv_value* fetch_special(const call_state& c, const kiv_value* ts, uint32_t list_index, kiv_value* pos) {
     uint32_t kind = kind_of(ts);
     if (pos >= c.end) {
         if (kind == ARG_LIT && typeset::has_q(ts, TYPE_UNSET)) {
             stack::push_value(&unset_value);
             return pos;
         }
-        if (c.flags) {
-            stack::push_value(&none_value);
-            return pos;
-        }
-        kiv_value name = call_name(c), arg = argument_word(c.callable, list_index);
-        fire(err::SCRIPT, err::script::no_arg, &name, &arg);
+        if (!c.flags) fire_no_arg(c, list_index);
+        stack::push_value(&none_value);
+        return pos;
     }
-    switch (kind) {
-        case ARG_EVAL:
-            return eval_next(pos, argument_end(c, pos), c.code, c.infix, true, false);
-        case ARG_GET:
-            stack::push_value(pos);
-            return pos + 1;
-        default: {
-            kiv_value cell = *pos;
-            if (type_of(&cell) == TYPE_PAREN) {
-                stack::mark_native(word::load("<anon>"));
-                eval(&cell, true);
-                if (exit_pending_q()) return pos;
-                stack::unwind();
-            } else if (type_of(&cell) == TYPE_GET_WORD) {
-                stack::push_value(_context::get(&cell));
-            } else if (type_of(&cell) == TYPE_GET_PATH) {
-                kiv_value* after = eval_path(&cell, pos + 1, c.end, c.code, false, true, true);
-                (void)after;
-            } else {
-                stack::push_value(&cell);
-            }
-            return pos + 1;
-        }
+    if (kind == ARG_GET) {
+        stack::push_value(pos);
+        return pos + 1;
     }
+    kiv_value cell = *pos;
+    if (type_of(&cell) == TYPE_PAREN) {
+        stack::mark_native(&anon_name);
+        eval(&cell, true);
+        if (exit_pending_q()) return pos;
+        stack::unwind();
+    } else if (type_of(&cell) == TYPE_GET_WORD) {
+        stack::push_value(_context::get(&cell));
+    } else if (type_of(&cell) == TYPE_GET_PATH) {
+        eval_path(&cell, pos + 1, c.end, c.code, false, true, true);
+    } else {
+        stack::push_value(&cell);
+    }
+    return pos + 1;
 }
 
-void check_type(const call_state& c, const kiv_value* ts, uint32_t list_index, const kiv_value* value) {
-    if (typeset::has_q(ts, type_of(value))) return;
+// Fetches one argument onto the stack; returns the next position.
+inline kiv_value* fetch_one(const call_state& c, const kiv_value* ts, uint32_t list_index, kiv_value* pos) {
+    if (kind_of(ts) == ARG_EVAL && pos < c.end)
+        return eval_next(pos, argument_end(c, pos), c.code, c.infix, true, false);
+    return fetch_special(c, ts, list_index, pos);
+}
+
+[[noreturn]] void fire_expect_arg(const call_state& c, uint32_t list_index, const kiv_value* value) {
     kiv_value name = call_name(c), arg = argument_word(c.callable, list_index);
     kiv_value dt;
     datatype::make_at(&dt, type_of(value));
     fire(err::SCRIPT, err::script::expect_arg, &name, &dt, &arg);
 }
 
+inline void check_type(const call_state& c, const kiv_value* ts, uint32_t list_index, const kiv_value* value) {
+    if (!typeset::has_q(ts, type_of(value))) fire_expect_arg(c, list_index, value);
+}
+
 // The list position of a refinement named by a word, or -1.
-int64_t find_refinement(const kiv_value* list, int32_t symbol) {
+int64_t find_refinement(const argument_list& list, int32_t symbol) {
     int32_t s = symbol::resolve(symbol);
-    for (uint32_t i = 0; i < block::length_all(list); i++) {
-        kiv_value* item = block::cells(list) + i;
+    for (uint32_t i = 0; i < list.length; i++) {
+        const kiv_value* item = list.items + i;
         if (type_of(item) == TYPE_REFINEMENT && symbol::resolve(word::symbol_of(item)) == s) return i;
     }
     return -1;
@@ -205,176 +266,196 @@ int64_t find_refinement(const kiv_value* list, int32_t symbol) {
 
 // The context slot of each list item: typesets (but return:) and
 // refinements take one slot each, in order.
-uint32_t slot_of(const kiv_value* list, uint32_t index) {
+uint32_t slot_of(const argument_list& list, uint32_t index) {
     uint32_t slot = 0;
     for (uint32_t i = 0; i < index; i++) {
-        kiv_value* item = block::cells(list) + i;
+        const kiv_value* item = list.items + i;
         if (type_of(item) == TYPE_REFINEMENT || (type_of(item) == TYPE_TYPESET && kind_of(item) != ARG_RETURN))
             slot++;
     }
     return slot;
 }
 
-}  // namespace
+// What the walk over the argument list leaves for the rest of the call.
+struct collected {
+    kiv_value* pos;
+    int32_t count;         // arguments pushed for a native or an action
+    int32_t locals;        // the local-slot count, 0 without /local
+    bool any_refinement;
+};
 
-kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code,
-                      const kiv_value* path, const kiv_value* name, uint32_t flags, bool infix) {
-    kiv_value* cache = aux_cell(callable, 1);
-    if (type_of(cache) != TYPE_BLOCK) {
-        node_id n = preprocess_spec(callable);
-        *aux_cell(callable, 1) = kiv_value{TYPE_BLOCK, 0, n, 0};
-    }
-    kiv_value list = *aux_cell(callable, 1);
-    bool fn = is_function(callable);
-    std::array<int32_t, MAX_REFINEMENTS> refs;
-    refs.fill(-1);
-    call_state c{callable, code, name, end, infix, flags};
-    int32_t count = 0, locals = 0;
-    bool collecting = true, any_refinement = false;
-    uint32_t length = block::length_all(&list);
-    for (uint32_t i = 0; i < length; i++) {
-        kiv_value item = block::cells(&list)[i];
-        switch (type_of(&item)) {
+// Walks the argument list in spec order: arguments until the first
+// refinement, a slot for each refinement and its arguments (a function's),
+// and, in apply /all mode, the refinement states given in the block.
+collected collect_in_order(const call_state& c, const argument_list& list, bool fn, bool path,
+                           refinement_indexes& refs, kiv_value* pos) {
+    collected r{pos, 0, 0, false};
+    bool collecting = true;
+    for (uint32_t i = 0; i < list.length; i++) {
+        const kiv_value* item = list.items + i;
+        switch (type_of(item)) {
             case TYPE_TYPESET:
-                if (kind_of(&item) == ARG_RETURN) break;
+                if (kind_of(item) == ARG_RETURN) break;
                 if (!collecting) {
                     if (fn) stack::push_value(&none_value);
-                    if (flags == APPLY_ALL && !path) {
-                        pos = fetch_one(c, &item, i, pos);
-                        if (exit_pending_q()) return pos;
+                    if (c.flags == APPLY_ALL && !path) {
+                        r.pos = fetch_one(c, item, i, r.pos);
+                        if (exit_pending_q()) return r;
                         stack::pop(1);
                     }
                     break;
                 }
-                if (infix && count == 0) {
+                if (c.infix && r.count == 0) {
                     stack::top++;  // the left operand is already there
                 } else {
-                    pos = fetch_one(c, &item, i, pos);
-                    if (exit_pending_q()) return pos;
+                    r.pos = fetch_one(c, item, i, r.pos);
+                    if (exit_pending_q()) return r;
                 }
-                check_type(c, &item, i, stack::top - 1);
-                count++;
+                check_type(c, item, i, stack::top - 1);
+                r.count++;
                 break;
             case TYPE_REFINEMENT:
-                any_refinement = true;
+                r.any_refinement = true;
                 collecting = false;
-                if ((flags & 3) == APPLY_ALL && !path && pos < end) {
+                if ((c.flags & 3) == APPLY_ALL && !path && r.pos < c.end) {
                     // The block gives the refinement's state as a logic!,
                     // which stays as a function's refinement slot.
-                    pos = fetch_state(c, pos);
-                    if (exit_pending_q()) return pos;
+                    r.pos = fetch_state(c, r.pos);
+                    if (exit_pending_q()) return r;
                     kiv_value state = *(stack::top - 1);
                     if (type_of(&state) != TYPE_LOGIC) {
-                        kiv_value n = call_name(c), dt;
+                        kiv_value n = call_name(c), dt, refinement = *item;
                         datatype::make_at(&dt, type_of(&state));
-                        fire(err::SCRIPT, err::script::expect_arg, &n, &dt, &item);
+                        fire(err::SCRIPT, err::script::expect_arg, &n, &dt, &refinement);
                     }
                     collecting = logic::get(&state);
                     if (fn) break;
                     stack::pop(1);
-                    if (collecting) refs[item.data3 - 1] = count;
+                    if (collecting) refs.set(item->data3, r.count);
                     break;
                 }
                 if (fn) stack::push_value(&false_value);
                 break;
             case TYPE_INTEGER:
-                locals = integer::get_value(&item);
+                r.locals = integer::get_value(item);
                 break;
             default:
                 break;
         }
     }
-    // Refinements named by the path after the callable's own element, or,
-    // for apply, by the rest of the argument block.
-    bool named = (flags & 3) == APPLY_NAMED && !path;
-    if (path || named) {
-        kiv_value p = path ? *path : none_value;
-        uint32_t plen = path ? block::length_all(&p) : 0;
-        uint32_t e = path ? p.data1 : 0;
-        // The element that named the callable: the first word of the path
-        // unless the callable came through an object.
-        for (uint32_t k = e; k < plen; k++) {
-            kiv_value* at = block::cells(&p) + k;
-            if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) {
-                e = k + 1;
-                break;
-            }
+    return r;
+}
+
+// Refinements named by the path after the callable's own element, or, for
+// apply, by the rest of the argument block, with their arguments.
+kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn, const kiv_value* path,
+                         refinement_indexes& refs, collected& r) {
+    kiv_value* pos = r.pos;
+    kiv_value* end = c.end;
+    bool named = !path;
+    kiv_value p = path ? *path : none_value;
+    uint32_t plen = path ? block::length_all(&p) : 0;
+    uint32_t e = path ? p.data1 : 0;
+    // The element that named the callable: the first word of the path
+    // unless the callable came through an object.
+    for (uint32_t k = e; k < plen; k++) {
+        kiv_value* at = block::cells(&p) + k;
+        if (type_of(at) == TYPE_WORD && c.name && word::symbol_of(at) == word::symbol_of(c.name)) {
+            e = k + 1;
+            break;
         }
-        for (;;) {
-            kiv_value element;
-            if (path) {
-                if (e >= plen) break;
-                element = block::cells(&p)[e++];
-            } else {
-                if (pos >= end) break;
-                element = *pos++;
-            }
-            bool active;
-            uint32_t t = type_of(&element);
-            if (t == TYPE_GET_WORD) {
-                active = logic::truthy(_context::get(&element));
-            } else if (path && t == TYPE_WORD) {
-                active = true;
-            } else if (named && t == TYPE_REFINEMENT) {
-                // The expression after the refinement decides.
-                active = false;
-                if (pos < end) {
-                    pos = fetch_state(c, pos);
-                    if (exit_pending_q()) return pos;
-                    active = logic::truthy(stack::top - 1);
-                    stack::pop(1);
-                }
-            } else {
-                if (named && !any_refinement) break;  // extra values of a call without refinements
-                fire(err::SCRIPT, err::script::bad_refine, &element);
-            }
-            int64_t at = find_refinement(&list, word::symbol_of(&element));
-            if (at < 0) {
-                kiv_value n = call_name(c);
-                fire(err::SCRIPT, err::script::no_refine, &n, &element);
-            }
-            kiv_value* where = path ? &p : &element;
-            kiv_value* slot = nullptr;
-            if (fn) {
-                slot = stack::arguments + slot_of(&list, uint32_t(at));
-                if (logic::truthy(slot)) fire(err::SCRIPT, err::script::dup_refine, where);
-                *slot = active ? true_value : false_value;
-            } else {
-                uint32_t ordinal = block::cells(&list)[at].data3;
-                if (refs[ordinal - 1] != -1) fire(err::SCRIPT, err::script::dup_refine, where);
-                if (active) refs[ordinal - 1] = count;
-            }
-            for (uint32_t k = uint32_t(at) + 1; k < length; k++) {
-                kiv_value ts = block::cells(&list)[k];
-                // return: may end the last refinement's arguments.
-                if (type_of(&ts) != TYPE_TYPESET || kind_of(&ts) == ARG_RETURN) break;
-                if (!active && (flags & APPLY_SAFER)) {
-                    if (pos < end) pos++;  // skipped unevaluated
-                    continue;
-                }
-                pos = fetch_one(c, &ts, k, pos);
+    }
+    for (;;) {
+        kiv_value element;
+        if (path) {
+            if (e >= plen) break;
+            element = block::cells(&p)[e++];
+        } else {
+            if (pos >= end) break;
+            element = *pos++;
+        }
+        bool active;
+        uint32_t t = type_of(&element);
+        if (t == TYPE_GET_WORD) {
+            active = logic::truthy(_context::get(&element));
+        } else if (path && t == TYPE_WORD) {
+            active = true;
+        } else if (named && t == TYPE_REFINEMENT) {
+            // The expression after the refinement decides.
+            active = false;
+            if (pos < end) {
+                pos = fetch_state(c, pos);
                 if (exit_pending_q()) return pos;
-                if (!active) {
-                    stack::pop(1);
-                    continue;
-                }
-                check_type(c, &ts, k, stack::top - 1);
-                if (fn) {
-                    kiv_value v = *(stack::top - 1);
-                    stack::pop(1);
-                    stack::arguments[slot_of(&list, k)] = v;
-                } else {
-                    count++;
-                }
+                active = logic::truthy(stack::top - 1);
+                stack::pop(1);
+            }
+        } else {
+            if (named && !r.any_refinement) break;  // extra values of a call without refinements
+            fire(err::SCRIPT, err::script::bad_refine, &element);
+        }
+        int64_t at = find_refinement(list, word::symbol_of(&element));
+        if (at < 0) {
+            kiv_value n = call_name(c);
+            fire(err::SCRIPT, err::script::no_refine, &n, &element);
+        }
+        kiv_value* where = path ? &p : &element;
+        if (fn) {
+            kiv_value* slot = stack::arguments + slot_of(list, uint32_t(at));
+            if (logic::truthy(slot)) fire(err::SCRIPT, err::script::dup_refine, where);
+            *slot = active ? true_value : false_value;
+        } else {
+            uint32_t ordinal = list.items[at].data3;
+            if (refs.used_q(ordinal)) fire(err::SCRIPT, err::script::dup_refine, where);
+            if (active) refs.set(ordinal, r.count);
+        }
+        for (uint32_t k = uint32_t(at) + 1; k < list.length; k++) {
+            const kiv_value* ts = list.items + k;
+            // return: may end the last refinement's arguments.
+            if (type_of(ts) != TYPE_TYPESET || kind_of(ts) == ARG_RETURN) break;
+            if (!active && (c.flags & APPLY_SAFER)) {
+                if (pos < end) pos++;  // skipped unevaluated
+                continue;
+            }
+            pos = fetch_one(c, ts, k, pos);
+            if (exit_pending_q()) return pos;
+            if (!active) {
+                stack::pop(1);
+                continue;
+            }
+            check_type(c, ts, k, stack::top - 1);
+            if (fn) {
+                kiv_value v = *(stack::top - 1);
+                stack::pop(1);
+                stack::arguments[slot_of(list, k)] = v;
+            } else {
+                r.count++;
             }
         }
     }
-    if (tracing_q) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
+    return pos;
+}
+
+// Collects the arguments into the current frame and, for a native or an
+// action, performs the call; returns the next position.
+kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_list& list, kiv_value* pos,
+                      kiv_value* end, const kiv_value* code, const kiv_value* path, const kiv_value* name,
+                      uint32_t flags, bool infix) {
+    bool fn = type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+    refinement_indexes refs;
+    call_state c{callable, code, name, end, infix, flags};
+    collected r = collect_in_order(c, list, fn, path, refs, pos);
+    pos = r.pos;
+    if (exit_pending_q()) return pos;
+    if (path || (flags & 3) == APPLY_NAMED) {
+        pos = collect_named(c, list, fn, path, refs, r);
+        if (exit_pending_q()) return pos;
+    }
+    if (tracing()) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
     if (fn) {
-        if (locals > 0) function::init_locals(locals);
+        if (r.locals > 0) function::init_locals(r.locals);
         return pos;
     }
-    if (base_type(callable) == TYPE_NATIVE) {
+    if (type == TYPE_NATIVE) {
         natives::native_fn f = natives::table[callable->data1 - 1];
         if (!f) fire(err::INTERNAL, err::internal::not_done);
         f(false, refs.data());
@@ -383,8 +464,6 @@ kiv_value* fetch_args(const kiv_value* callable, kiv_value* pos, kiv_value* end,
     }
     return pos;
 }
-
-namespace {
 
 void exec_routine(const kiv_value* routine) {
     kiv_value* code = aux_cell(routine, function::EXTRA_CODE);
@@ -403,20 +482,23 @@ struct restore_flag {
 }  // namespace
 
 void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, uint32_t callback) {
+    // Read in place: the copy is for the events only. The body cell is set
+    // when the function is made and never changes.
     kiv_value fn = *fn_value;
-    restore_flag tracing{tracing_q, tracing_q};
-    if (tracing_q && callback) tracing_q = false;
-    if (fn.header & FUNCTION_TRACE) tracing_q = trace_q;
-    if (fn.header & FUNCTION_NO_TRACE) tracing_q = false;
-    node_id ctx = fn.data1;
+    uint32_t header = fn_value->header;
+    node_id ctx = fn_value->data1;
+    const kiv_value* body = function::extra_cell_of(fn_value, function::EXTRA_BODY);
+    restore_flag restore_tracing{tracing_q, tracing_q};
+    if (tracing() && callback) tracing_q = false;
+    if (header & FUNCTION_TRACE) tracing_q = trace_q;
+    if (header & FUNCTION_NO_TRACE) tracing_q = false;
     uint32_t& values = stack::context_values(ctx);
     uint32_t saved_values = values;
     values = stack::index_of(stack::arguments) + 1;
     stack::set_in_func_flag(true);
-    kiv_value body = *function::extra_cell_of(&fn, function::EXTRA_BODY);
-    if (tracing_q) fire_event(EVT_PROLOG, &body, nullptr, name, &fn);
+    if (tracing()) fire_event(EVT_PROLOG, body, nullptr, name, &fn);
     try {
-        if (type_of(&body) == TYPE_BLOCK) eval(&body, true);
+        if (type_of(body) == TYPE_BLOCK) eval(body, true);
         else unset::return_();
     } catch (...) {
         stack::context_values(ctx) = saved_values;
@@ -424,40 +506,51 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     }
     if (sys.pending_exit == LEVEL_RETURN || sys.pending_exit == LEVEL_EXIT) sys.pending_exit = LEVEL_NONE;
     stack::context_values(ctx) = saved_values;
-    if (tracing_q) fire_event(EVT_EPILOG, &body, nullptr, name, &fn);
+    if (tracing()) fire_event(EVT_EPILOG, body, nullptr, name, &fn);
 }
 
 kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
                      const kiv_value* path, const kiv_value* name, const kiv_value*, uint32_t flags, bool infix) {
     system::check_native_stack();
+    // The callable as the call starts, for what follows the arguments: their
+    // evaluation may change the word it came from. An operator is called as
+    // the callable it wraps.
     kiv_value callable = *callable_in;
-    const kiv_value* frame_name = name && type_of(name) == TYPE_WORD ? name : word::load("<anon>");
-    kiv_value fname = *frame_name;
-    if (tracing_q) fire_event(EVT_OPEN, code, pos, nullptr, &fname);
+    uint32_t type = base_type(callable_in);
+    if (type_of(callable_in) == TYPE_OP) callable.header = type;
+    // The call's name as the call starts, for errors and events; the frame
+    // reads it in place.
+    kiv_value called = name ? *name : anon_name;
+    const kiv_value* frame_word = name && type_of(name) == TYPE_WORD ? name : &anon_name;
+    kiv_value fname = *frame_word;
+    // Until Kiv code runs the callable is read in place, which spares the
+    // processor reading back the copy just made.
+    const kiv_value* source = callable_in;
+    if (tracing()) {
+        fire_event(EVT_OPEN, code, pos, nullptr, &fname);
+        source = &callable;
+        frame_word = &fname;
+    }
     if (!infix) stack::push_value(&callable);
-    switch (type_of(&callable)) {
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-            stack::mark_interp_native(&fname);
-            pos = fetch_args(&callable, pos, end, code, path, name, flags, infix);
-            break;
-        case TYPE_ROUTINE:
-            stack::mark_interp_native(&fname);
-            pos = fetch_args(&callable, pos, end, code, path, name, flags, infix);
-            if (!exit_pending_q()) exec_routine(&callable);
+    switch (type) {
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_ROUTINE:
+            stack::mark_interp_native(frame_word);
             break;
         case TYPE_FUNCTION:
-            stack::mark_interp_func(&fname, callable.data1);
-            pos = fetch_args(&callable, pos, end, code, path, name, flags, infix);
-            if (!exit_pending_q()) call_function(&callable, callable.data1, &fname, CB_NONE);
+            stack::mark_interp_func(frame_word, source->data1);
             break;
         default:
             system::runtime_error(system::RT_NO_SWITCH);
     }
+    pos = fetch_args(&callable, type, argument_list_of(source), pos, end, code, path, name ? &called : nullptr,
+                     flags, infix);
+    if (exit_pending_q()) return pos;
+    if (type == TYPE_FUNCTION) call_function(&callable, callable.data1, &fname, CB_NONE);
+    else if (type == TYPE_ROUTINE) exec_routine(&callable);
     if (exit_pending_q()) return pos;
     if (sub) stack::unwind();
     else stack::unwind_last();
-    if (tracing_q) fire_event(EVT_RETURN, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+    if (tracing()) fire_event(EVT_RETURN, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
     if (!infix) stack::pop_into_previous();
     return pos;
 }

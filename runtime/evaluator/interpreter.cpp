@@ -2,6 +2,7 @@
 // paths and trace events.
 #include "runtime/evaluator/interpreter.h"
 
+#include <algorithm>
 #include <array>
 
 #include "runtime/collector.h"
@@ -29,22 +30,23 @@ bool tracing_q = false;
 bool trace_q = false;
 uint32_t event_mask = 0;
 
-bool exit_pending_q() { return sys.pending_exit != LEVEL_NONE; }
-
-namespace {
 kiv_value body_name{TYPE_NONE, 0, 0, 0};
+kiv_value anon_name{TYPE_NONE, 0, 0, 0};
+namespace {
 kiv_value set_path_name{TYPE_NONE, 0, 0, 0};
 }  // namespace
 
 // These cells live outside every series: the collector is told of them.
 static void mark_cells() {
-    for (kiv_value* c : {&code_position, &tracer_cell, &body_name, &set_path_name}) collector::mark_values(c, c + 1);
+    for (kiv_value* c : {&code_position, &tracer_cell, &body_name, &anon_name, &set_path_name})
+        collector::mark_values(c, c + 1);
 }
 
 void init() {
     code_position = unset_value;
     tracer_cell = none_value;
     body_name = *word::load("<body>");
+    anon_name = *word::load("<anon>");
     set_path_name = *word::load("set-path");
     collector::add_mark_callback(mark_cells);
 }
@@ -60,28 +62,20 @@ bool callable_q(uint32_t t) {
     return t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION;
 }
 
-// The expression's value: pushed, or written into the frame's result slot.
-void put_result(const kiv_value* v, bool sub) {
-    if (sub) stack::push_value(v);
-    else copy_cell(v, stack::arguments);
-}
-
-// Whether a word's context has its values at hand now (a function's words
-// only while one of its calls runs).
-bool values_available(const kiv_value* w) {
-    node_id ctx = w->data1;
-    if (!ctx || word::index_of(w) < 0) return false;
-    return _context::cell_of(ctx)->data2 != 0;
-}
-
 }  // namespace
 
 // Blocks ------------------------------------------------------------------------
 
 void eval(const kiv_value* block_value, bool chain) {
-    kiv_value blk = *block_value;
-    kiv_value* head = block::ks_head(&blk);
-    kiv_value* end = block::ks_tail(&blk);
+    // The block's fields are read from the value itself, the copy only keeps
+    // it for the events: reading back a just-copied cell stalls the
+    // processor on this hot path.
+    series_buffer* b = series::buffer(block_value->data2);
+    uint32_t index = std::min(block_value->data1, series::used_units(b));
+    kiv_value* head = reinterpret_cast<kiv_value*>(b->offset) + index;
+    kiv_value* end = reinterpret_cast<kiv_value*>(b->tail);
+    kiv_value blk = *block_value;  // the code of events and errors, not read back here
+    blk.data1 = index;
     // The caller's position comes back however the block is left, an error
     // included, so that later errors are not placed in this block.
     struct restore_position {
@@ -89,20 +83,20 @@ void eval(const kiv_value* block_value, bool chain) {
         ~restore_position() { code_position = saved; }
     } restore;
     stack::mark_eval(body_word());
-    if (tracing_q) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
+    if (tracing()) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
     if (head == end) {
         unset::return_();
     } else {
-        code_position = blk;
-        cell::set_type(&code_position, TYPE_BLOCK);
+        code_position = kiv_value{(block_value->header & ~TYPE_MASK) | TYPE_BLOCK, index, block_value->data2,
+                                  block_value->data3};
         for (kiv_value* pos = head; pos < end;) {
-            code_position.data1 = blk.data1 + uint32_t(pos - head);
+            code_position.data1 = index + uint32_t(pos - head);
             pos = eval_next(pos, end, &blk, false, false, false);
             if (exit_pending_q()) return;
             if (pos < end) stack::reset();
         }
     }
-    if (tracing_q) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
+    if (tracing()) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
     if (chain) stack::unwind_last();
     else stack::unwind();
 }
@@ -116,26 +110,84 @@ void pop_frame(bool sub) {
 }
 
 bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv_value* saved_top, bool sub) {
-    if (pos >= end || type_of(pos) != TYPE_WORD || !values_available(pos)) return false;
-    kiv_value* value = _context::get(pos);
-    if (type_of(value) != TYPE_OP) return false;
-    kiv_value op = *value;
-    kiv_value name = *pos;
-    if (tracing_q) fire_event(EVT_FETCH, code, pos, nullptr, &name);
+    if (pos >= end || type_of(pos) != TYPE_WORD) return false;
+    // A word of a function that is not running is passed over.
+    const kiv_value* value = _context::get_if(pos);
+    if (!value || type_of(value) != TYPE_OP) return false;
+    // Read in place, but kept as they were when a tracer runs first.
+    const kiv_value* name = pos;
+    kiv_value kept[2];
+    if (tracing()) {
+        kept[0] = *value;
+        kept[1] = *pos;
+        value = &kept[0];
+        name = &kept[1];
+        fire_event(EVT_FETCH, code, pos, nullptr, name);
+    }
     stack::top = saved_top;
-    op.header = op_wrapped_type(&op);
-    pos = eval_code(&op, pos + 1, end, code, sub, nullptr, &name, nullptr, 0, true);
+    pos = eval_code(value, pos + 1, end, code, sub, nullptr, name, nullptr, 0, true);
     return true;
 }
 
+// Ends an expression: the operators that follow it, then the event.
+inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, kiv_value* saved_top,
+                                    bool infix, bool sub) {
+    if (!infix) {
+        while (infix_lookahead(pos, end, code, saved_top, sub))
+            if (exit_pending_q()) return pos;
+    }
+    if (tracing() && !sub) fire_event(EVT_EXPR, code, pos, nullptr, stack::arguments);
+    return pos;
+}
+
+// An expression starting with a word, the most frequent kind after a lone
+// literal: the word's value, or the call it names.
+kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub) {
+    kiv_value* saved_top = stack::top;
+    // Read in place, but kept as it was when a tracer runs first.
+    const kiv_value* word = pos;
+    kiv_value kept;
+    if (tracing()) {
+        kept = *pos;
+        word = &kept;
+        fire_event(EVT_FETCH, code, pos, nullptr, word);
+    }
+    const kiv_value* v = _context::get(word);
+    uint32_t t = type_of(v);
+    if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, word);
+    if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, word);
+    if (callable_q(t)) {
+        pos = eval_code(v, pos + 1, end, code, sub, nullptr, word, nullptr, 0, false);
+        if (exit_pending_q()) return pos;
+    } else {
+        put_result(v, sub);
+        if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+        pos++;
+    }
+    return finish_expression(pos, end, code, saved_top, infix, sub);
+}
+
+// The walker for expressions that start with anything but a word.
+kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
+
 }  // namespace
 
-kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
+kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
+                           bool passive) {
+    if (type_of(pos) == TYPE_WORD) return eval_word(pos, end, code, infix, sub);
+    return eval_walk(pos, end, code, infix, sub, passive);
+}
+
+namespace {
+
+kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
     system::check_native_stack();
     kiv_value* saved_top = stack::top;
     kiv_value cell = *pos;
-    if (tracing_q) fire_event(EVT_FETCH, code, pos, nullptr, &cell);
-    switch (type_of(&cell)) {
+    if (tracing()) fire_event(EVT_FETCH, code, pos, nullptr, &cell);
+    // Dispatch and word lookup read the block's cell; the copy serves what
+    // may outlive a change of the block.
+    switch (type_of(pos)) {
         case TYPE_PAREN:
             stack::mark_native(body_word());
             stack::set_interpreted_flag();
@@ -145,36 +197,36 @@ kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             pos++;
             break;
         case TYPE_SET_WORD: {
-            stack::mark_native(&cell);
+            stack::mark_native(pos);
             stack::set_interpreted_flag();
             stack::push_value(&cell);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
             pos = eval_next(pos, end, code, false, true, false);
             if (exit_pending_q()) return pos;
-            if (tracing_q) fire_event(EVT_SET, code, pos, &cell, stack::arguments + 1);
+            if (tracing()) fire_event(EVT_SET, code, pos, &cell, stack::arguments + 1);
             word::set();
             pop_frame(sub);
             break;
         }
         case TYPE_SET_PATH: {
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
             stack::mark_native(set_path_word());
             pos = eval_next(pos, end, code, false, true, false);
             if (exit_pending_q()) return pos;
-            if (tracing_q) fire_event(EVT_SET, code, pos, &cell, stack::arguments);
+            if (tracing()) fire_event(EVT_SET, code, pos, &cell, stack::arguments);
             eval_path(&cell, pos, end, code, true, false, false);
             if (exit_pending_q()) return pos;
             pop_frame(sub);
             break;
         }
         case TYPE_GET_WORD: {
-            kiv_value v = *_context::get(&cell);
-            put_result(&v, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            const kiv_value* v = _context::get(pos);
+            put_result(v, sub);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
             pos++;
             break;
         }
@@ -182,37 +234,22 @@ kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             kiv_value v = cell;
             v.header = TYPE_WORD;
             put_result(&v, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &v);
             pos++;
-            break;
-        }
-        case TYPE_WORD: {
-            kiv_value v = *_context::get(&cell);
-            pos++;
-            uint32_t t = type_of(&v);
-            if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, &cell);
-            if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, &cell);
-            if (callable_q(t)) {
-                pos = eval_code(&v, pos, end, code, sub, nullptr, &cell, nullptr, 0, false);
-                if (exit_pending_q()) return pos;
-            } else {
-                if (tracing_q) fire_event(EVT_PUSH, code, pos - 1, nullptr, &v);
-                put_result(&v, sub);
-            }
             break;
         }
         case TYPE_PATH:
         case TYPE_GET_PATH:
             pos = eval_path(&cell, pos + 1, end, code, false, type_of(&cell) == TYPE_GET_PATH, sub);
             if (exit_pending_q()) return pos;
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
             break;
         case TYPE_LIT_PATH: {
             kiv_value v = cell;
             v.header = TYPE_PATH;
             v.data3 = 0;
             put_result(&v, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &v);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &v);
             pos++;
             break;
         }
@@ -233,18 +270,15 @@ kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
                     fire(err::INTERNAL, err::internal::kiv_system);
             }
             put_result(&cell, sub);
-            if (tracing_q) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
+            if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             break;
         }
     }
-    if (!infix) {
-        while (infix_lookahead(pos, end, code, saved_top, sub))
-            if (exit_pending_q()) return pos;
-    }
-    if (tracing_q && !sub) fire_event(EVT_EXPR, code, pos, nullptr, stack::arguments);
-    return pos;
+    return finish_expression(pos, end, code, saved_top, infix, sub);
 }
+
+}  // namespace
 
 kiv_value* eval_next_keep(const kiv_value* code, kiv_value* pos, kiv_value* end, bool sub) {
     stack::mark_native(body_word());

@@ -6,6 +6,9 @@
 // stack, until the frame that takes the exit clears it.
 #include <cstdint>
 
+#include "runtime/exits.h"
+#include "runtime/stack.h"
+#include "runtime/system.h"
 #include "runtime/value.h"
 
 namespace kiv::interpreter {
@@ -13,8 +16,14 @@ namespace kiv::interpreter {
 extern kiv_value code_position;  // the innermost block position under evaluation
 extern kiv_value* tracer;        // the cell holding the tracer function
 extern bool tracing_q;
+// Tracing is rare: tests of it keep the event code off the hot paths.
+inline bool tracing() { return __builtin_expect(tracing_q, false); }
 extern bool trace_q;
 extern uint32_t event_mask;
+// The names of the runtime's own frames: evaluated blocks and parens, and
+// calls whose callable was not named by a word.
+extern kiv_value body_name;
+extern kiv_value anon_name;
 
 enum trace_event : uint32_t {
     EVT_INIT = 1, EVT_END = 2, EVT_PROLOG = 4, EVT_EPILOG = 8, EVT_ENTER = 16, EVT_EXIT = 32,
@@ -33,16 +42,47 @@ void init();
 // empty block). With `chain` the result is also copied into the caller's
 // result slot.
 void eval(const kiv_value* block, bool chain);
-// Evaluates one expression at `pos`; returns the position after it.
-kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
-                     bool passive);
+// Evaluates one expression at `pos` (before `end`); returns the position
+// after it.
+kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
+                           bool passive);
+
+// Datatypes whose cells are literals: everything the walker does not treat
+// apart (words, paths, parens, callables, issues).
+constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
+constexpr uint64_t ACTIVE_TYPES =
+    type_bit(TYPE_PAREN) | type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_LIT_WORD) |
+    type_bit(TYPE_GET_WORD) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+    type_bit(TYPE_OP) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_PATH) | type_bit(TYPE_LIT_PATH) |
+    type_bit(TYPE_SET_PATH) | type_bit(TYPE_GET_PATH) | type_bit(TYPE_ROUTINE);
+static_assert(TYPE_COUNT <= 64);
+inline bool literal_q(uint32_t t) { return t < TYPE_COUNT && !(ACTIVE_TYPES & type_bit(t)); }
+
+// The expression's value: pushed, or written into the frame's result slot.
+inline void put_result(const kiv_value* v, bool sub) {
+    if (sub) stack::push_value(v);
+    else copy_cell(v, stack::arguments);
+}
+
+// Most expressions are a single literal (an argument, a constant): that
+// case is taken here unless an operator may follow or events are traced.
+inline kiv_value* eval_next(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
+                            bool passive) {
+    if (!tracing() && literal_q(type_of(pos)) && (infix || pos + 1 >= end || type_of(pos + 1) != TYPE_WORD)) {
+        put_result(pos, sub);
+        return pos + 1;
+    }
+    return eval_expression(pos, end, code, infix, sub, passive);
+}
+
 kiv_value* eval_next_keep(const kiv_value* code, kiv_value* pos, kiv_value* end, bool sub);
 // The one expression at the block's index; returns the new index.
 uint32_t eval_single(const kiv_value* block);
 
 // Calls a callable found at a position; returns the position after its
 // arguments. `flags`: 0 plain, apply modes 1 (/all), 2 (refinements named
-// in the block), plus 4 (/safer).
+// in the block), plus 4 (/safer). An op! is called as the callable it
+// wraps (with `infix`, its left operand already on the stack).
 kiv_value* eval_code(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code,
                      bool sub, const kiv_value* path, const kiv_value* name, const kiv_value* object,
                      uint32_t flags, bool infix);
@@ -62,6 +102,6 @@ void fire_event(uint32_t event, const kiv_value* code, const kiv_value* pos, con
 uint32_t event_mask_of(const kiv_value* fn);
 
 // True when an exit (break, continue, return, exit) is in flight.
-bool exit_pending_q();
+inline bool exit_pending_q() { return sys.pending_exit != LEVEL_NONE; }
 
 }  // namespace kiv::interpreter

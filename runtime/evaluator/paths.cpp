@@ -38,7 +38,7 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
     if (path.data1 >= length) fire(err::SCRIPT, err::script::empty_path);
     kiv_value* saved_top = stack::top;
     kiv_value head = block::cells(&path)[path.data1];
-    if (tracing_q) {
+    if (tracing()) {
         fire_event(EVT_ENTER, &path, block::cells(&path) + path.data1, nullptr, nullptr);
         fire_event(EVT_FETCH, &path, block::cells(&path) + path.data1, nullptr, &head);
     }
@@ -54,29 +54,29 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
             stack::top = saved_top;
             copy_cell(&r, stack::arguments);
         }
-        if (tracing_q) fire_event(EVT_EXIT, &path, block::ks_tail(&path), nullptr, sub ? stack::get_top() : stack::arguments);
+        if (tracing()) fire_event(EVT_EXIT, &path, block::ks_tail(&path), nullptr, sub ? stack::get_top() : stack::arguments);
         return pos;
     }
     if (type_of(&current) == TYPE_UNSET) fire(err::SCRIPT, err::script::unset_path, &path, &head);
-    if (tracing_q) fire_event(EVT_PUSH, &path, block::cells(&path) + path.data1, nullptr, &current);
+    if (tracing()) fire_event(EVT_PUSH, &path, block::cells(&path) + path.data1, nullptr, &current);
     kiv_value value = set ? *stack::arguments : none_value;
     kiv_value previous = head;
     kiv_value previous_selector = head;
     kiv_value container = none_value;
     for (uint32_t i = path.data1 + 1; i < length; i++) {
         kiv_value element = block::cells(&path)[i];
-        if (tracing_q) fire_event(EVT_FETCH, &path, block::cells(&path) + i, nullptr, &element);
+        if (tracing()) fire_event(EVT_FETCH, &path, block::cells(&path) + i, nullptr, &element);
         kiv_value selector = element;
         if (type_of(&element) == TYPE_GET_WORD) {
             selector = *_context::get(&element);
         } else if (type_of(&element) == TYPE_PAREN) {
-            stack::mark_native(word::load("<body>"));
+            stack::mark_native(&body_name);
             eval(&element, true);
             if (exit_pending_q()) return pos;
             stack::unwind();
             selector = *stack::get_top();
         }
-        if (tracing_q) fire_event(EVT_PUSH, &path, block::cells(&path) + i, &element, &selector);
+        if (tracing()) fire_event(EVT_PUSH, &path, block::cells(&path) + i, &element, &selector);
         if (type_of(&selector) == TYPE_UNSET) fire(err::SCRIPT, err::script::invalid_path, &path, &element);
         bool last = i + 1 == length;
         bool notify = set && last && length - path.data1 >= 3 &&
@@ -110,7 +110,7 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
         container = current;
         current = next;
     }
-    if (tracing_q) fire_event(EVT_EXIT, &path, block::ks_tail(&path), nullptr, &current);
+    if (tracing()) fire_event(EVT_EXIT, &path, block::ks_tail(&path), nullptr, &current);
     place(set ? &value : &current, saved_top, sub);
     return pos;
 }

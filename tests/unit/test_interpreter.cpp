@@ -1,11 +1,16 @@
 // The interpreter: expressions, infix operators, function calls,
 // refinements, paths and non-local exits through nested calls.
+#include <string>
+
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "tests/unit/action_fixture.h"
+#include "tests/unit/natives_fixture.h"
 
 using namespace kiv;
 using namespace kiv::test;
@@ -247,4 +252,48 @@ TEST_F(Interpreter, ATracerAskingForFetchGetsOnlyFetch) {
     *interpreter::tracer = none_value;
     EXPECT_EQ(int_of(*_context::get(&counter)), 3);  // 1, the operator word, 2
     EXPECT_EQ(formed(*_context::get(&(const kiv_value&)w("trace-last"))), "fetch");
+}
+
+// Calls keep the global context's values and the argument lists of recent
+// callables at hand between steps. Whatever gives a node another buffer (new
+// global words growing the values, a collection compacting) must leave the
+// calls reading the current ones.
+class InterpreterKept : public NativesTest {};
+
+TEST_F(InterpreterKept, GlobalWordsAfterTheValuesMove) {
+    run("kept-x: 5 kept-f: func [a b] [a + b]");
+    EXPECT_EQ(int_run("kept-f kept-x 1"), 6);
+    for (int i = 0; i < 6000; i++) {
+        kiv_value w = *word::load(("kept-word-" + std::to_string(i)).c_str());
+        kiv_value v = int_value(i);
+        _context::set(&w, &v);
+    }
+    EXPECT_EQ(int_run("kept-f kept-x 1"), 6);
+    EXPECT_EQ(int_run("kept-x: 10 kept-f kept-x kept-word-5999"), 6009);
+    collector::do_cycle();
+    EXPECT_EQ(int_run("kept-f kept-x kept-word-17"), 27);
+}
+
+TEST_F(InterpreterKept, ArgumentListsOfManyCallables) {
+    // More functions than the kept lists, of different arities and kinds of
+    // argument, called in turn so that they share places among the kept.
+    std::string defs, calls = "sum: 0 ";
+    int32_t expected = 0;
+    for (int i = 0; i < 150; i++) {
+        std::string name = "kept-g" + std::to_string(i);
+        switch (i % 3) {
+            case 0: defs += name + ": func [a] [a + " + std::to_string(i) + "] "; calls += "sum: sum + " + name + " 1 "; break;
+            case 1: defs += name + ": func [a b] [a * b] "; calls += "sum: sum + " + name + " 2 " + std::to_string(i) + " "; break;
+            default: defs += name + ": func ['w /twice] [either twice [2] [1]] "; calls += "sum: sum + " + name + " x "; break;
+        }
+        expected += i % 3 == 0 ? 1 + i : i % 3 == 1 ? 2 * i : 1;
+    }
+    run(defs);
+    EXPECT_EQ(int_run(calls + "sum"), expected);
+    collector::do_cycle();
+    EXPECT_EQ(int_run(calls + "sum"), expected);
+    EXPECT_EQ(int_run("kept-g2/twice x"), 2);
+    run("kept-t: func [a [integer!]] [a]");
+    EXPECT_EQ(int_run("kept-t 3"), 3);
+    expect_raises("kept-t \"three\"", err::SCRIPT, err::script::expect_arg);
 }
