@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/boot.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -50,8 +51,8 @@ void measure(std::vector<subject>& subjects) {
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
-    runtime::init();
-    test::define_boot_words();
+    runtime::init(kiv_boot_data, kiv_boot_data_size);
+    boot::start();
     test::evaluate_text(
         "f0: does [1] "
         "f2: func [a b] [a + b] "
