@@ -23,6 +23,7 @@
 #include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -36,6 +37,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/native_support.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
@@ -164,12 +166,6 @@ void check_depth(const kiv_value* stack, uint32_t more) {
     if (units_of(stack) + more > STACK_LIMIT) fire(err::SCRIPT, err::script::parse_stack);
 }
 
-// Binary input waits for the binary! datatype and the lexer's prescan of
-// bytes; until then it is refused here, the one place every input passes.
-void check_input(const kiv_value* input) {
-    if (type_of(input) == TYPE_BINARY) fire(err::INTERNAL, err::internal::not_done);
-}
-
 // Text access across the unit sizes.
 struct text_view {
     const uint8_t* base;
@@ -257,6 +253,7 @@ class engine {
     // The input -------------------------------------------------------------------
 
     bool block_input() const { return series::block_like_q(type_of(&input_)); }
+    bool binary_input() const { return type_of(&input_) == TYPE_BINARY; }
     uint32_t input_length() const { return units_of(&input_); }
     uint32_t end_index() const {
         uint32_t length = input_length();
@@ -273,7 +270,6 @@ class engine {
     // becomes the input.
     void push_input(const kiv_value* series) {
         kiv_value s = *series;
-        check_input(&s);
         check_depth(&input_stack, 1);
         block::cells(&input_stack)[units_of(&input_stack) - 1] = input_;
         *block::alloc_tail(&input_stack) = s;
@@ -292,7 +288,8 @@ class engine {
     kiv_value element_at(uint32_t p) const {
         if (block_input()) return block::cells(&input_)[p];
         kiv_value c;
-        return *char_::make_at(&c, text_of(&input_).at(p));
+        uint32_t unit = text_of(&input_).at(p);
+        return binary_input() ? *integer::make_at(&c, int32_t(unit)) : *char_::make_at(&c, unit);
     }
 
     kiv_value copy_range(uint32_t from, uint32_t to) {
@@ -780,7 +777,9 @@ class engine {
         if (c >= 128) return unicode::case_table_lookup(c, true);
         return c - 'a' < 26 ? c - ('a' - 'A') : c;
     }
-    bool same_char(uint32_t a, uint32_t b) const { return a == b || (!case_ && fold(a) == fold(b)); }
+    // Bytes have no letters: only text input is ever case-folded.
+    bool folding() const { return !case_ && !binary_input(); }
+    bool same_char(uint32_t a, uint32_t b) const { return a == b || (folding() && fold(a) == fold(b)); }
 
     // Where a match of the text rule at p ends, -1 when it does not match.
     int64_t match_text(const kiv_value* rule, uint32_t p, uint32_t end) const {
@@ -802,6 +801,30 @@ class engine {
 
     static int64_t one_past(bool matched, uint32_t p) { return matched ? int64_t(p) + 1 : -1; }
 
+    // Where the bytes of a binary rule end at p of a binary input.
+    int64_t match_bytes(const kiv_value* rule, uint32_t p, uint32_t end) const {
+        kiv_value bytes = *rule, here = input_;
+        uint32_t count = binary::ks_length_q(&bytes);
+        if (p > end || end - p < count) return -1;
+        here.data1 = p;
+        return binary::compare_bytes(&here, &bytes, COMP_EQUAL, true) == 0 ? int64_t(p) + count : -1;
+    }
+
+    // A datatype or typeset on binary input: the lexer's prescan finds the
+    // token at p (with the blanks before it) without loading it, and the
+    // rule consumes all of it when the token's type fits. Bytes that hold
+    // no token, or a malformed one, match no type.
+    int64_t match_token(const kiv_value* rule, uint32_t p, uint32_t end) const {
+        if (p >= end) return -1;
+        int32_t consumed = 0;
+        int32_t type = lexer::scan(nullptr, text_of(&input_).base + p, end - p, true, true, false, &consumed,
+                                   nullptr, nullptr, nullptr);
+        if (type <= 0 || type == TYPE_ERROR || consumed <= 0) return -1;
+        bool fits = type_of(rule) == TYPE_DATATYPE ? uint32_t(type) == rule->data1
+                                                   : typeset::has_q(rule, uint32_t(type));
+        return fits ? int64_t(p) + consumed : -1;
+    }
+
     // Where a match of a rule value at p ends, -1 when it does not match.
     // `literal` compares datatypes, typesets and lit-words as values.
     int64_t match_at(const kiv_value* rule, uint32_t p, bool literal) const {
@@ -821,13 +844,18 @@ class engine {
         switch (t) {
             case TYPE_CHAR:
                 return one_past(p < end && same_char(text_of(&input_).at(p), char_::get_value(rule)), p);
+            case TYPE_INTEGER:  // a byte value
+                return one_past(binary_input() && p < end && text_of(&input_).at(p) == rule->data2, p);
             case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
                 return match_text(rule, p, end);
+            case TYPE_BINARY:
+                return binary_input() ? match_bytes(rule, p, end) : -1;
             case TYPE_BITSET:
                 return one_past(p < end && bit_view(rule).has(text_of(&input_).at(p)), p);
             case TYPE_DATATYPE: case TYPE_TYPESET:
-                if (!literal) fire(err::SCRIPT, err::script::parse_unsupported);
-                return -1;
+                if (literal) return -1;
+                if (!binary_input()) fire(err::SCRIPT, err::script::parse_unsupported);
+                return match_token(rule, p, end);
             default:
                 return -1;
         }
@@ -855,7 +883,7 @@ class engine {
             if (t == TYPE_BITSET) {
                 bit_view bits(rule);
                 p = scan_while(in, start, stop, [&](uint32_t c) { return bits.has(c); });
-            } else if (case_) {
+            } else if (!folding()) {
                 uint32_t c = char_::get_value(rule);
                 p = scan_while(in, start, stop, [&](uint32_t x) { return x == c; });
             } else {
@@ -1278,7 +1306,6 @@ void init() {
 
 kiv_value process(const kiv_value* input, const kiv_value* rules, bool case_, int32_t limit,
                   const kiv_value* callback) {
-    check_input(input);
     // A nested parse (from a paren or a callback) leaves the stacks as it
     // found them however it ends, so that the outer one goes on.
     uint32_t input_top = units_of(&input_stack);

@@ -30,10 +30,11 @@ void init();
 
 // Matches `input` from its index against `rules` from its index. `limit` is
 // the input index where matching stops (-1: the tail); `case_` makes text
-// comparisons exact; `callback` is a function! that receives the trace
-// events, or none. Returns true or false, or the block a top-level `collect`
-// made. When a paren or the callback leaves by break, continue or another
-// exit, returns at once with that exit pending and a meaningless value.
+// comparisons exact (bytes always compare exactly); `callback` is a
+// function! that receives the trace events, or none. Returns true or false,
+// or the block a top-level `collect` made. When a paren or the callback
+// leaves by break, continue or another exit, returns at once with that exit
+// pending and a meaningless value.
 kiv_value process(const kiv_value* input, const kiv_value* rules, bool case_, int32_t limit,
                   const kiv_value* callback);
 

@@ -19,7 +19,13 @@ The rules run through tests/oracle/parse_run.cpp and re.fullmatch is the
 oracle. Prints every disagreement (at most 20) and 'N passed, N failed';
 the exit status is 1 when any case disagrees.
 
-    parse_oracle.py PARSE_RUN SEED COUNT
+With `binary` the input is the UTF-8 of the text as a binary!, which is
+always matched exactly, and some literals are binaries. The oracle then
+sees the bytes as the Latin-1 characters of the same numbers, so that a
+string or char rule stands for its code units, one byte each, and `skip`
+for one byte.
+
+    parse_oracle.py PARSE_RUN SEED COUNT [binary]
 """
 import random
 import re
@@ -41,17 +47,25 @@ def recase(rng, text):
     return "".join(c.swapcase() if rng.random() < 0.3 else c for c in text)
 
 
+def as_bytes(text):
+    """The UTF-8 of a text, one Latin-1 character per byte."""
+    return text.encode("utf-8").decode("latin-1")
+
+
 class Generator:
     """Random rules as (Kiv text, pattern, sampler): the sampler makes a text
     that the rule is likely to match, so that both outcomes are common."""
 
-    def __init__(self, rng):
+    def __init__(self, rng, binary):
         self.rng = rng
+        self.binary = binary
         self.bitsets = []  # (word, characters)
 
     def literal(self):
         text = random_text(self.rng, self.rng.choice([0, 1, 1, 1, 2, 2, 3]))
         sample = lambda: recase(self.rng, text)
+        if self.binary and self.rng.random() < 0.4:
+            return f"#{{{text.encode('utf-8').hex()}}}", f"(?:{re.escape(as_bytes(text))})", sample
         if len(text) == 1 and self.rng.random() < 0.5:
             return f'#"{text}"', re.escape(text), sample
         return f'"{text}"', f"(?:{re.escape(text)})", sample
@@ -110,21 +124,27 @@ class Generator:
         return self.rng.choice(forms)
 
 
-def make_case(rng):
-    g = Generator(rng)
+def make_case(rng, binary):
+    g = Generator(rng, binary)
     rules, pattern, sample = g.block(rng.randint(1, 4))
     exact = rng.random() < 0.3
     setup = " ".join(f'{word}: make bitset! "{chars}"' for word, chars in g.bitsets)
+    if binary:
+        setup += " s: to binary! s"
     code = f"{setup} parse{'/case' if exact else ''} s {rules}".strip()
     text = sample() if rng.random() < 0.7 else random_text(rng, rng.randint(0, 8))
-    expected = re.fullmatch(pattern, text, 0 if exact else re.IGNORECASE) is not None
+    if binary:
+        expected = re.fullmatch(pattern, as_bytes(text)) is not None
+    else:
+        expected = re.fullmatch(pattern, text, 0 if exact else re.IGNORECASE) is not None
     return text, code, pattern, "true" if expected else "false"
 
 
 def main():
     runner, seed, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    binary = sys.argv[4:] == ["binary"]
     rng = random.Random(seed)
-    cases = [make_case(rng) for _ in range(count)]
+    cases = [make_case(rng, binary) for _ in range(count)]
     lines = "".join(f"{text}\t{code}\n" for text, code, _, _ in cases)
     out = subprocess.run([runner], input=lines, capture_output=True, text=True, check=True).stdout.splitlines()
     if len(out) != len(cases):

@@ -89,7 +89,128 @@ TEST_F(Parse, TextLiterals) {
         {R"(x: 1 parse "1" [x])", "false"},  // other literals never match text
         {R"(parse "123" [integer!])", "error parse-unsupported"},
         {R"(parse "123" [to integer!])", "error parse-unsupported"},
-        {R"(parse #{01} [skip])", "error not-done"},
+        {R"(parse "a" [#{61}])", "false"},  // bytes never match text
+    });
+}
+
+// Binary input is matched byte by byte and always exactly: a binary rule
+// by its bytes, a string by its code units (one byte each), a char or an
+// integer as one byte, a bitset by the byte's bit.
+TEST_F(Parse, BinaryLiterals) {
+    check({
+        {R"(parse #{010203} [#{01} #{0203}])", "true"},
+        {R"(parse #{010203} [#{0102}])", "false"},
+        {R"(parse #{0102} [#{010203}])", "false"},
+        {R"(parse #{} [#{}])", "true"},
+        {R"(parse #{01} [#{} skip #{}])", "true"},
+        {R"(parse next #{0102} [#{02}])", "true"},
+        {R"(parse #{0102} [2 skip])", "true"},
+        {R"(parse #{616263} ["abc"])", "true"},
+        {R"(parse #{414243} ["abc"])", "false"},
+        {R"(parse/case #{616263} ["abc"])", "true"},
+        {R"(parse #{616263} [%ab #"c"])", "true"},
+        {R"(parse #{41} [#"a"])", "false"},
+        {R"(parse #{41} [#"A"])", "true"},
+        {R"(parse #{E9} [#"é"])", "true"},
+        {R"(parse #{E9} ["é"])", "true"},
+        {R"(parse #{C3A9} ["é"])", "false"},
+        {R"(parse to binary! "é" [#{C3A9}])", "true"},
+        {R"(parse #{01} [#"Ā"])", "false"},  // beyond a byte
+        {R"(x: 255 parse #{FF} [x])", "true"},
+        {R"(parse #{FF} [quote 255])", "true"},
+        {R"(parse #{FF} [quote -1])", "false"},
+        {R"(parse #{01} [quote 257])", "false"},
+        {R"(parse [#{01}] [#{01}])", "true"},
+        {R"(parse #{41} [case false #"a"])", "false"},
+        {R"(d: make bitset! "0123456789" parse #{323032} [some d])", "true"},
+        {R"(d: make bitset! "0123456789" parse #{32A032} [some d])", "false"},
+        {R"(n: make bitset! [not "a"] parse #{FF62} [2 n])", "true"},  // past the stored bits
+        {R"(b: make bitset! [1] parse #{FF} [b])", "false"},
+    });
+}
+
+TEST_F(Parse, BinaryRepetitionAndSearch) {
+    check({
+        {R"(parse #{616161} [some #"a"])", "true"},
+        {R"(parse #{614161} [some #"a"])", "false"},
+        {R"(parse #{414141} [3 #{41}])", "true"},
+        {R"(parse #{414141} [2 #{41}])", "false"},
+        {R"(parse #{01010102} [some quote 1 quote 2])", "true"},
+        {R"(x: 1 parse #{010102} [2 x quote 2])", "true"},
+        {R"(parse #{0102FF03} [to #{FF} #{FF03}])", "true"},
+        {R"(parse #{0102FF03} [thru quote 255 #{03}])", "true"},
+        {R"(parse #{414261} [to #"a" #"a"])", "true"},
+        {R"(parse #{4142} [to #"a"])", "false"},
+        {R"(parse #{4142} [thru "B"])", "true"},
+        {R"(d: make bitset! "0123456789" parse #{616231} [to d skip])", "true"},
+        {R"(parse #{0102} [to end])", "true"},
+        {R"(parse #{0102} [to [#{02} end] skip])", "true"},
+    });
+}
+
+TEST_F(Parse, BinaryCapturesAndChanges) {
+    check({
+        {R"(parse #{010203} [copy x 2 skip skip] x)", "#{0102}"},
+        {R"(parse #{01} [copy x opt #{02} skip] x)", "#{}"},
+        {R"(parse #{0102} [set x skip skip] x)", "1"},
+        {R"(parse #{FF} [set x skip] x)", "255"},
+        {R"(parse #{01} [set x opt #{02} skip] x)", "none"},
+        {R"(parse #{0102} [collect [some keep skip]])", "[1 2]"},
+        {R"(parse #{010203} [collect [keep 2 skip skip]])", "[#{0102}]"},
+        {R"(parse #{010203} [collect [keep pick 2 skip skip]])", "[1 2]"},
+        {R"(b: #{010203} parse b [skip p: skip :p skip skip])", "true"},
+        {R"(p: #{01} parse #{01} [:p])", "error parse-invalid-ref"},
+        {R"(p: "a" parse #{61} [:p])", "error parse-invalid-ref"},
+        {R"(b: #{010203} parse b [skip remove skip skip] b)", "#{0103}"},
+        {R"(b: to binary! "aXbXc" parse b [any [remove #"X" | skip]] b)", "#{616263}"},
+        {R"(b: #{01020304} parse b [p: 2 skip remove p 2 skip] b)", "#{0304}"},
+        {R"(b: #{0103} parse b [skip insert #{02} #{03}] b)", "#{010203}"},
+        {R"(b: #{01} parse b [insert 255 skip] b)", "#{FF01}"},
+        {R"(b: #{01} parse b [insert "é" skip] b)", "#{C3A901}"},  // text goes in as UTF-8
+        {R"(b: #{0102} parse b [p: 2 skip insert p #{00} end] b)", "#{000102}"},
+        {R"(b: #{010203} parse b [skip change skip #{FFFF} #{03}] b)", "#{01FFFF03}"},
+        {R"(b: #{010203} parse b [change [to #{03}] ("x") #{03}] b)", "#{7803}"},
+        {R"(b: #{616161} parse b [some change #"a" "bb"] b)", "#{626262626262}"},
+    });
+}
+
+TEST_F(Parse, BinaryIntoAndPart) {
+    check({
+        {R"(parse [#{0102} 3] [into [#{01} #{02}] integer!])", "true"},
+        {R"(parse [#{0102}] [into [skip]])", "false"},  // the rule must consume all of it
+        {R"(parse reduce [to binary! "1 2"] [into [2 integer!]])", "true"},
+        {R"(parse #{01} [into [skip]])", "error parse-block"},
+        {R"(b: #{010203} parse/part b [2 skip] next next b)", "true"},
+        {R"(b: #{010203} parse/part b [3 skip] 2)", "false"},
+        {R"(b: #{010203} parse/part next b [#{02}] back tail b)", "true"},
+        {R"(b: #{010203} parse/part b [some skip] #{0102})", "error invalid-refine-arg"},
+        {R"(b: #{0101} parse/part b [remove #{01} #{01}] 2)", "true"},
+    });
+}
+
+// Datatypes on binary input: the lexer finds the token at the position,
+// blanks before it included, without loading it; a match consumes all of it.
+TEST_F(Parse, BinaryDatatypes) {
+    check({
+        {R"(parse to binary! "123 abc" [integer! word!])", "true"},
+        {R"(parse to binary! "12 34 56" [some integer!])", "true"},
+        {R"(parse to binary! "12 34 56 " [some integer!])", "false"},  // the last blank is left over
+        {R"(parse to binary! "12 34 56" [copy x 2 integer! to end] x)", "#{3132203334}"},
+        {R"(parse to binary! "[1 [2]] x" [block! word!])", "true"},
+        {R"(parse to binary! "1.2.3" [tuple!])", "true"},
+        {R"(parse to binary! {"s" %f} [2 any-string!])", "true"},
+        {R"(parse to binary! "12" [number!])", "true"},
+        {R"(parse to binary! "12" [word!])", "false"},
+        {R"(parse to binary! "12a" [integer!])", "false"},  // a malformed token has no type
+        {R"(parse to binary! "[1 2" [block!])", "false"},
+        {R"(parse to binary! "   " [integer!])", "false"},
+        {R"(parse #{} [integer!])", "false"},
+        {R"(parse to binary! "1" [quote integer!])", "false"},
+        {R"(parse to binary! "ab 12" [to integer! integer!])", "true"},
+        {R"(parse to binary! "ab 12" [thru word! p: to end] p)", "#{203132}"},
+        {R"(parse/part to binary! "123" [integer!] 2)", "true"},  // the token ends at the limit
+        {R"(parse to binary! "12" [collect [keep integer!]])", "[#{3132}]"},
+        {R"(parse to binary! "12" [set x integer!] x)", "49"},  // the first byte
     });
 }
 
