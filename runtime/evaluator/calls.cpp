@@ -509,6 +509,35 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     if (tracing()) fire_event(EVT_EPILOG, body, nullptr, name, &fn);
 }
 
+kiv_value call_back(const callback_call& c) {
+    kiv_value fn = *c.fn;
+    kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
+    call_frame* saved_frames = stack::ctop;
+    stack::mark_func(c.name, fn.data1);
+    kiv_value spec{TYPE_BLOCK, 0, fn.data2, 0};
+    uint32_t given = 0;
+    bool refinements = false;
+    for (uint32_t i = 0; i < block::length_all(&spec); i++) {
+        uint32_t t = type_of(block::cells(&spec) + i);
+        if (t == TYPE_REFINEMENT) {
+            refinements = true;
+            stack::push_value(&false_value);
+        } else if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
+            bool filled = !refinements && given < c.count;
+            stack::push_value(filled ? c.args + given++ : &none_value);
+        }
+    }
+    call_function(&fn, fn.data1, c.name, c.callback_bit);
+    if (exit_pending_q()) return none_value;
+    kiv_value result = *stack::arguments;
+    if (c.moved) *c.moved = c.moved_index < given ? stack::arguments[c.moved_index] : c.args[c.moved_index];
+    stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
+    stack::top = saved_top;
+    return result;
+}
+
 kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
                      const kiv_value* path, const kiv_value* name, const kiv_value*, uint32_t flags, bool infix) {
     system::check_native_stack();

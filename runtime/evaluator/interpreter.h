@@ -88,6 +88,23 @@ kiv_value* eval_code(const kiv_value* callable, kiv_value* pos, kiv_value* end, 
                      uint32_t flags, bool infix);
 // Calls a function! whose argument frame is complete.
 void call_function(const kiv_value* fn, node_id ctx, const kiv_value* name, uint32_t callback);
+
+// Calls a Kiv function from the runtime (the lexer's and PARSE's trace
+// callbacks): the `count` given values fill its arguments in spec order
+// (arguments past them get none, refinements are off) and the stacks come
+// back as they were; the result is the function's value. When the call
+// leaves an exit pending, the stacks are left for that exit to unwind. With
+// `moved`, it receives argument `moved_index` as the function left it.
+struct callback_call {
+    const kiv_value* fn;
+    const kiv_value* name;
+    const kiv_value* args;
+    uint32_t count;
+    uint32_t callback_bit;
+    uint32_t moved_index = 0;
+    kiv_value* moved = nullptr;
+};
+kiv_value call_back(const callback_call& c);
 // The node of a callable's argument list, built on first use.
 node_id preprocess_spec(const kiv_value* callable);
 

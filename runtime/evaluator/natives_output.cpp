@@ -257,33 +257,10 @@ bool call_kiv_callback(void* context, lexer::event_info& e) {
     if (e.event == lexer::EV_LOAD && e.value) token = *e.value;
     else pair::make_at(&token, int32_t(e.start + 1), int32_t(e.end + 1));
     const kiv_value args[5] = {event_word(e.event), input, lexer::type_value(e.type), line, token};
-    kiv_value* saved_top = stack::top;
-    kiv_value* saved_arguments = stack::arguments;
-    call_frame* saved_frames = stack::ctop;
+    kiv_value moved = input;
     kiv_value name = *word::load("<lexer-callback>");
-    stack::mark_func(&name, c->fn.data1);
-    kiv_value spec{TYPE_BLOCK, 0, c->fn.data2, 0};
-    uint32_t given = 0;
-    bool refinements = false;
-    kiv_value* input_arg = nullptr;
-    for (uint32_t i = 0; i < block::length_all(&spec); i++) {
-        uint32_t t = type_of(block::cells(&spec) + i);
-        if (t == TYPE_REFINEMENT) {
-            refinements = true;
-            stack::push_value(&false_value);
-        } else if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
-            kiv_value* cell = stack::push_value(!refinements && given < 5 ? &args[given] : &none_value);
-            if (!refinements && given == 1) input_arg = cell;
-            if (!refinements) given++;
-        }
-    }
-    ptrdiff_t input_index = input_arg ? input_arg - stack::arguments : -1;
-    interpreter::call_function(&c->fn, c->fn.data1, &name, interpreter::CB_LEXER);
-    kiv_value answer = *stack::arguments;
-    kiv_value moved = input_index >= 0 ? stack::arguments[input_index] : input;
-    stack::revert(saved_frames);
-    stack::arguments = saved_arguments;
-    stack::top = saved_top;
+    kiv_value answer = interpreter::call_back({&c->fn, &name, args, 5, interpreter::CB_LEXER, 1, &moved});
+    if (interpreter::exit_pending_q()) return false;
     if (type_of(&moved) == type_of(&c->source) && moved.data2 == c->source.data2 && moved.data1 >= c->source.data1)
         e.input = moved.data1 - c->source.data1;
     return logic::truthy(&answer);

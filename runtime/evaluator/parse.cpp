@@ -1259,30 +1259,9 @@ class engine {
     // Calls the trace callback with its five arguments (a callback taking
     // fewer gets the first ones); a falsy answer stops the parse.
     void call_callback(const kiv_value* ev, const kiv_value* rule, const kiv_value* frames) {
-        kiv_value fn = callback_;
         const kiv_value args[5] = {*ev, match_ ? true_value : false_value, *rule, input_, *frames};
-        kiv_value* saved_top = stack::top;
-        kiv_value* saved_arguments = stack::arguments;
-        call_frame* saved_frames = stack::ctop;
-        stack::mark_func(&words[EVENT_COUNT], fn.data1);
-        kiv_value spec{TYPE_BLOCK, 0, fn.data2, 0};
-        uint32_t given = 0;
-        bool refinements = false;
-        for (uint32_t i = 0; i < units_of(&spec); i++) {
-            uint32_t t = type_of(block::cells(&spec) + i);
-            if (t == TYPE_REFINEMENT) {
-                refinements = true;
-                stack::push_value(&false_value);
-            } else if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
-                stack::push_value(!refinements && given < 5 ? &args[given++] : &none_value);
-            }
-        }
-        interpreter::call_function(&fn, fn.data1, &words[EVENT_COUNT], interpreter::CB_PARSE);
+        kiv_value answer = interpreter::call_back({&callback_, &words[EVENT_COUNT], args, 5, interpreter::CB_PARSE});
         if (interpreter::exit_pending_q()) throw leave_parse{};
-        kiv_value answer = *stack::arguments;
-        stack::revert(saved_frames);
-        stack::arguments = saved_arguments;
-        stack::top = saved_top;
         clamp_input();
         rules_.data1 = std::min(rules_.data1, rules_length());
         if (!logic::truthy(&answer)) throw stop_parse{match_};

@@ -1219,6 +1219,9 @@ std::vector<uint8_t> encode_cp(const kiv_value* value) {
 }
 
 kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t length) {
+    // The decoder's state names nodes (the target, values being filled)
+    // outside the cells the collector rewrites: they must not move.
+    collector::compaction_guard keep_nodes;
     decoder saved = dec;
     dec = decoder{};
     dec.start = data;

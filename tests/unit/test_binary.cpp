@@ -224,7 +224,9 @@ TEST_F(Binary, DecodersSkipBlanksAndCommentsAndRefuseBadText) {
         SCOPED_TRACE(c.text);
         node_id n = decode_text(c.decoder, c.text);
         EXPECT_EQ(n != 0, c.valid);
-        if (n) EXPECT_EQ(bytes_of(n), c.data);
+        if (n) {
+            EXPECT_EQ(bytes_of(n), c.data);
+        }
     }
 }
 
