@@ -11,6 +11,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
@@ -103,6 +104,7 @@ static void register_datatypes() {
     pair::init();
     percent::init();
     time::init();
+    date::init();
 }
 
 void init(const uint8_t* boot_data, uint64_t boot_size) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -112,9 +113,10 @@ int32_t mold(kiv_value* file, kiv_value* buffer, bool, bool, bool, kiv_value* ar
 kiv_value* delete_(kiv_value* file) { return logic::push(simple_io::delete_(file)); }
 
 kiv_value* query(kiv_value* file) {
-    if (!simple_io::query(file)) return none::push();
-    // Modification times become date! values once date! exists.
-    not_done();
+    std::optional<simple_io::file_time> t = simple_io::query(file);
+    if (!t) return none::push();
+    return date::make_at_time(stack::push(), t->year, t->month, t->day, t->hour, t->minute, t->second,
+                              t->nanoseconds);
 }
 
 kiv_value* read(kiv_value* file, kiv_value* part, kiv_value* seek, bool binary, bool lines, bool info,

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
@@ -118,6 +119,12 @@ static void math(int32_t op) {
             break;
         case TYPE_PAIR:
             pair_on_right(op);
+            break;
+        case TYPE_DATE:
+            // A number of days added to a date; a date cannot be taken away.
+            if (op != OP_ADD) actions::fire_not_related("subtract", TYPE_INTEGER);
+            std::swap(stack::arguments[0], stack::arguments[1]);
+            date::do_math(OP_ADD);
             break;
         default: {
             kiv_value dt;
@@ -263,6 +270,16 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) {
             return push(int32_t(float_::get(spec)));
         case TYPE_TIME:
             return push(int32_t(float_::get(spec) + 0.5));
+        case TYPE_DATE: {
+            // Seconds since 1970; past 2038 they no longer fit.
+            int64_t seconds = date::to_epoch(spec);
+            if (seconds < INT32_MIN || seconds > INT32_MAX) {
+                kiv_value dt;
+                datatype::make_at(&dt, TYPE_INTEGER);
+                fire(err::SCRIPT, err::script::type_limit, &dt);
+            }
+            return push(int32_t(seconds));
+        }
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
         case TYPE_REF: {
             series_buffer* b = series::buffer(spec->data2);

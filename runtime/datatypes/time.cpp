@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -241,8 +243,15 @@ static kiv_value* pick(kiv_value* time, int32_t index, kiv_value* index_cell) {
 
 static kiv_value* right() { return stack::arguments + 1; }
 
-// A date! right operand adds through date!'s arithmetic once date! exists.
-static void add() { float_::do_math_op(OP_ADD); }
+// A time added to a date moves the date.
+static void add() {
+    if (type_of(right()) == TYPE_DATE) {
+        std::swap(stack::arguments[0], stack::arguments[1]);
+        date::do_math(OP_ADD);
+        return;
+    }
+    float_::do_math_op(OP_ADD);
+}
 
 static void subtract() {
     if (type_of(right()) == TYPE_DATE) actions::fire_not_related("subtract", TYPE_TIME);

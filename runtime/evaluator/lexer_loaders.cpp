@@ -6,6 +6,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/base_codecs.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
@@ -218,13 +219,6 @@ constexpr const char* MONTH_NAMES[12] = {
     "October", "November", "December",
 };
 
-bool leap_year_q(int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-int32_t month_length(int64_t year, int64_t month) {
-    constexpr int32_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && leap_year_q(year) ? 29 : lengths[month - 1];
-}
-
 // 3 to 9 letters that begin a month name; 0 when they begin none.
 int32_t month_of(const uint8_t* start, const uint8_t* end) {
     size_t length = size_t(end - start);
@@ -234,16 +228,27 @@ int32_t month_of(const uint8_t* start, const uint8_t* end) {
     return 0;
 }
 
+// What the text of a date says, before it becomes a value.
+struct date_text {
+    int64_t year = 0, month = 1, day = 1;
+    int64_t week = 0, weekday = 1;  // an ISO week date when week is set
+    int64_t yearday = 0;            // a day of the year when set
+    bool has_time = false;
+    double time = 0;                // local
+    int64_t zone_hours = 0, zone_minutes = 0;
+    bool west = false;
+};
+
 // A zone: "Z", or a sign, hours and optional minutes (after a colon, or as
 // the last two of four digits).
-bool read_zone(const uint8_t*& p, const uint8_t* end) {
+bool read_zone(const uint8_t*& p, const uint8_t* end, date_text* d) {
     if (p >= end) return true;
     if (*p == 'Z' || *p == 'z') {
         p++;
         return true;
     }
     if (*p != '+' && *p != '-') return false;
-    p++;
+    d->west = *p++ == '-';
     int64_t hours, minutes = 0;
     int32_t n = read_digits(p, end, &hours, 4);
     if (n == 0) return false;
@@ -254,56 +259,76 @@ bool read_zone(const uint8_t*& p, const uint8_t* end) {
         p++;
         if (read_digits(p, end, &minutes, 2) == 0) return false;
     }
+    d->zone_hours = hours;
+    d->zone_minutes = minutes;
     return hours <= 15 && minutes <= 59;
 }
 
 // A time of day after a date: hh:mm, optional seconds with a fraction, an
 // optional zone.
-bool read_time_of_day(const uint8_t*& p, const uint8_t* end) {
+bool read_time_of_day(const uint8_t*& p, const uint8_t* end, date_text* d) {
     int64_t hours, minutes;
+    double seconds = 0;
     if (read_digits(p, end, &hours, 2) == 0 || p >= end || *p != ':') return false;
     p++;
     if (read_digits(p, end, &minutes, 2) == 0 || hours > 23 || minutes > 59) return false;
     if (p < end && *p == ':') {
         p++;
-        double seconds;
         if (!read_seconds(p, end, &seconds) || seconds >= 60) return false;
     }
-    return read_zone(p, end) && p == end;
+    d->has_time = true;
+    d->time = double(hours) * 3600 + double(minutes) * 60 + seconds;
+    return read_zone(p, end, d) && p == end;
 }
 
 // The basic form: yyyymmdd "T" hhmm, then seconds or "Z", then a zone.
-bool read_basic_date(int64_t date, const uint8_t* p, const uint8_t* end) {
-    int64_t year = date / 10000, month = date / 100 % 100, day = date % 100;
-    if (month < 1 || month > 12 || day < 1 || day > month_length(year, month)) return false;
+bool read_basic_date(int64_t date, const uint8_t* p, const uint8_t* end, date_text* d) {
+    d->year = date / 10000;
+    d->month = date / 100 % 100;
+    d->day = date % 100;
+    if (d->month < 1 || d->month > 12 || d->day < 1 ||
+        d->day > date::month_length(int32_t(d->year), int32_t(d->month)))
+        return false;
     int64_t hhmm;
+    double seconds = 0;
     p++;
     if (read_digits(p, end, &hhmm, 4) != 4 || hhmm / 100 > 23 || hhmm % 100 > 59) return false;
     if (p < end && digit_q(*p)) {
-        double seconds;
         if (!read_seconds(p, end, &seconds) || seconds >= 60) return false;
     }
-    return read_zone(p, end) && p == end;
+    d->has_time = true;
+    d->time = double(hhmm / 100) * 3600 + double(hhmm % 100) * 60 + seconds;
+    return read_zone(p, end, d) && p == end;
 }
 
-bool after_date(const uint8_t* p, const uint8_t* end) {
+bool after_date(const uint8_t* p, const uint8_t* end, date_text* d) {
     if (p == end) return true;
     if (*p != '/' && *p != 'T') return false;
-    return read_time_of_day(++p, end);
+    return read_time_of_day(++p, end, d);
+}
+
+bool year_in_range_q(int64_t year) { return year >= -9999 && year <= 9999; }
+
+// The ISO weeks of a year: 53 when it starts on a Thursday, or on a
+// Wednesday in a leap year; else 52.
+int64_t iso_weeks(int64_t year) {
+    int32_t weekday;
+    date::first_week_start(uint32_t(year) << 17 | 1u << 12 | 1u << 7, &weekday);
+    return weekday == 4 || (weekday == 3 && date::leap_year_q(int32_t(year))) ? 53 : 52;
 }
 
 // The forms of a date: basic (yyyymmddThhmm...), ISO week (yyyy-Www-d),
 // day of the year (yyyy-ddd), and day, month and year in either order with
 // "-" or "/" between them; the last three may be followed by "/" or "T" and
 // a time.
-bool date_q(const uint8_t* start, const uint8_t* end) {
+bool read_date(const uint8_t* start, const uint8_t* end, date_text* d) {
     const uint8_t* p = start;
     bool negative = *p == '-';
     if (negative) p++;
     int64_t first;
     int32_t first_digits = read_digits(p, end, &first);
     if (first_digits == 0 || p >= end) return false;
-    if (first_digits == 8 && !negative && *p == 'T') return read_basic_date(first, p, end);
+    if (first_digits == 8 && !negative && *p == 'T') return read_basic_date(first, p, end, d);
     uint8_t separator = *p++;
     if (separator != '-' && separator != '/') return false;
     int64_t year = negative ? -first : first;
@@ -315,14 +340,21 @@ bool date_q(const uint8_t* start, const uint8_t* end) {
             p++;
             if (read_digits(p, end, &weekday, 1) == 0 || weekday < 1 || weekday > 7) return false;
         }
-        return year >= -9999 && year <= 9999 && after_date(p, end);
+        if (!year_in_range_q(year) || week > iso_weeks(year)) return false;
+        d->year = year;
+        d->week = week;
+        d->weekday = weekday;
+        return after_date(p, end, d);
     }
     const uint8_t* second = p;
     int64_t month;
     int32_t month_digits = read_digits(p, end, &month, 3);
     if (separator == '-' && month_digits == 3 && (p == end || *p == '/' || *p == 'T')) {
-        int64_t days = leap_year_q(year) ? 366 : 365;
-        return month >= 1 && month <= days && year >= -9999 && year <= 9999 && after_date(p, end);
+        int64_t days = date::leap_year_q(int32_t(year)) ? 366 : 365;
+        if (month < 1 || month > days || !year_in_range_q(year)) return false;
+        d->year = year;
+        d->yearday = month;
+        return after_date(p, end, d);
     }
     if (month_digits == 0) {
         while (p < end && letter_q(*p)) p++;
@@ -347,9 +379,30 @@ bool date_q(const uint8_t* start, const uint8_t* end) {
         day = third;
     }
     if (negative && year != -first) return false;
-    if (month < 1 || month > 12 || year < -9999 || year > 9999) return false;
-    if (day < 1 || day > month_length(year, month)) return false;
-    return after_date(p, end);
+    if (month < 1 || month > 12 || !year_in_range_q(year)) return false;
+    if (day < 1 || day > date::month_length(int32_t(year), int32_t(month))) return false;
+    d->year = year;
+    d->month = month;
+    d->day = day;
+    return after_date(p, end, d);
+}
+
+// The value of a date's text: the day it names, then the local time taken
+// back to UTC at its zone.
+void make_date(kiv_value* cell, const date_text& d) {
+    uint32_t zone = 0;
+    date::zone_bits(int32_t(d.zone_hours), int32_t(d.zone_minutes), d.west, &zone);
+    uint32_t flags = d.has_time ? date::TIME_BIT | zone : 0;
+    uint32_t packed = uint32_t(d.year) << 17 | uint32_t(d.month) << 12 | uint32_t(d.day) << 7 | flags;
+    int64_t days = date::days_of(packed);
+    if (d.week) {
+        int32_t weekday;
+        days = date::first_week_start(packed, &weekday) + 7 * (d.week - 1) + (d.weekday - 1);
+    } else if (d.yearday) {
+        days = date::year_start_days(packed) + d.yearday - 1;
+    }
+    date::make_at(cell, date::from_days(days, d.has_time ? zone : 0, d.has_time), 0.0);
+    date::normalize(cell, d.time, true);
 }
 
 // Other checks ---------------------------------------------------------------------
@@ -671,9 +724,12 @@ void load_tuple(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32
 }
 
 void load_date(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    if (!date_q(start, end)) invalid(r, TYPE_DATE);
-    // date! joins later.
-    if (load) not_done();
+    date_text d;
+    if (!read_date(start, end, &d)) invalid(r, TYPE_DATE);
+    if (!load) return;
+    kiv_value v;
+    make_date(&v, d);
+    append(r, v);
 }
 
 // Two integers around "x"; a dot anywhere makes it no pair.

@@ -125,7 +125,7 @@ void init() {
         set_env,             //  93 set-env
         get_env,             //  94 get-env
         not_done,            //  95 list-env: needs map!
-        not_done,            //  96 now: needs date!
+        now,                 //  96 now
         sign_q,              //  97 sign?
         as,                  //  98 as
         not_done,            //  99 call: process launching

@@ -132,6 +132,7 @@ void as_pair(bool check, const int32_t* refs);
 
 // The system: waiting, files, the environment and memory.
 void wait(bool check, const int32_t* refs);
+void now(bool check, const int32_t* refs);
 void to_local_file(bool check, const int32_t* refs);
 void size_q(bool check, const int32_t* refs);
 void get_env(bool check, const int32_t* refs);

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -163,7 +164,7 @@ void set_operation(int32_t op, const int32_t* refs) {
         case SET_STRING: stack::set_last(string::do_set_op(op, arg(0), arg(1), used(refs[0]), skip)); break;
         case SET_BITSET: bitset::do_bitwise(op); break;
         case SET_TYPESET: typeset::do_set_op(op); break;
-        default: fire(err::INTERNAL, err::internal::not_done);  // the time between two dates, with date!
+        default: date::difference(arg(0), arg(1)); break;  // the time between two dates
     }
 }
 

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
@@ -437,6 +438,14 @@ void put_error(const kiv_value* e) {
     });
 }
 
+// The packed word, then the time only when the date has one.
+void put_date(const kiv_value* d) {
+    uint32_t packed = date::packed_of(d);
+    put_type(TYPE_DATE, date::time_q(packed));
+    put_u32(packed);
+    if (date::time_q(packed)) put_double(date::time_of(d));
+}
+
 void put_record(const kiv_value* v) {
     if (v->header & FLAG_NEW_LINE) put_byte(NEW_LINE);
     uint32_t t = type_of(v);
@@ -471,6 +480,7 @@ void put_record(const kiv_value* v) {
             put_zigzag(pair::y_of(v));
             break;
         case TYPE_TYPESET: put_typeset(v); break;
+        case TYPE_DATE: put_date(v); break;
         case TYPE_ISSUE:
             put_type(t, false);
             put_symref(word::symbol_of(v));
@@ -989,6 +999,22 @@ void decode_typeset(kiv_value* parent) {
     append(parent, &ts);
 }
 
+// A date as the encoder writes it: a real day, a zone only with a time,
+// and a time of day that lies within its day.
+void decode_date(kiv_value* parent, bool flag_b) {
+    const uint8_t* at = dec.p;
+    uint32_t packed = get_u32();
+    if (flag_b != date::time_q(packed)) invalid_record(at);
+    int32_t month = date::month_of(packed), day = date::day_of(packed);
+    if (month < 1 || month > 12 || day < 1 || day > date::month_length(date::year_of(packed), month))
+        invalid_record(at);
+    double time = flag_b ? get_double() : 0.0;
+    double local = time + date::zone_offset(date::zone_of(packed));
+    if (flag_b ? !(local >= 0 && local < date::DAY) : date::zone_of(packed) != 0) invalid_record(at);
+    kiv_value v;
+    append(parent, date::make_at(&v, packed, time));
+}
+
 void decode_error(kiv_value* parent) {
     int32_t code = get_varint();
     kiv_value dt, spec;
@@ -1086,6 +1112,7 @@ void decode_record(kiv_value* parent) {
                 break;
             }
             case TYPE_TYPESET: decode_typeset(parent); break;
+            case TYPE_DATE: decode_date(parent, flag_b); break;
             case TYPE_ISSUE: {
                 int32_t symbol = get_symbol();
                 v = kiv_value{TYPE_ISSUE, 0, uint32_t(symbol), uint32_t(-1)};
