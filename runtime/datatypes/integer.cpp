@@ -9,6 +9,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
@@ -118,6 +119,9 @@ static void math(int32_t op) {
             break;
         case TYPE_PAIR:
             pair_on_right(op);
+            break;
+        case TYPE_MONEY:
+            money::do_math(op);
             break;
         default: {
             kiv_value dt;
@@ -263,6 +267,8 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) {
             return push(int32_t(float_::get(spec)));
         case TYPE_TIME:
             return push(int32_t(float_::get(spec) + 0.5));
+        case TYPE_MONEY:
+            return push(money::to_integer(spec));
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
         case TYPE_REF: {
             series_buffer* b = series::buffer(spec->data2);
@@ -302,6 +308,11 @@ static int32_t compare(kiv_value* value1, kiv_value* value2, int32_t op) {
             int32_t r = float_::compare(value1, value2, op);
             *value1 = saved;
             return r;
+        }
+        case TYPE_MONEY: {
+            kiv_value m;
+            money::from_integer(&m, get_value(value1));
+            return money::compare(&m, value2, op);
         }
         default:
             return COMPARE_INCOMPARABLE;
