@@ -265,13 +265,8 @@ kiv_value* from_float(kiv_value* cell, double d, bool strict) {
         fire_typed(err::script::bad_make_arg, TYPE_MONEY, &f);
     };
     double a = std::fabs(d);
-    if (std::isnan(d) || a >= 1e17) refuse();
-    if (a < 1e-05) {
-        // Too small for a digit of the amount: leniently a lost fraction
-        // like any other.
-        if (a != 0.0 && strict) refuse();
-        return make_at(cell, false, 0, 0);
-    }
+    if (std::isnan(d) || a >= 1e17 || (a != 0.0 && a < 1e-05)) refuse();
+    if (a == 0.0) return make_at(cell, false, 0, 0);
     dtoa::digits t = dtoa::to_text(d, 0, false);
     amount m = 0;
     for (int32_t i = 0; i < t.length; i++) m = m * 10 + amount(t.text[i] - '0');

@@ -67,9 +67,9 @@ bool make_at_text(kiv_value* cell, bool negative, const uint8_t* code, const uin
 
 kiv_value* from_integer(kiv_value* cell, int32_t n);
 int32_t to_integer(const kiv_value* v);  // raises `type-limit`
-// Raises `bad-make-arg` for infinities, NaN, magnitudes of 1e17 or more, and
-// non-zero magnitudes below 1e-05 (lenient: zero) or with more than five
-// fraction digits (lenient: dropped) when strict.
+// Raises `bad-make-arg` for infinities, NaN, magnitudes of 1e17 or more,
+// non-zero magnitudes below 1e-05, and, when strict, more than five fraction
+// digits (dropped otherwise).
 kiv_value* from_float(kiv_value* cell, double d, bool strict);
 double to_float(const kiv_value* v);
 

@@ -45,7 +45,8 @@ class Overflow(Exception):
 
 
 class Refused(Exception):
-    """A float that strict conversion refuses (more than five fraction digits)."""
+    """A float that cannot become money (strictly: nor with more than five
+    fraction digits)."""
 
 
 def fit(x):
@@ -99,11 +100,7 @@ def random_float_text(rng, strict_digits=True):
 def float_amount(text, strict):
     """The money a float literal becomes: strictly, or dropping digits."""
     value = Decimal(text)
-    if value != 0 and abs(value) < STEP:
-        if strict:
-            raise Refused()
-        return Decimal(0)
-    if abs(value) >= LIMIT:
+    if (value != 0 and abs(value) < STEP) or abs(value) >= LIMIT:
         raise Refused()
     exact = value.quantize(STEP, rounding=decimal.ROUND_DOWN)
     if strict and exact != value:
