@@ -133,6 +133,7 @@ void free_table(pointer_table* t) {
 #include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
@@ -236,6 +237,13 @@ uint32_t hash_value(const kiv_value* v, bool case_sensitive) {
             return hash_words(v, 1, 3);
         case TYPE_TUPLE:
             return hash::murmur3(&v->data1, (v->header >> 19) & 0xF);
+        case TYPE_MONEY: {
+            // The digits alone: values equal under loose comparison (a code
+            // and none) must meet.
+            kiv_value amount = *v;
+            money::set_currency(&amount, 0);
+            return hash_words(&amount, 1, 3);
+        }
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
         case TYPE_REF:
             return hash_string(v, case_sensitive);

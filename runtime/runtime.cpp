@@ -21,6 +21,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -105,6 +106,7 @@ static void register_datatypes() {
     percent::init();
     time::init();
     date::init();
+    money::init();
 }
 
 void init(const uint8_t* boot_data, uint64_t boot_size) {

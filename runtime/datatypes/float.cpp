@@ -12,6 +12,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
@@ -94,8 +95,12 @@ void do_math_op(int32_t op) {
         pair_on_right(op);
         return;
     }
-    // tuple!, money!, point2D!, point3D! and vector! right operands take
-    // their own paths here once those types exist.
+    if (r == TYPE_MONEY) {
+        money::do_math(op);
+        return;
+    }
+    // tuple!, point2D!, point3D! and vector! right operands take their own
+    // paths here once those types exist.
     bool refused = !(r == TYPE_INTEGER || r == TYPE_CHAR || r == TYPE_FLOAT || r == TYPE_PERCENT ||
                      r == TYPE_TIME) ||
                    (r == TYPE_CHAR && (l == TYPE_TIME || l == TYPE_PERCENT));
@@ -130,7 +135,13 @@ int32_t compare(kiv_value* value1, kiv_value* value2, int32_t op) {
     switch (t) {
         case TYPE_INTEGER: b = double(integer::get_value(value2)); break;
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: b = get(value2); break;
-        // money! joins once it exists.
+        case TYPE_MONEY:
+            // Money decides from its side; a NaN orders as against any number.
+            if (std::isnan(a)) {
+                b = a;
+                break;
+            }
+            return -money::compare_float(value2, a, op);
         default: return COMPARE_INCOMPARABLE;
     }
     switch (op) {
@@ -443,8 +454,10 @@ static double from_block(kiv_value* spec, uint32_t type) {
 
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
     double d;
-    // money! specs join once that type exists.
     switch (type_of(spec)) {
+        case TYPE_MONEY:
+            d = money::to_float(spec);
+            break;
         case TYPE_INTEGER: case TYPE_CHAR:
             d = double(integer::get_value(spec));
             break;

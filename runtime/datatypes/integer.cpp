@@ -10,6 +10,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
@@ -125,6 +126,9 @@ static void math(int32_t op) {
             if (op != OP_ADD) actions::fire_not_related("subtract", TYPE_INTEGER);
             std::swap(stack::arguments[0], stack::arguments[1]);
             date::do_math(OP_ADD);
+            break;
+        case TYPE_MONEY:
+            money::do_math(op);
             break;
         default: {
             kiv_value dt;
@@ -280,6 +284,8 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) {
             }
             return push(int32_t(seconds));
         }
+        case TYPE_MONEY:
+            return push(money::to_integer(spec));
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
         case TYPE_REF: {
             series_buffer* b = series::buffer(spec->data2);
@@ -319,6 +325,11 @@ static int32_t compare(kiv_value* value1, kiv_value* value2, int32_t op) {
             int32_t r = float_::compare(value1, value2, op);
             *value1 = saved;
             return r;
+        }
+        case TYPE_MONEY: {
+            kiv_value m;
+            money::from_integer(&m, get_value(value1));
+            return money::compare(&m, value2, op);
         }
         default:
             return COMPARE_INCOMPARABLE;

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/string.h"
@@ -806,8 +807,15 @@ void load_time(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_
 
 void load_money(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     if (!money_q(start, end)) invalid(r, TYPE_MONEY);
-    // money! joins later.
-    if (load) not_done();
+    const uint8_t* p = start;
+    bool negative = *p == '-';
+    if (*p == '+' || *p == '-') p++;
+    const uint8_t* code = *p == '$' ? nullptr : p;
+    p += code ? 4 : 1;
+    kiv_value value;
+    // An unknown currency or more integer digits than money! holds.
+    if (!money::make_at_text(&value, negative, code, p, end)) invalid(r, TYPE_MONEY);
+    if (load) append(r, value);
 }
 
 void load_tag(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {

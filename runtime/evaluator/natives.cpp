@@ -105,7 +105,7 @@ void init() {
         as_pair,             //  73
         not_done,            //  74 as-point2D: needs point2D!
         not_done,            //  75 as-point3D: needs point3D!
-        not_done,            //  76 as-money: needs money!
+        as_money,            //  76
         break_,              //  77 break
         continue_,           //  78 continue
         exit,                //  79 exit

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -32,8 +33,8 @@ int32_t sign_of(const kiv_value* v) {
             double d = float_::get(v);
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
-        case TYPE_MONEY:  // money! answers its own test once it exists
-            fire(err::INTERNAL, err::internal::not_done);
+        case TYPE_MONEY:
+            return money::sign(v);
         default:
             fire_expect(v, "number");
     }
@@ -58,8 +59,11 @@ void zero_q(bool, const int32_t*) {
         case TYPE_PAIR:
             zero = pair::x_of(v) == 0 && pair::y_of(v) == 0;
             break;
+        case TYPE_MONEY:
+            zero = money::zero_q(v);
+            break;
         // Their components are read by their own modules, which join later.
-        case TYPE_TUPLE: case TYPE_MONEY: case TYPE_POINT2D: case TYPE_POINT3D:
+        case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D:
             fire(err::INTERNAL, err::internal::not_done);
         default:
             break;

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -224,6 +225,8 @@ void as_pair(bool, const int32_t*) {
     int32_t x = coordinate(arg(0)), y = coordinate(arg(1));
     pair::make_at(stack::arguments, x, y);
 }
+
+void as_money(bool, const int32_t*) { money::as_money(stack::arguments, arg(0), arg(1)); }
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 
 #include "runtime/float_text.h"
@@ -120,6 +121,47 @@ double scan_float(const uint8_t* text, uint32_t unit, uint32_t count, int32_t* e
     if (unconsumed != 0) return FLOAT_NAN;
     *error = 0;
     return d;
+}
+
+void scan_money(const uint8_t* text, uint32_t unit, uint32_t count, kiv_value* cell, int32_t* error) {
+    *error = SCAN_INVALID;
+    // Money text is ASCII: anything wider cannot be part of it.
+    constexpr uint32_t LONGEST = 64;
+    if (count == 0 || count > LONGEST) return;
+    uint8_t bytes[LONGEST];
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t c = unit_at(text, unit, i);
+        if (c > 127) return;
+        bytes[i] = uint8_t(c);
+    }
+    const uint8_t* p = bytes;
+    const uint8_t* end = bytes + count;
+    bool negative = *p == '-';
+    if (*p == '+' || *p == '-') p++;
+    auto alpha_q = [](uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    const uint8_t* code = nullptr;
+    if (p < end && alpha_q(*p)) {
+        if (end - p < 5 || !alpha_q(p[1]) || !alpha_q(p[2]) || p[3] != '$') return;
+        code = p;
+        p += 4;
+    } else if (p < end && *p == '$') {
+        p++;
+    }
+    const uint8_t* amount = p;
+    bool point = false;
+    for (; p < end; p++) {
+        bool digit_before = p > amount && p[-1] >= '0' && p[-1] <= '9';
+        bool digit_after = p + 1 < end && p[1] >= '0' && p[1] <= '9';
+        if (*p >= '0' && *p <= '9') continue;
+        if (*p == '\'' && digit_before && digit_after) continue;
+        if (*p == '.' && !point && digit_before && digit_after) {
+            point = true;
+            continue;
+        }
+        return;
+    }
+    if (amount == end) return;
+    if (money::make_at_text(cell, negative, code, amount, end)) *error = 0;
 }
 
 }  // namespace kiv::tokenizer

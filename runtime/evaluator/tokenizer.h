@@ -4,6 +4,8 @@
 // (-1 invalid text, -2 overflow) instead of raising.
 #include <cstdint>
 
+#include "runtime/value.h"
+
 namespace kiv::tokenizer {
 
 constexpr int32_t SCAN_INVALID = -1;
@@ -24,5 +26,11 @@ bool float_syntax_q(const char* text, uint32_t length);
 // dropped. Invalid text sets SCAN_INVALID and gives NaN; too large a value
 // gives an infinity.
 double scan_float(const uint8_t* text, uint32_t unit, uint32_t count, int32_t* error);
+
+// A money! amount into `cell`: an optional sign, then a currency code of 3
+// letters followed by "$", or an optional "$"; then digits with single '
+// separators between digits and at most one "." with digits on both sides.
+// An unknown code or too many integer digits are invalid text as well.
+void scan_money(const uint8_t* text, uint32_t unit, uint32_t count, kiv_value* cell, int32_t* error);
 
 }  // namespace kiv::tokenizer

@@ -20,6 +20,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/series.h"
@@ -481,6 +482,13 @@ void put_record(const kiv_value* v) {
             break;
         case TYPE_TYPESET: put_typeset(v); break;
         case TYPE_DATE: put_date(v); break;
+        case TYPE_MONEY: {
+            put_type(t, money::get_sign(v));
+            put_byte(uint8_t(money::get_currency(v)));
+            const uint8_t* digits = money::digit_bytes(v);
+            for (int32_t i = 0; i < money::DIGIT_BYTES; i++) put_byte(digits[i]);
+            break;
+        }
         case TYPE_ISSUE:
             put_type(t, false);
             put_symref(word::symbol_of(v));
@@ -1113,6 +1121,16 @@ void decode_record(kiv_value* parent) {
             }
             case TYPE_TYPESET: decode_typeset(parent); break;
             case TYPE_DATE: decode_date(parent, flag_b); break;
+            case TYPE_MONEY: {
+                need(1 + money::DIGIT_BYTES);
+                uint8_t currency = get_byte();
+                // A currency past the list or a nibble above 9 is no amount.
+                if (!money::known_currency_q(currency) || !money::make_at_raw(&v, flag_b, currency, dec.p))
+                    invalid_record(at);
+                dec.p += money::DIGIT_BYTES;
+                append(parent, &v);
+                break;
+            }
             case TYPE_ISSUE: {
                 int32_t symbol = get_symbol();
                 v = kiv_value{TYPE_ISSUE, 0, uint32_t(symbol), uint32_t(-1)};

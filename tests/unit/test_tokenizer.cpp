@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/datatypes/money.h"
 #include "runtime/evaluator/tokenizer.h"
 
 using namespace kiv;
@@ -81,4 +82,36 @@ TEST(Tokenizer, ScanFloat) {
     long_text += U'1';
     EXPECT_TRUE(std::isnan(scan(long_text, &error)));
     EXPECT_EQ(error, tokenizer::SCAN_INVALID);
+}
+
+TEST(Tokenizer, MoneyText) {
+    struct Case {
+        std::u32string text;
+        bool valid;
+        money::amount amount;
+        bool negative;
+    } cases[] = {
+        {U"$1'000.50", true, money::amount(100050000), false},
+        {U"1'000.50", true, money::amount(100050000), false},
+        {U"-$0.5", true, money::amount(50000), true},
+        {U"+7", true, money::amount(700000), false},
+        {U"$1.123456", true, money::amount(112345), false},
+        {U"$'1", false, 0, false},     {U"1..2", false, 0, false},  {U"1'", false, 0, false},
+        {U"1''0", false, 0, false},    {U"1.'5", false, 0, false},  {U".5", false, 0, false},
+        {U"5.", false, 0, false},      {U"$", false, 0, false},     {U"", false, 0, false},
+        {U"US$1", false, 0, false},    {U"1,5", false, 0, false},   {U"1\u00e9", false, 0, false},
+        {U"123456789012345678", false, 0, false},
+    };
+    for (uint32_t unit : {1u, 2u, 4u}) {
+        for (const Case& c : cases) {
+            std::vector<uint8_t> bytes = units(c.text, unit);
+            kiv_value cell{};
+            int32_t error = 0;
+            tokenizer::scan_money(bytes.data(), unit, uint32_t(c.text.size()), &cell, &error);
+            EXPECT_EQ(error == 0, c.valid) << unit;
+            if (!c.valid || error) continue;
+            EXPECT_TRUE(money::magnitude(&cell) == c.amount) << unit;
+            EXPECT_EQ(money::negative_q(&cell), c.negative) << unit;
+        }
+    }
 }
