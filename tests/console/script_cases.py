@@ -2,6 +2,7 @@
 """Script launching from the command line: each case writes script files in a
 fresh folder, runs kiv there and compares the output and the exit status."""
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -70,9 +71,25 @@ CASES = [
 ]
 
 
+def interrupted_script(kiv):
+    """Ctrl-C (SIGINT) ends a script run without the console with status 130."""
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "a.kiv")
+        with open(path, "w") as f:
+            f.write('Kiv []\nprint "running"\nforever []\n')
+        run = subprocess.Popen([kiv, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        run.stdout.readline()
+        run.send_signal(signal.SIGINT)
+        status = run.wait(timeout=30)
+        if status != 130:
+            print(f"FAIL an interrupted script\n  expected status 130, got {status}")
+            return 1
+    return 0
+
+
 def main():
     kiv = os.path.abspath(sys.argv[1])
-    failed = 0
+    failed = interrupted_script(kiv)
     for name, files, args, given, expected, status in CASES:
         with tempfile.TemporaryDirectory() as d:
             d = os.path.realpath(d)
@@ -88,7 +105,7 @@ def main():
             if got != want or run.returncode != status:
                 failed += 1
                 print(f"FAIL {name}\n  expected ({status}): {want!r}\n  got ({run.returncode}): {got!r}")
-    print(f"{len(CASES) - failed} passed, {failed} failed")
+    print(f"{len(CASES) + 1 - failed} passed, {failed} failed")
     sys.exit(1 if failed else 0)
 
 
