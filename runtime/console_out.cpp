@@ -15,6 +15,7 @@
 namespace kiv::console {
 
 int output_fd = 1;
+bool at_line_start = true;
 bool tty_q = false;
 char format_buffer[FORMAT_BUFFER_SIZE];
 
@@ -29,6 +30,7 @@ void probe() { tty_q = isatty(output_fd) == 1; }
 // Output errors are ignored, as a print has no one to report them to.
 static void write_all(const void* data, size_t size) {
     auto* p = static_cast<const uint8_t*>(data);
+    if (size > 0) at_line_start = p[size - 1] == '\n';
     while (size > 0) {
         ssize_t n = ::write(output_fd, p, size);
         if (n < 0) {

@@ -18,6 +18,8 @@ constexpr uint32_t OUTPUT_FLUSH_AT = 1020;     // flushed once it holds more
 // is a terminal. probe() sets the flag from the descriptor.
 extern int output_fd;
 extern bool tty_q;
+// Whether the last byte written was a line end (a prompt starts a line).
+extern bool at_line_start;
 
 // The format buffer the number printers fill; prin_buffer writes from it.
 extern char format_buffer[FORMAT_BUFFER_SIZE];

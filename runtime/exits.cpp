@@ -2,6 +2,7 @@
 // exit and throw.
 #include "runtime/exits.h"
 
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -96,4 +97,17 @@ void throw_throw(uint32_t level) {
 }
 
 }  // namespace stack
+
+// Ctrl-C halts the command as `halt` does: the word halt-request thrown to
+// the console's catch. Where no catch frame waits (the console's own code
+// between commands) the request is dropped.
+void system::halt_interrupted() {
+    interrupt_pending = 0;
+    if (!stack::find_taker(stack::ctop - 1, [](call_frame* f) { return frame_type_of(f) == FT_CATCH; })) return;
+    stack::mark_native(nullptr);
+    word::push(word::load("halt-request"));
+    word::push(word::load("console"));
+    stack::throw_throw(LEVEL_THROW);
+}
+
 }  // namespace kiv

@@ -1,4 +1,7 @@
 // The program's entry point.
+#include <cstdio>
+#include <cstring>
+
 #include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -7,6 +10,31 @@
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
+namespace {
+
+constexpr const char* USAGE =
+    "Usage: kiv [--catch] [--cli] [--] [script [argument ...]]\n"
+    "\n"
+    "Without a script, kiv starts the console. With one, it runs the script, whose\n"
+    "arguments are in system/script/args, and ends.\n"
+    "\n"
+    "  --catch    stay at the console's prompt when the script has run\n"
+    "  --cli      use the console on the terminal\n"
+    "  --         the next argument is the script, even if it begins with --\n"
+    "  --help     print this text and end\n"
+    "  --version  print the version and end\n";
+
+// --help or --version among the switches in front of the script name.
+const char* asked_for(int argc, char** argv) {
+    for (int i = 1; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
+        if (std::strcmp(argv[i], "--") == 0) break;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) return argv[i];
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace kiv;
     system::os_init(argc, argv);
@@ -14,6 +42,11 @@ int main(int argc, char** argv) {
         system::saved_stack_top = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
         runtime::init(kiv_boot_data, kiv_boot_data_size);
         boot::start();
+        if (const char* switch_ = asked_for(argc, argv)) {
+            if (std::strcmp(switch_, "--help") == 0) std::fputs(USAGE, stdout);
+            else boot::evaluate_source("print [\"Kiv\" system/version]");
+            return 0;
+        }
         // The script of the command line, then the console's loop on the
         // terminal when there is no script or --catch asks for it; the loop
         // ends the process itself (quit, or the end of the input).

@@ -51,7 +51,7 @@ uint32_t wait_milliseconds(double seconds) {
 void wait(double seconds) {
     uint32_t ms = wait_milliseconds(seconds);
     timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !system::interrupt_pending) {
     }
 }
 

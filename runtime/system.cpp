@@ -24,6 +24,8 @@ int argc = 0;
 char** argv = nullptr;
 uintptr_t native_stack_limit = 0;
 uintptr_t saved_stack_top = 0;
+volatile std::sig_atomic_t interrupt_pending = 0;
+bool halt_on_interrupt = false;
 
 namespace {
 
@@ -78,9 +80,16 @@ int signal_code(int sig, const siginfo_t* info) {
                 case FPE_FLTINV: return 9;
                 default: return 33;
             }
-        case SIGINT: return RT_QUIET;
         default: return RT_UNKNOWN;
     }
+}
+
+// Ctrl-C: once the console's loop runs it asks the evaluator to halt; before
+// that, or when the evaluator has not taken the first request (a long
+// native call), the process ends the way an interrupted program does.
+void on_interrupt(int) {
+    if (!halt_on_interrupt || interrupt_pending) _exit(128 + SIGINT);
+    interrupt_pending = 1;
 }
 
 // The report is written with write(2): the handler runs on the alternate
@@ -93,7 +102,6 @@ void on_signal(int sig, siginfo_t* info, void* context) {
     (void)context;
 #endif
     int code = signal_code(sig, info);
-    if (code == RT_QUIET) _exit(0);
     char buf[160];
     int n = format_runtime_error(buf, sizeof buf, code, address);
     if (n > 0) {
@@ -113,7 +121,13 @@ void install_signal_handlers() {
     sa.sa_sigaction = on_signal;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGINT}) sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(sig, &sa, nullptr);
+    // No SA_RESTART: a read waiting at the prompt returns, so that the
+    // prompt can start afresh.
+    struct sigaction interrupt{};
+    interrupt.sa_handler = on_interrupt;
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(SIGINT, &interrupt, nullptr);
 }
 
 void find_stack_bounds() {

@@ -1,6 +1,7 @@
 #pragma once
 // Process-wide state, the fatal runtime-error report, process set-up and the
 // tracked heap.
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,6 +62,18 @@ void check_native_stack_overflow();
 inline void check_native_stack() {
     if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < native_stack_limit)
         check_native_stack_overflow();
+}
+
+// Ctrl-C. Until the console's loop sets halt_on_interrupt, an interrupt ends
+// the process with status 130; afterwards it sets interrupt_pending, which
+// the evaluator checks on entering each block (and `wait` while it sleeps)
+// and answers by halting the running command.
+extern volatile std::sig_atomic_t interrupt_pending;
+extern bool halt_on_interrupt;
+void halt_interrupted();
+inline void check_interrupt() {
+    if (interrupt_pending) [[unlikely]]
+        halt_interrupted();
 }
 
 // The native stack pointer recorded just before runtime initialisation; the

@@ -67,6 +67,7 @@ bool callable_q(uint32_t t) {
 // Blocks ------------------------------------------------------------------------
 
 void eval(const kiv_value* block_value, bool chain) {
+    system::check_interrupt();
     // The block's fields are read from the value itself, the copy only keeps
     // it for the events: reading back a just-copied cell stalls the
     // processor on this hot path.

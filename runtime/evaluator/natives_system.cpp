@@ -22,6 +22,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/system.h"
 #include "runtime/unicode.h"
 
 namespace kiv::natives {
@@ -52,6 +53,7 @@ void wait(bool, const int32_t*) {
             fire_invalid(value);
     }
     platform::wait(seconds);
+    system::check_interrupt();
     if (gui_do_events) gui_do_events();
     none::return_();
 }

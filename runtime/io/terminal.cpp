@@ -1,11 +1,21 @@
 // The terminal host's routines: reading a line, and the terminal's size.
+//
+// On a terminal, lines are read through libedit: editing keys, and a history
+// of commands kept between runs in the user's data folder. Any other input
+// (a pipe, a file) is read as it comes.
 #include "runtime/io/terminal.h"
 
+#include <histedit.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "runtime/boot.h"
@@ -14,10 +24,15 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/stack.h"
+#include "runtime/system.h"
+#include "runtime/unicode.h"
 
 namespace kiv::terminal {
 
 namespace {
+
+constexpr int HISTORY_SIZE = 1000;
+constexpr const char* INTERRUPTED = "\x1b";  // the escape character
 
 // Typed characters are not echoed while a hidden answer is read from a
 // terminal; the echo comes back however the read ends.
@@ -35,15 +50,89 @@ struct echo_off {
     }
 };
 
-// read-line: prompt [string!] hide [logic!]. The end of the input answers
-// "quit", so that a console fed from a file or a pipe ends with it.
-void read_line() {
-    kiv_value prompt = stack::arguments[0];
-    bool hide = logic::get(stack::arguments + 1);
-    series_buffer* b = string::buffer_of(&prompt);
-    uint32_t unit = unit_of(b);
-    uint8_t* head = b->offset + size_t(string::head_of(&prompt)) * unit;
-    if (head < b->tail) console::write(head, uint32_t(b->tail - head), unit, false);
+// The line editor, made at the first line read from a terminal.
+struct editor {
+    EditLine* el = nullptr;
+    History* history = nullptr;
+    std::string prompt;
+    std::string history_file;
+};
+editor ed;
+
+const char* current_prompt(EditLine*) { return ed.prompt.c_str(); }
+
+// $XDG_DATA_HOME/Kiv/history, else ~/.local/share/Kiv/history; the folders
+// are made when missing. Empty when neither variable is set.
+std::string history_path() {
+    std::string dir;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
+        dir = data;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        dir = std::string(home) + "/.local/share";
+    } else {
+        return {};
+    }
+    dir += "/Kiv";
+    for (size_t slash = 1; slash != std::string::npos; slash = dir.find('/', slash + 1))
+        mkdir(dir.substr(0, slash).c_str(), 0700);
+    mkdir(dir.c_str(), 0700);
+    return dir + "/history";
+}
+
+bool editing_q() {
+    static const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    if (!terminal || ed.el) return terminal;
+    // libedit reads and measures characters by the locale: text is UTF-8.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    ed.el = el_init("kiv", stdin, stdout, stderr);
+    el_set(ed.el, EL_PROMPT, current_prompt);
+    el_set(ed.el, EL_EDITOR, "emacs");
+    HistEvent event;
+    ed.history = history_init();
+    history(ed.history, &event, H_SETSIZE, HISTORY_SIZE);
+    history(ed.history, &event, H_SETUNIQUE, 1);
+    el_set(ed.el, EL_HIST, history, ed.history);
+    el_source(ed.el, nullptr);
+    ed.history_file = history_path();
+    if (!ed.history_file.empty()) history(ed.history, &event, H_LOAD, ed.history_file.c_str());
+    return true;
+}
+
+// A command typed over several lines is one entry: each continuation line
+// joins the entry of the line before.
+void remember(const std::string& line, bool continued) {
+    HistEvent event;
+    std::string entry = line;
+    if (continued && history(ed.history, &event, H_FIRST) == 0) {
+        entry = std::string(event.str) + "\n" + line;
+        // H_FIRST leaves the newest entry current; deleting it by number
+        // keeps the order of the others.
+        history(ed.history, &event, H_DEL, event.num);
+    }
+    history(ed.history, &event, H_ENTER, entry.c_str());
+    if (!ed.history_file.empty()) history(ed.history, &event, H_SAVE, ed.history_file.c_str());
+}
+
+// One line through the editor; the end of the input (Ctrl-D on an empty
+// line) answers "quit".
+std::string edit_line(const std::string& prompt, bool continued) {
+    if (!console::at_line_start) console::write("\n", 1, 1, false);
+    ed.prompt = prompt;
+    int count = 0;
+    const char* text = el_gets(ed.el, &count);
+    if (!text) {
+        console::write("\n", 1, 1, false);
+        return system::interrupt_pending ? INTERRUPTED : "quit";
+    }
+    std::string line(text, size_t(count));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (!line.empty() || continued) remember(line, continued);
+    return line;
+}
+
+// A line as it comes from a pipe or a file; the end of the input answers
+// "quit", so that a console fed from a file ends with it.
+std::string plain_line(bool hide) {
     std::string line;
     bool ended = true;
     {
@@ -57,10 +146,63 @@ void read_line() {
         }
     }
     if (hide) console::write("\n", 1, 1, false);
+    if (system::interrupt_pending) {
+        std::clearerr(stdin);
+        return INTERRUPTED;
+    }
     if (ended && line.empty()) line = "quit";
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// read-line: prompt [string!] hide [logic!] continued [logic!]. Ctrl-C
+// while waiting answers the escape character, with which the console drops
+// the command being typed; a program without the console ends instead, once
+// the terminal is back as it was.
+void read_line() {
+    kiv_value prompt = stack::arguments[0];
+    bool hide = logic::get(stack::arguments + 1);
+    bool continued = logic::get(stack::arguments + 2);
+    bool console_runs = system::halt_on_interrupt;
+    system::halt_on_interrupt = true;
+    system::interrupt_pending = 0;
+    std::string line;
+    if (!hide && editing_q()) {
+        int32_t size = -1;
+        const char* text = unicode::to_utf8(&prompt, &size);
+        line = edit_line(std::string(text, size_t(size)), continued);
+    } else {
+        series_buffer* b = string::buffer_of(&prompt);
+        uint32_t unit = unit_of(b);
+        uint8_t* head = b->offset + size_t(string::head_of(&prompt)) * unit;
+        if (head < b->tail) console::write(head, uint32_t(b->tail - head), unit, false);
+        line = plain_line(hide);
+    }
+    system::halt_on_interrupt = console_runs;
+    system::interrupt_pending = 0;
+    if (line == INTERRUPTED && !console_runs) {
+        if (ed.el) el_end(ed.el);
+        std::_Exit(128 + SIGINT);
+    }
     string::load_at(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()), stack::arguments,
                     string::UTF8);
+}
+
+// The console's loop calls it once: from then on Ctrl-C halts the running
+// command instead of ending the process.
+void halt_on_interrupt() {
+    system::halt_on_interrupt = true;
+    unset::return_();
+}
+
+// write-error: text [string!], then a line end, on the standard error.
+void write_error() {
+    int32_t size = -1;
+    const char* text = unicode::to_utf8(stack::arguments, &size);
+    std::fwrite(text, 1, size_t(size), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    unset::return_();
 }
 
 winsize terminal_size() {
@@ -83,6 +225,8 @@ void init() {
     boot::bind_routine(&tty, "read-line", read_line);
     boot::bind_routine(&tty, "columns", columns);
     boot::bind_routine(&tty, "rows", rows);
+    boot::bind_routine(&tty, "halt-on-interrupt", halt_on_interrupt);
+    boot::bind_routine(&tty, "write-error", write_error);
 }
 
 }  // namespace kiv::terminal

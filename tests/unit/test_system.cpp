@@ -23,7 +23,7 @@ static int touch(volatile int* p) { return *p; }
 TEST(RuntimeError, SignalsBecomeRuntimeErrors) {
     EXPECT_EXIT(touch(nullptr), ::testing::ExitedWithCode(1), "Runtime Error 1: access violation");
     EXPECT_EXIT(raise(SIGBUS), ::testing::ExitedWithCode(34), "Runtime Error 34: Bus error");
-    EXPECT_EXIT(raise(SIGINT), ::testing::ExitedWithCode(0), "^$");
+    EXPECT_EXIT(raise(SIGINT), ::testing::ExitedWithCode(130), "^$");
 }
 
 // Recursion that never checks its depth: the guard page stops it.
