@@ -8,6 +8,7 @@ import select
 import signal
 import sys
 import tempfile
+import termios
 import time
 
 UP, LEFT, CTRL_A, CTRL_C, CTRL_D, ALT_B = b"\x1b[A", b"\x1b[D", b"\x01", b"\x03", b"\x04", b"\x1bb"
@@ -20,7 +21,7 @@ class Console:
             env = dict(os.environ, XDG_DATA_HOME=data, TERM="xterm")
             os.execve(kiv, [kiv], env)
         self.seen = b""
-        self.expect(b">> ")
+        self.prompt()
 
     def expect(self, text, timeout=10):
         """Reads until `text` has been shown since the last expectation."""
@@ -45,11 +46,20 @@ class Console:
             self.expect(then)
 
     def command(self, keys, shows):
-        """Types keys, waits for what they show and for the next prompt: keys
-        typed before the line editor reads again could be taken by the
-        terminal's own line discipline."""
+        """Types keys, waits for what they show and for the next prompt."""
         self.type(keys, shows)
-        self.expect(b">> ")
+        self.prompt()
+
+    def prompt(self, text=b">> "):
+        """Waits for a prompt and for the line editor to read keys one by one:
+        keys typed before that would go through the terminal's own line
+        discipline, which takes Ctrl-D for itself."""
+        self.expect(text)
+        end = time.time() + 10
+        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
+            if time.time() > end:
+                raise AssertionError("the line editor did not take the terminal")
+            time.sleep(0.01)
 
     def status(self):
         for _ in range(100):
@@ -87,11 +97,11 @@ def interrupting(c):
 
 def interrupt_at_prompt(c):
     c.type(b"abc", b"abc")
-    time.sleep(0.2)
-    c.type(CTRL_C, b">> ")
+    c.type(CTRL_C)
+    c.prompt()
     c.command(b"1 + 1\r", b"== 2")
-    c.type(b"[1\r", b"[    ")
-    time.sleep(0.2)
+    c.type(b"[1\r")
+    c.prompt(b"[    ")
     c.command(CTRL_C, b"(escape)")
     c.command(b"2 + 2\r", b"== 4")
 
@@ -101,7 +111,8 @@ def output_before_prompt(c):
 
 
 def multi_line_history(c):
-    c.type(b"[1\r", b"[    ")
+    c.type(b"[1\r")
+    c.prompt(b"[    ")
     c.command(b"2]\r", b"== [1\r\n2]")
     c.command(UP + b"\r", b"== [1\r\n2]")
 
