@@ -29,6 +29,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/checksum.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
@@ -131,6 +132,7 @@ void init(const uint8_t* boot_data, uint64_t boot_size) {
     ownership::init();
     natives::init();
     parser::init();
+    crypto::init();
     if (boot_data) load_boot_data(boot_data, boot_size);
     interpreter::init();
     slots::init();

@@ -116,7 +116,7 @@ void init() {
         debase,              //  84
         to_local_file,       //  85 to-local-file
         wait,                //  86 wait
-        not_done,            //  87 checksum: checksums and digests (binary!)
+        checksum,            //  87 checksum
         unset,               //  88 unset
         new_line,            //  89 new-line
         new_line_q,          //  90 new-line?

@@ -150,4 +150,7 @@ extern bool last_lf_q;
 // the GUI installs it, and until then waiting only sleeps.
 extern void (*gui_do_events)();
 
+// Checksums, digests and HMAC (runtime/evaluator/checksum.cpp).
+void checksum(bool check, const int32_t* refs);
+
 }  // namespace kiv::natives
