@@ -35,6 +35,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/io/deflate.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -133,6 +134,7 @@ void init(const uint8_t* boot_data, uint64_t boot_size) {
     natives::init();
     parser::init();
     crypto::init();
+    compression::init_words();
     if (boot_data) load_boot_data(boot_data, boot_size);
     interpreter::init();
     slots::init();

@@ -28,6 +28,9 @@ constexpr uint64_t MAX_RATIO = 1032;
 
 // Makes the method words zlib, deflate and gzip. Start-up, once.
 void init_words();
+enum method : int32_t { ZLIB = 0, DEFLATE = 1, GZIP = 2 };
+// The method a word's symbol names (any case), or -1.
+int32_t method_of(int32_t symbol);
 
 }  // namespace kiv::compression
 
