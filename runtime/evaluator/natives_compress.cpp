@@ -64,6 +64,9 @@ void run(routine r, const kiv_value* method, size_t capacity, const std::string*
         }
         kiv_value* bin = stack::get_top();
         set_length(bin, length);
+        // A guess far above the result would keep its room for the life
+        // of the value: a copy of the right size takes its place.
+        if (length < capacity / 2) bin = binary::load(out, uint32_t(length));
         stack::set_last(bin);
         return;
     }

@@ -2,6 +2,7 @@
 // set that is over-subscribed, incomplete or empty where symbols are needed,
 // a symbol no valid stream holds, a copy from before the start of the
 // output, or input that ends before the final block does.
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/io/deflate.h"
@@ -173,7 +174,9 @@ struct decoder {
         // The whole bytes still buffered go back to the input.
         const uint8_t* at = in - (size_t(count) / 8 - phantom);
         if (len > size_t(end - at)) return STORED_PAST_END;
-        for (uint32_t i = 0; i < len; i++) put_byte(at[i]);
+        size_t fits = produced < capacity ? std::min<size_t>(len, capacity - produced) : 0;
+        if (fits) std::memcpy(out + produced, at, fits);
+        produced += len;
         in = at + len;
         bits = 0;
         count = 0;
