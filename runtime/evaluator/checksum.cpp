@@ -191,8 +191,10 @@ uint32_t hmac(const uint8_t* data, size_t data_length, const uint8_t* key, size_
         key = short_key;
     }
     uint8_t inner_pad[128] = {}, outer_pad[128] = {};
-    std::memcpy(inner_pad, key, key_length);
-    std::memcpy(outer_pad, key, key_length);
+    if (key_length) {
+        std::memcpy(inner_pad, key, key_length);
+        std::memcpy(outer_pad, key, key_length);
+    }
     for (size_t i = 0; i < block; i++) {
         inner_pad[i] ^= 0x36;
         outer_pad[i] ^= 0x5C;
