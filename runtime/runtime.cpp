@@ -31,11 +31,13 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/checksum.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/io/deflate.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -135,6 +137,8 @@ void init(const uint8_t* boot_data, uint64_t boot_size) {
     ownership::init();
     natives::init();
     parser::init();
+    crypto::init();
+    compression::init_words();
     if (boot_data) load_boot_data(boot_data, boot_size);
     interpreter::init();
     slots::init();

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build
-  libgtest-dev libgmock-dev libmurmurhash-dev
+  libgtest-dev libgmock-dev libmurmurhash-dev libssl-dev
   python3 lua5.4
   libedit-dev
 )

@@ -116,7 +116,7 @@ void init() {
         debase,              //  84
         to_local_file,       //  85 to-local-file
         wait,                //  86 wait
-        not_done,            //  87 checksum: checksums and digests (binary!)
+        checksum,            //  87 checksum
         unset,               //  88 unset
         new_line,            //  89 new-line
         new_line_q,          //  90 new-line?
@@ -132,8 +132,8 @@ void init() {
         zero_q,              // 100 zero?
         size_q,              // 101 size?
         not_done,            // 102 browse: opening documents
-        not_done,            // 103 compress: compression (binary!)
-        not_done,            // 104 decompress: compression (binary!)
+        compress,            // 103 compress
+        decompress,          // 104 decompress
         recycle,             // 105 recycle
         transcode,           // 106 transcode
         apply,               // 107 apply

@@ -152,4 +152,10 @@ extern bool last_lf_q;
 // the GUI installs it, and until then waiting only sleeps.
 extern void (*gui_do_events)();
 
+// Checksums, digests and HMAC (runtime/evaluator/checksum.cpp).
+void checksum(bool check, const int32_t* refs);
+// Deflate, zlib and gzip (runtime/evaluator/natives_compress.cpp).
+void compress(bool check, const int32_t* refs);
+void decompress(bool check, const int32_t* refs);
+
 }  // namespace kiv::natives
