@@ -13,6 +13,9 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer.h"
@@ -92,6 +95,18 @@ void do_math_op(int32_t op) {
     // A time has no place in a pair.
     if (r == TYPE_PAIR && l != TYPE_TIME) {
         pair_on_right(op);
+        return;
+    }
+    if (r == TYPE_TUPLE && l != TYPE_TIME) {
+        tuple::do_math(op);
+        return;
+    }
+    if ((r == TYPE_POINT2D || r == TYPE_POINT3D) && l != TYPE_TIME) {
+        point::on_right(op);
+        return;
+    }
+    if (r == TYPE_VECTOR && l != TYPE_TIME) {
+        vector::do_math(op);
         return;
     }
     // tuple!, money!, point2D!, point3D! and vector! right operands take

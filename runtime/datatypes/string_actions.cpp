@@ -23,6 +23,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
@@ -69,7 +70,7 @@ bool text_q(uint32_t t) { return series::string_like_q(t); }
 // The one element of a text or byte series at an index, as a value.
 kiv_value* element_at(kiv_value* s, uint32_t index) {
     uint32_t t = type_of(s);
-    if (t == TYPE_VECTOR) not_done();  // vector! elements come with vector!
+    if (t == TYPE_VECTOR) return vector::push_element(s, index);
     uint32_t cp = cp_at(s, index);
     if (t == TYPE_BINARY) return integer::push(int32_t(cp));
     kiv_value c{TYPE_CHAR, 0, cp, 0};

@@ -9,6 +9,8 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/native_support.h"
@@ -58,8 +60,15 @@ void zero_q(bool, const int32_t*) {
         case TYPE_PAIR:
             zero = pair::x_of(v) == 0 && pair::y_of(v) == 0;
             break;
-        // Their components are read by their own modules, which join later.
-        case TYPE_TUPLE: case TYPE_MONEY: case TYPE_POINT2D: case TYPE_POINT3D:
+        case TYPE_TUPLE:
+            zero = tuple::zero_q(v);
+            break;
+        case TYPE_POINT2D: case TYPE_POINT3D:
+            zero = point::component(v, 0) == 0 && point::component(v, 1) == 0 &&
+                   (type_of(v) == TYPE_POINT2D || point::component(v, 2) == 0);
+            break;
+        // money! answers its own test once it exists.
+        case TYPE_MONEY:
             fire(err::INTERNAL, err::internal::not_done);
         default:
             break;
