@@ -3,15 +3,25 @@
 // for geometry with fractions. Every computation widens the components to
 // doubles and stores the result back as 32-bit floats.
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "runtime/value.h"
 
 namespace kiv::point {
 
+// A double rounded to a single; beyond the singles' range it is an
+// infinity, as IEEE rounding makes it (a plain conversion would be undefined
+// there).
+inline float to_single(double d) {
+    constexpr double LIMIT = 3.4028235677973366e38;  // the largest single plus half its last unit
+    if (d >= LIMIT) return HUGE_VALF;
+    if (d <= -LIMIT) return -HUGE_VALF;
+    return float(d);
+}
 inline float component(const kiv_value* p, uint32_t i) { return std::bit_cast<float>((&p->data1)[i]); }
 inline void set_component(kiv_value* p, uint32_t i, double d) {
-    (&p->data1)[i] = std::bit_cast<uint32_t>(float(d));
+    (&p->data1)[i] = std::bit_cast<uint32_t>(to_single(d));
 }
 inline uint32_t dimensions_of(uint32_t type) { return type == TYPE_POINT3D ? 3 : 2; }
 

@@ -255,8 +255,9 @@ uint32_t byte_of(const kiv_value* number) {
 pattern pattern_of(kiv_value* s, kiv_value* value) {
     uint32_t t = type_of(value);
     uint32_t st = type_of(s);
-    if (st == TYPE_VECTOR && (t == TYPE_INTEGER || t == TYPE_FLOAT))
-        not_done();  // element searches come with vector!
+    // vector! searches its elements itself: the text searches below read
+    // code units, which vector elements are not.
+    if (st == TYPE_VECTOR) not_done();
     if (st == TYPE_BINARY && (t == TYPE_INTEGER || t == TYPE_FLOAT)) return {kiv_value{}, byte_of(value), 1};
     switch (t) {
         case TYPE_CHAR:

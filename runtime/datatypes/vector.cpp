@@ -17,7 +17,9 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -39,6 +41,16 @@ uint32_t width_of(const kiv_value* v) { return series::unit_of_value(v); }
 uint64_t checked_size(uint64_t count, uint32_t width) {
     if (count * width > MAX_BYTES) fire(err::INTERNAL, err::internal::no_memory);
     return count * width;
+}
+
+// A vector whose elements the caller writes.
+kiv_value* make_unset_at(kiv_value* cell, uint32_t count, uint32_t type, uint32_t width) {
+    uint64_t bytes = checked_size(count, width);
+    node_id node = memory::alloc_series(std::max(count, 1u), width, 0);
+    series_buffer* b = series::buffer(node);
+    b->tail = b->offset + bytes;
+    *cell = kiv_value{TYPE_VECTOR, 0, node, type};
+    return cell;
 }
 
 int32_t get_int(const uint8_t* p, uint32_t width) {
@@ -63,7 +75,7 @@ double get_double(const uint8_t* p, uint32_t width) {
 }
 void put_double(uint8_t* p, uint32_t width, double d) {
     if (width == 4) {
-        float f = float(d);
+        float f = point::to_single(d);
         std::memcpy(p, &f, 4);
     } else {
         std::memcpy(p, &d, 8);
@@ -147,6 +159,28 @@ void with_scalar(kiv_value* vec, const scalar& s, int32_t op, bool swapped) {
     }
 }
 
+// The common case of two vectors of doubles, one loop per operation so that
+// the compiler can keep it tight.
+template <typename F>
+void each_double(const uint8_t* pa, const uint8_t* pb, uint8_t* po, uint32_t n, F f) {
+    for (uint32_t k = 0; k < n; k++) {
+        double x, y;
+        std::memcpy(&x, pa + 8 * k, 8);
+        std::memcpy(&y, pb + 8 * k, 8);
+        double r = f(x, y);
+        std::memcpy(po + 8 * k, &r, 8);
+    }
+}
+
+void doubles(const uint8_t* pa, const uint8_t* pb, uint8_t* po, uint32_t n, int32_t op) {
+    switch (op) {
+        case OP_ADD: each_double(pa, pb, po, n, [](double x, double y) { return x + y; }); break;
+        case OP_SUB: each_double(pa, pb, po, n, [](double x, double y) { return x - y; }); break;
+        case OP_MUL: each_double(pa, pb, po, n, [](double x, double y) { return x * y; }); break;
+        default: each_double(pa, pb, po, n, [](double x, double y) { return x / y; }); break;
+    }
+}
+
 // Two vectors: a new vector as long as the shorter and as wide as the wider.
 void with_vector(kiv_value* result, kiv_value* a, kiv_value* b, int32_t op) {
     uint32_t type = element_type_of(a);
@@ -160,11 +194,16 @@ void with_vector(kiv_value* result, kiv_value* a, kiv_value* b, int32_t op) {
     uint32_t n = std::min(ks_length_q(a), ks_length_q(b));
     uint32_t wa = width_of(a), wb = width_of(b), width = std::max(wa, wb);
     kiv_value out;
-    make_at(&out, n, type, width);
+    make_unset_at(&out, n, type, width);
     // The new series may have moved nothing, but read through the nodes.
     const uint8_t* pa = series::unit_at(a, a->data1);
     const uint8_t* pb = series::unit_at(b, b->data1);
     uint8_t* po = series::unit_at(&out, 0);
+    if (!integral_q(type) && wa == 8 && wb == 8 && op <= OP_DIV) {
+        doubles(pa, pb, po, n, op);
+        *result = out;
+        return;
+    }
     for (uint32_t k = 0; k < n; k++, pa += wa, pb += wb, po += width) {
         if (integral_q(type)) put_int(po, width, int_op(get_int(pa, wa), get_int(pb, wb), op));
         else put_double(po, width, float_::do_math(get_double(pa, wa), get_double(pb, wb), op));
@@ -191,12 +230,9 @@ bool width_q(uint32_t type, uint32_t width) {
 }
 
 kiv_value* make_at(kiv_value* cell, uint32_t count, uint32_t type, uint32_t width) {
-    uint64_t bytes = checked_size(count, width);
-    node_id node = memory::alloc_series(std::max(count, 1u), width, 0);
-    series_buffer* b = series::buffer(node);
-    std::memset(b->offset, 0, bytes);
-    b->tail = b->offset + bytes;
-    *cell = kiv_value{TYPE_VECTOR, 0, node, type};
+    make_unset_at(cell, count, type, width);
+    series_buffer* b = series::buffer_of(cell);
+    std::memset(b->offset, 0, size_t(b->tail - b->offset));
     return cell;
 }
 
@@ -347,6 +383,49 @@ static kiv_value* sort(kiv_value* vec, bool, kiv_value* skip, kiv_value* compara
         else put_double(p + k * width, width, d[k]);
     }
     return vec;
+}
+
+// Searching ----------------------------------------------------------------------
+
+// The index of the first element (the last, with `last` or `reverse`) equal
+// to a number, -1 when none is. Only /tail, /last and /reverse are taken.
+static int64_t locate(kiv_value* vec, kiv_value* value, kiv_value* part, bool any, kiv_value* with,
+                      kiv_value* skip, bool last, bool reverse, bool match) {
+    if (!actions::absent_q(part) || any || !actions::absent_q(with) || !actions::absent_q(skip) || match)
+        fire(err::INTERNAL, err::internal::not_done);
+    uint32_t t = type_of(value);
+    if (!number_q(t)) return -1;
+    double wanted = t == TYPE_INTEGER || t == TYPE_CHAR ? integer::get_value(value) : float_::get(value);
+    uint32_t length = series::ks_length_all(vec), head = std::min(vec->data1, length), width = width_of(vec);
+    bool integral = integral_q(element_type_of(vec));
+    auto at = [&](uint32_t k) {
+        const uint8_t* p = series::unit_at(vec, k);
+        return integral ? double(get_int(p, width)) : get_double(p, width);
+    };
+    if (last || reverse) {
+        for (uint32_t k = reverse ? head + 1 : length; k-- > (reverse ? 0 : head);)
+            if (at(k) == wanted) return k;
+        return -1;
+    }
+    for (uint32_t k = head; k < length; k++)
+        if (at(k) == wanted) return k;
+    return -1;
+}
+
+static kiv_value* find(kiv_value* vec, kiv_value* value, kiv_value* part, bool, bool, bool, bool any,
+                       kiv_value* with, kiv_value* skip, bool last, bool reverse, bool tail, bool match) {
+    int64_t k = locate(vec, value, part, any, with, skip, last, reverse, match);
+    if (k < 0) return const_cast<kiv_value*>(&none_value);
+    kiv_value result = *vec;
+    result.data1 = uint32_t(k) + (tail ? 1 : 0);
+    return stack::push_value(&result);
+}
+
+static kiv_value* select(kiv_value* vec, kiv_value* value, kiv_value* part, bool, bool, bool, bool any,
+                         kiv_value* with, kiv_value* skip, bool last, bool reverse) {
+    int64_t k = locate(vec, value, part, any, with, skip, last, reverse, false);
+    if (k < 0 || uint64_t(k) + 1 >= series::ks_length_all(vec)) return const_cast<kiv_value*>(&none_value);
+    return push_element(vec, uint32_t(k) + 1);
 }
 
 // Comparison ---------------------------------------------------------------------
@@ -553,7 +632,7 @@ void init() {
         impl<SLOT_CHANGE>(change),        // change
         INHERITED,                        // clear
         INHERITED,                        // copy
-        INHERITED,                        // find
+        impl<SLOT_FIND>(find),            // find
         INHERITED,                        // head
         INHERITED,                        // head?
         INHERITED,                        // index?
@@ -566,7 +645,7 @@ void init() {
         UNSUPPORTED,                      // put
         INHERITED,                        // remove
         INHERITED,                        // reverse
-        INHERITED,                        // select
+        impl<SLOT_SELECT>(select),        // select
         impl<SLOT_SORT>(sort),            // sort
         INHERITED,                        // skip
         UNSUPPORTED,                      // swap
