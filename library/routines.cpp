@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/utsname.h>
+
 #include "runtime/boot.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
@@ -14,11 +16,14 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/platform.h"
@@ -150,6 +155,43 @@ void set_float_flag() {
 
 void interpreted_q() { logic::box(stack::eval_q(nullptr, false)); }
 
+// Each value is taken modulo 256.
+template <uint32_t N>
+void as_tuple() {
+    uint8_t bytes[N];
+    for (uint32_t i = 0; i < N; i++) bytes[i] = uint8_t(integer::get_value(arg(i)));
+    tuple::make_at(stack::arguments, N, bytes);
+}
+
+// The system's name and release, the machine as a word (x86_64 is
+// written x86-64) and the release's first three numbers as the version.
+void os_info() {
+    struct utsname u {};
+    uname(&u);
+    uint32_t numbers[4] = {};
+    uint32_t n = 0;
+    for (const char* p = u.release; *p && n < 4; p++) {
+        if (*p >= '0' && *p <= '9') numbers[n] = numbers[n] * 10 + uint32_t(*p - '0');
+        else if (*p == '.' && n < 3) n++;
+        else break;
+    }
+    std::string arch = u.machine;
+    for (char& c : arch)
+        if (c == '_') c = '-';
+    std::string name = std::string(u.sysname) + " " + u.release;
+    std::string escaped;
+    for (char c : name) escaped += c == '"' || c == '^' ? std::string("^") + c : std::string(1, c);
+    std::string text = "name: \"" + escaped + "\" arch: " + arch + " version: " +
+                       std::to_string(std::min(numbers[0], 255u)) + "." + std::to_string(std::min(numbers[1], 255u)) +
+                       "." + std::to_string(std::min(numbers[2], 255u)) + " build: " + std::to_string(numbers[3] & 0x7FFFFFFF);
+    kiv_value* source = string::load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()),
+                                        stack::push(), string::UTF8);
+    kiv_value* spec = stack::push();
+    *spec = unset_value;
+    lexer::scan_string(spec, source, -1, false, false, false, nullptr, nullptr, nullptr);
+    stack::set_last(object::push_new(nullptr, spec, false));
+}
+
 struct binding {
     const char* word;
     boot::routine_code code;
@@ -176,6 +218,10 @@ constexpr binding GLOBAL_ROUTINES[] = {
     {"write-stdout", write_stdout},
     {"extract-boot-args", extract_boot_args},
     {"__set-float-flag", set_float_flag},
+    {"os-info", os_info},
+    {"as-color", as_tuple<3>},
+    {"as-ipv4", as_tuple<4>},
+    {"as-rgba", as_tuple<4>},
 };
 
 }  // namespace

@@ -20,6 +20,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/percent.h"
@@ -105,6 +108,9 @@ static void register_datatypes() {
     typeset::init();
     error::init();
     pair::init();
+    tuple::init();
+    point::init();
+    vector::init();
     percent::init();
     time::init();
     date::init();

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer.h"
@@ -204,7 +205,12 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
             r->header = type;
             return r;
         }
-        case TYPE_OBJECT: case TYPE_MAP: case TYPE_VECTOR:
+        case TYPE_VECTOR: {
+            kiv_value* r = vector::to_block(spec);
+            r->header = type;
+            return r;
+        }
+        case TYPE_OBJECT: case TYPE_MAP:
             not_yet();  // their body reflections join with those datatypes
         default:
             if (series::block_like_q(type_of(spec))) return cloned_as(spec, type);
@@ -230,9 +236,13 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
         r->header = type;
         return r;
     }
-    // Objects, maps and vectors reflect their bodies: these join with those
-    // modules.
-    if (t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_VECTOR) not_yet();
+    if (t == TYPE_VECTOR) {
+        kiv_value* r = vector::to_block(spec);
+        r->header = type;
+        return r;
+    }
+    // Objects and maps reflect their bodies: these join with those modules.
+    if (t == TYPE_OBJECT || t == TYPE_MAP) not_yet();
     kiv_value v = *spec;
     kiv_value* r = push_only(1);
     *alloc_tail(r) = v;

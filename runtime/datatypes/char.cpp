@@ -8,6 +8,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -35,7 +36,8 @@ void do_math(int32_t op) {
             break;
         }
         case TYPE_VECTOR:
-            fire(err::INTERNAL, err::internal::not_done);  // scalar-vector math comes with vector!
+            vector::do_math(op);
+            return;
         default: {
             kiv_value dt;
             datatype::make_at(&dt, type_of(right));

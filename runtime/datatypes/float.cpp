@@ -14,6 +14,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer.h"
@@ -99,8 +102,18 @@ void do_math_op(int32_t op) {
         money::do_math(op);
         return;
     }
-    // tuple!, point2D!, point3D! and vector! right operands take their own
-    // paths here once those types exist.
+    if (r == TYPE_TUPLE && l != TYPE_TIME) {
+        tuple::do_math(op);
+        return;
+    }
+    if ((r == TYPE_POINT2D || r == TYPE_POINT3D) && l != TYPE_TIME) {
+        point::on_right(op);
+        return;
+    }
+    if (r == TYPE_VECTOR && l != TYPE_TIME) {
+        vector::do_math(op);
+        return;
+    }
     bool refused = !(r == TYPE_INTEGER || r == TYPE_CHAR || r == TYPE_FLOAT || r == TYPE_PERCENT ||
                      r == TYPE_TIME) ||
                    (r == TYPE_CHAR && (l == TYPE_TIME || l == TYPE_PERCENT));

@@ -12,6 +12,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/random.h"
@@ -129,6 +132,16 @@ static void math(int32_t op) {
             break;
         case TYPE_MONEY:
             money::do_math(op);
+            break;
+        case TYPE_TUPLE:
+            tuple::do_math(op);
+            break;
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+            point::on_right(op);
+            break;
+        case TYPE_VECTOR:
+            vector::do_math(op);
             break;
         default: {
             kiv_value dt;

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -29,9 +30,13 @@ kiv_value* push(int32_t x, int32_t y) { return make_at(stack::push(), x, y); }
 
 namespace {
 
-// Every result with fractions is a point2D!, which this runtime does not
-// have yet: those operations stop here.
-[[noreturn]] void as_point2D() { fire(err::INTERNAL, err::internal::not_done); }
+// Every result with fractions is a point2D!: the operation is done again on
+// the pair made a point.
+void as_point2D(int32_t op) {
+    kiv_value* left = stack::arguments;
+    point::make_at(left, TYPE_POINT2D, x_of(left), y_of(left));
+    point::do_math(op);
+}
 
 [[noreturn]] void invalid_type(const kiv_value* v) {
     kiv_value dt;
@@ -70,13 +75,14 @@ void set_component(kiv_value* p, int32_t field, int32_t v) {
 
 // Both components by the integer rules, which leave a float! in the cell of
 // a component that is no integer (an overflow, an uneven quotient): then the
-// result is no pair.
-void combine(kiv_value* pair, int32_t x2, int32_t y2, int32_t op) {
+// result is no pair (and the pair is left as it was).
+bool combine(kiv_value* pair, int32_t x2, int32_t y2, int32_t op) {
     kiv_value x{TYPE_INTEGER, 0, 0, 0}, y{TYPE_INTEGER, 0, 0, 0};
     integer::do_math(x_of(pair), x2, op, &x);
     integer::do_math(y_of(pair), y2, op, &y);
-    if (type_of(&x) != TYPE_INTEGER || type_of(&y) != TYPE_INTEGER) as_point2D();
+    if (type_of(&x) != TYPE_INTEGER || type_of(&y) != TYPE_INTEGER) return false;
     make_at(pair, integer::get_value(&x), integer::get_value(&y));
+    return true;
 }
 
 }  // namespace
@@ -102,20 +108,20 @@ void do_math(int32_t op) {
             double f = float_::get(right);
             if (op == OP_DIV ? std::isnan(f) : !std::isfinite(f))
                 fire(err::SCRIPT, err::script::invalid_arg, right);
-            if (op == OP_MUL || op == OP_DIV) as_point2D();
+            if (op == OP_MUL || op == OP_DIV) return as_point2D(op);
             // The other operations take the whole part, which must be an
             // integer for the result to stay a pair.
             double whole = std::trunc(f);
-            if (!in_integer_range_q(whole)) as_point2D();
+            if (!in_integer_range_q(whole)) return as_point2D(op);
             x2 = y2 = int32_t(whole);
             break;
         }
         case TYPE_POINT2D:
-            as_point2D();
+            return as_point2D(op);
         default:
             invalid_type(right);
     }
-    combine(left, x2, y2, op);
+    if (!combine(left, x2, y2, op)) as_point2D(op);
 }
 
 static kiv_value* negate_value(kiv_value* value) {
@@ -150,22 +156,20 @@ static kiv_value* reverse(kiv_value* p, kiv_value*, kiv_value*) { return make_at
 // through float!; a whole result still fits the pair.
 static kiv_value* round(kiv_value* value, kiv_value* scale, bool even, bool down, bool half_down, bool floor,
                         bool ceiling, bool half_ceiling) {
-    int32_t out[2];
+    double out[2];
+    bool whole = true;
     for (int32_t field : {FIELD_X, FIELD_Y}) {
         kiv_value c, s;
         integer::make_at(&c, component(value, field));
         kiv_value* by = scale;
         if (scale && type_of(scale) == TYPE_PAIR) by = integer::make_at(&s, component(scale, field));
         integer::round(&c, by, even, down, half_down, floor, ceiling, half_ceiling);
-        if (type_of(&c) == TYPE_INTEGER) {
-            out[field - 1] = integer::get_value(&c);
-            continue;
-        }
-        double d = float_::get(&c);
-        if (d != std::trunc(d) || !in_integer_range_q(d)) as_point2D();
-        out[field - 1] = int32_t(d);
+        double d = type_of(&c) == TYPE_INTEGER ? integer::get_value(&c) : float_::get(&c);
+        whole = whole && d == std::trunc(d) && in_integer_range_q(d);
+        out[field - 1] = d;
     }
-    return make_at(value, out[0], out[1]);
+    if (!whole) return point::make_at(value, TYPE_POINT2D, out[0], out[1]);
+    return make_at(value, int32_t(out[0]), int32_t(out[1]));
 }
 
 // A zero component stays zero: random 0 is 0.
@@ -181,10 +185,14 @@ static void random(kiv_value* value, bool seed, bool secure, bool) {
 
 // Comparison ---------------------------------------------------------------------
 
-static int32_t compare(kiv_value* value1, kiv_value* value2, int32_t) {
+static int32_t compare(kiv_value* value1, kiv_value* value2, int32_t op) {
     switch (type_of(value2)) {
         case TYPE_PAIR: break;
-        case TYPE_POINT2D: as_point2D();
+        case TYPE_POINT2D: {
+            kiv_value p;
+            point::make_at(&p, TYPE_POINT2D, x_of(value1), y_of(value1));
+            return actions::get<SLOT_COMPARE>(&p)(&p, value2, op);
+        }
         default: return COMPARE_INCOMPARABLE;
     }
     int32_t a = x_of(value1), b = x_of(value2);
@@ -241,6 +249,14 @@ static kiv_value* from_block(kiv_value* spec) {
     return push(xy[0], xy[1]);
 }
 
+// A point's component truncated; one that is not finite has no whole part.
+static int32_t point_component(kiv_value* spec, uint32_t i) {
+    double d = point::component(spec, i);
+    if (!std::isfinite(d)) fire(err::SCRIPT, err::script::invalid_arg, spec);
+    kiv_value f;
+    return truncated(float_::make_at(&f, std::trunc(d)));
+}
+
 static kiv_value* from_string(kiv_value* spec) {
     kiv_value* loaded = lexer::load_single(spec, stack::push());
     if (type_of(loaded) != TYPE_PAIR) bad_to(spec);
@@ -254,7 +270,7 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) {
         case TYPE_FLOAT: return push(truncated(spec), truncated(spec));
         case TYPE_BLOCK: return from_block(spec);
         case TYPE_STRING: return from_string(spec);
-        case TYPE_POINT2D: as_point2D();
+        case TYPE_POINT2D: return push(point_component(spec, 0), point_component(spec, 1));
         default: bad_to(spec);
     }
 }

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/hash.h"
@@ -105,6 +106,7 @@ int32_t length_q(kiv_value* s) { return int32_t(get_length(s, false)); }
 kiv_value* element_at(kiv_value* s, uint32_t index) {
     uint32_t t = type_of(s);
     if (block_like_q(t)) return reinterpret_cast<kiv_value*>(unit_at(s, index));
+    if (t == TYPE_VECTOR) return vector::push_element(s, index);
     uint8_t* p = unit_at(s, index);
     if (t == TYPE_BINARY) return integer::push(*p);
     kiv_value c{TYPE_CHAR, 0, string::get_char(p, unit_of_value(s)), 0};
@@ -138,6 +140,8 @@ kiv_value* poke(kiv_value* s, int32_t n, kiv_value* value, kiv_value*) {
         rehash_if_hash(s);
     } else if (t == TYPE_BINARY) {
         binary::set_byte(unit_at(s, uint32_t(index)), value);
+    } else if (t == TYPE_VECTOR) {
+        vector::set_element(s, uint32_t(index), value);
     } else {
         if (type_of(value) != TYPE_CHAR) fire(err::SCRIPT, err::script::invalid_arg, value);
         string::write_char(buffer_of(s), unit_at(s, uint32_t(index)), value->data2);

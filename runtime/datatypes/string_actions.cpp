@@ -23,6 +23,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
@@ -69,7 +70,7 @@ bool text_q(uint32_t t) { return series::string_like_q(t); }
 // The one element of a text or byte series at an index, as a value.
 kiv_value* element_at(kiv_value* s, uint32_t index) {
     uint32_t t = type_of(s);
-    if (t == TYPE_VECTOR) not_done();  // vector! elements come with vector!
+    if (t == TYPE_VECTOR) return vector::push_element(s, index);
     uint32_t cp = cp_at(s, index);
     if (t == TYPE_BINARY) return integer::push(int32_t(cp));
     kiv_value c{TYPE_CHAR, 0, cp, 0};
@@ -254,8 +255,9 @@ uint32_t byte_of(const kiv_value* number) {
 pattern pattern_of(kiv_value* s, kiv_value* value) {
     uint32_t t = type_of(value);
     uint32_t st = type_of(s);
-    if (st == TYPE_VECTOR && (t == TYPE_INTEGER || t == TYPE_FLOAT))
-        not_done();  // element searches come with vector!
+    // vector! searches its elements itself: the text searches below read
+    // code units, which vector elements are not.
+    if (st == TYPE_VECTOR) not_done();
     if (st == TYPE_BINARY && (t == TYPE_INTEGER || t == TYPE_FLOAT)) return {kiv_value{}, byte_of(value), 1};
     switch (t) {
         case TYPE_CHAR:

@@ -12,9 +12,11 @@
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -720,8 +722,15 @@ void load_percent(lexer_state& r, const uint8_t* start, const uint8_t* end, uint
 
 void load_tuple(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     if (!tuple_q(start, end)) invalid(r, TYPE_TUPLE);
-    // tuple! joins later.
-    if (load) not_done();
+    if (!load) return;
+    uint8_t bytes[tuple::MAX_LENGTH] = {};
+    uint32_t n = 0;
+    for (const uint8_t* p = start; p < end; p++) {
+        if (*p == '.') n++;
+        else bytes[n] = uint8_t(bytes[n] * 10 + (*p - '0'));
+    }
+    kiv_value v;
+    append(r, *tuple::make_at(&v, n + 1, bytes));
 }
 
 void load_date(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -751,6 +760,7 @@ void load_pair(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_
 void load_point(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     uint32_t kind = TYPE_POINT2D;
     int32_t coordinates = 0;
+    double c[3] = {};
     const uint8_t* p = start;
     auto blanks = [&] {
         while (p < end && (*p == ' ' || *p == '\t')) p++;
@@ -760,6 +770,8 @@ void load_point(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32
         const uint8_t* coordinate = p;
         while (p < end && *p != ',' && *p != ' ' && *p != '\t') p++;
         if (p == coordinate || !coordinate_q(coordinate, p)) throw_error(r, start, end, int32_t(kind));
+        if (std::memchr(coordinate, '#', size_t(p - coordinate))) special_float(coordinate, p, &c[coordinates]);
+        else if (!decimal_value(coordinate, p, 0, &c[coordinates])) throw_error(r, start, end, int32_t(kind));
         if (++coordinates == 3) kind = TYPE_POINT3D;
         blanks();
         if (p == end) break;
@@ -767,8 +779,9 @@ void load_point(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32
         p++;
     }
     if (coordinates < 2) throw_error(r, start, end, int32_t(kind));
-    // point2D! and point3D! join later.
-    if (load) not_done();
+    if (!load) return;
+    kiv_value v;
+    append(r, *point::make_at(&v, kind, c[0], c[1], c[2]));
 }
 
 // [-]hours:minutes[:seconds], or hours:minutes.fraction read as minutes

@@ -2,6 +2,9 @@
 // multi-line strings, constructions, comments, commas) and the checks of
 // words, issues and strings.
 #include "runtime/datatypes/actions.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer_state.h"
 
@@ -38,8 +41,9 @@ void open_checked(lexer_state& r, uint32_t kind, const uint8_t* opening) {
     r.state = S_BETWEEN;
 }
 
-// A paren that commas turned into a point holds one number per coordinate.
-void check_point_values(lexer_state& r, const kiv_value* marker) {
+// A paren that commas turned into a point holds one number per coordinate;
+// the point takes the paren's place.
+void close_point(lexer_state& r, const kiv_value* marker) {
     const uint8_t* opening = r.input_start + marker->data3;
     uint32_t commas = marker->data2 >> COMMA_SHIFT;
     uint32_t count = r.tail - r.level;
@@ -49,8 +53,20 @@ void check_point_values(lexer_state& r, const kiv_value* marker) {
         numbers = t == TYPE_INTEGER || t == TYPE_FLOAT;
     }
     if (!numbers) throw_error(r, opening, r.token_end + 1, commas == 2 ? TYPE_POINT3D : TYPE_POINT2D);
-    // point2D! and point3D! join later.
-    fire(err::INTERNAL, err::internal::not_done);
+    double c[3] = {};
+    for (uint32_t i = 0; i < count; i++) {
+        const kiv_value* v = cell_at(r.level + i);
+        c[i] = type_of(v) == TYPE_INTEGER ? double(integer::get_value(v)) : float_::get(v);
+    }
+    uint32_t at = r.level - 1;
+    uint32_t enclosing = r.level - marker->data1;
+    kiv_value value;
+    point::make_at(&value, commas == 2 ? TYPE_POINT3D : TYPE_POINT2D, c[0], c[1], c[2]);
+    kiv_value* cell = cell_at(at);
+    value.header |= cell->header & FLAG_NEW_LINE;
+    *cell = value;
+    r.tail = at + 1;
+    r.level = enclosing;
 }
 
 void check_map_values(lexer_state& r, const kiv_value* marker) {
@@ -73,8 +89,8 @@ void close_checked(lexer_state& r, uint32_t closing) {
     }
     if (!fire_event(r, EV_CLOSE, int32_t(kind), nullptr, delimiter, delimiter + 1, delimiter + 1)) return;
     if (r.load_q && kind == TYPE_MAP) check_map_values(r, marker);
-    if (r.load_q && kind == TYPE_POINT2D) check_point_values(r, marker);
-    close_level(r, kind);
+    if (r.load_q && kind == TYPE_POINT2D) close_point(r, marker);
+    else close_level(r, kind);
     r.token_type = int32_t(kind);
     r.state = resume_state(r);
 }

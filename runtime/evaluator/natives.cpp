@@ -103,8 +103,8 @@ void init() {
         uppercase,           //  71 uppercase
         lowercase,           //  72 lowercase
         as_pair,             //  73
-        not_done,            //  74 as-point2D: needs point2D!
-        not_done,            //  75 as-point3D: needs point3D!
+        as_point2D,          //  74
+        as_point3D,          //  75
         as_money,            //  76
         break_,              //  77 break
         continue_,           //  78 continue

@@ -130,6 +130,8 @@ void debase(bool check, const int32_t* refs);
 void enbase(bool check, const int32_t* refs);
 void as_pair(bool check, const int32_t* refs);
 void as_money(bool check, const int32_t* refs);
+void as_point2D(bool check, const int32_t* refs);
+void as_point3D(bool check, const int32_t* refs);
 
 // The system: waiting, files, the environment and memory.
 void wait(bool check, const int32_t* refs);

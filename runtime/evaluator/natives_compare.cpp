@@ -12,6 +12,8 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
@@ -110,6 +112,51 @@ bool pair_extreme(bool greatest) {
     return true;
 }
 
+// The components a value brings to a point of the type: its own, a pair's
+// (for point2D!), or a number's in every place; false for anything else.
+bool point_components(uint32_t type, const kiv_value* v, double c[3]) {
+    uint32_t t = type_of(v);
+    if (t == TYPE_INTEGER || fraction_q(t)) {
+        c[0] = c[1] = c[2] = t == TYPE_INTEGER ? integer::get_value(v) : float_::get(v);
+        return true;
+    }
+    if (t == TYPE_PAIR && type == TYPE_POINT2D) {
+        c[0] = pair::x_of(v);
+        c[1] = pair::y_of(v);
+        return true;
+    }
+    if (t != type) return false;
+    for (uint32_t i = 0; i < point::dimensions_of(t); i++) c[i] = point::component(v, i);
+    return true;
+}
+
+// Points (and a pair or number met with a point2D!, a pair met with a
+// fraction) give the point of the winning components.
+bool point_extreme(bool greatest) {
+    uint32_t t1 = type_of(arg(0)), t2 = type_of(arg(1));
+    uint32_t type = t1 == TYPE_POINT3D || t2 == TYPE_POINT3D ? TYPE_POINT3D : TYPE_POINT2D;
+    double a[3] = {}, b[3] = {};
+    if (!point_components(type, arg(0), a) || !point_components(type, arg(1), b)) return false;
+    for (uint32_t i = 0; i < 3; i++) a[i] = greatest ? std::max(a[i], b[i]) : std::min(a[i], b[i]);
+    point::make_at(stack::arguments, type, a[0], a[1], a[2]);
+    return true;
+}
+
+// Two tuples give the tuple of the winning components, as long as the
+// longer.
+bool tuple_extreme(bool greatest) {
+    kiv_value *a = arg(0), *b = arg(1);
+    if (type_of(a) != TYPE_TUPLE || type_of(b) != TYPE_TUPLE) return false;
+    uint8_t out[tuple::MAX_LENGTH];
+    uint32_t n = std::max(tuple::length_of(a), tuple::length_of(b));
+    for (uint32_t i = 0; i < tuple::MAX_LENGTH; i++) {
+        uint8_t x = tuple::bytes_of(a)[i], y = tuple::bytes_of(b)[i];
+        out[i] = greatest ? std::max(x, y) : std::min(x, y);
+    }
+    tuple::make_at(stack::arguments, n, out);
+    return true;
+}
+
 // max and min: a NaN wins; otherwise the winner of the first value's lesser
 // comparison, unchanged, a tie going to value1 for max and value2 for min.
 void extreme(bool greatest) {
@@ -121,12 +168,12 @@ void extreme(bool greatest) {
     uint32_t t1 = type_of(arg(0)), t2 = type_of(arg(1));
     if (t1 == TYPE_PAIR || t2 == TYPE_PAIR) {
         if (pair_extreme(greatest)) return;
-        // A fraction meets a pair as a point2D!, which does not exist yet.
-        if (fraction_q(t1) || fraction_q(t2)) fire(err::INTERNAL, err::internal::not_done);
+        // A fraction meets a pair as a point2D!.
+        if ((fraction_q(t1) || fraction_q(t2) || t1 == TYPE_POINT2D || t2 == TYPE_POINT2D) &&
+            point_extreme(greatest))
+            return;
     } else if (component_q(t1) || component_q(t2)) {
-        // The component-wise results of tuple! and the points join with
-        // those types.
-        fire(err::INTERNAL, err::internal::not_done);
+        if (tuple_extreme(greatest) || point_extreme(greatest)) return;
     }
     bool lesser = actions::compare(arg(0), arg(1), COMP_LESSER);
     if (greatest == lesser) stack::set_last(arg(1));

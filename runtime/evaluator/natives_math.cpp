@@ -10,6 +10,8 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/native_support.h"
@@ -62,9 +64,13 @@ void zero_q(bool, const int32_t*) {
         case TYPE_MONEY:
             zero = money::zero_q(v);
             break;
-        // Their components are read by their own modules, which join later.
-        case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D:
-            fire(err::INTERNAL, err::internal::not_done);
+        case TYPE_TUPLE:
+            zero = tuple::zero_q(v);
+            break;
+        case TYPE_POINT2D: case TYPE_POINT3D:
+            zero = point::component(v, 0) == 0 && point::component(v, 1) == 0 &&
+                   (type_of(v) == TYPE_POINT2D || point::component(v, 2) == 0);
+            break;
         default:
             break;
     }

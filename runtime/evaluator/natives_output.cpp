@@ -15,6 +15,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/url.h"
@@ -227,6 +228,23 @@ void as_pair(bool, const int32_t*) {
 }
 
 void as_money(bool, const int32_t*) { money::as_money(stack::arguments, arg(0), arg(1)); }
+
+namespace {
+
+double point_coordinate(const kiv_value* v) {
+    return type_of(v) == TYPE_INTEGER ? double(integer::get_value(v)) : float_::get(v);
+}
+
+}  // namespace
+
+void as_point2D(bool, const int32_t*) {
+    point::make_at(stack::arguments, TYPE_POINT2D, point_coordinate(arg(0)), point_coordinate(arg(1)));
+}
+
+void as_point3D(bool, const int32_t*) {
+    point::make_at(stack::arguments, TYPE_POINT3D, point_coordinate(arg(0)), point_coordinate(arg(1)),
+                   point_coordinate(arg(2)));
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 // the boot load.
 #include "runtime/io/kivbin.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -23,10 +24,13 @@
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -346,7 +350,13 @@ void put_series_payload(const kiv_value* s) {
         return;
     }
     uint32_t unit = unit_of(b);
-    uint32_t log2 = unit == 1 ? 0 : unit == 2 ? 1 : 2;
+    uint32_t log2 = uint32_t(std::countr_zero(unit));
+    if (t == TYPE_VECTOR) {
+        put_byte(uint8_t(vector::element_type_of(s) << 2 | log2));
+        put_varint(count);
+        enc.payload.insert(enc.payload.end(), b->offset, b->offset + size_t(count) * unit);
+        return;
+    }
     put_varint((count << 2) | log2);
     enc.payload.insert(enc.payload.end(), b->offset, b->offset + size_t(count) * unit);
 }
@@ -480,6 +490,18 @@ void put_record(const kiv_value* v) {
             put_zigzag(pair::x_of(v));
             put_zigzag(pair::y_of(v));
             break;
+        case TYPE_TUPLE: {
+            uint32_t n = tuple::length_of(v);
+            put_type(t, n != 3);
+            if (n != 3) put_byte(uint8_t(n));
+            enc.payload.insert(enc.payload.end(), tuple::bytes_of(v), tuple::bytes_of(v) + n);
+            break;
+        }
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+            put_type(t, false);
+            for (uint32_t i = 0; i < point::dimensions_of(t); i++) put_u32((&v->data1)[i]);
+            break;
         case TYPE_TYPESET: put_typeset(v); break;
         case TYPE_DATE: put_date(v); break;
         case TYPE_MONEY: {
@@ -516,7 +538,7 @@ void put_record(const kiv_value* v) {
         case TYPE_BITSET: put_shared(v); break;
         default:
             if (never_written_q(t)) no_codec(v);
-            if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY) {
+            if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                 put_shared(v);
                 break;
             }
@@ -958,6 +980,21 @@ kiv_value decode_binary() {
     return bin;
 }
 
+// The element byte names the element type and the log2 of its width.
+kiv_value decode_vector(const uint8_t* at) {
+    uint8_t f = get_byte();
+    uint32_t type = f >> 2, width = 1u << (f & 3);
+    if (!vector::width_q(type, width)) invalid_record(at);
+    int32_t n = get_count();
+    need(size_t(n) * width);
+    kiv_value vec;
+    vector::make_at(&vec, uint32_t(n), type, width);
+    series_buffer* b = series::buffer(vec.data2);
+    std::memcpy(b->offset, dec.p, size_t(n) * width);
+    dec.p += size_t(n) * width;
+    return vec;
+}
+
 // Types whose reference may share another value's series, and what the copy
 // keeps of the record.
 bool shareable_q(uint32_t t) {
@@ -1119,6 +1156,21 @@ void decode_record(kiv_value* parent) {
                 append(parent, &v);
                 break;
             }
+            case TYPE_TUPLE: {
+                uint32_t n = flag_b ? get_byte() : 3;
+                if (n < 1 || n > tuple::MAX_LENGTH) invalid_record(at);
+                need(n);
+                tuple::make_at(&v, n, dec.p);
+                dec.p += n;
+                append(parent, &v);
+                break;
+            }
+            case TYPE_POINT2D:
+            case TYPE_POINT3D:
+                v = kiv_value{t, 0, 0, 0};
+                for (uint32_t i = 0; i < point::dimensions_of(t); i++) (&v.data1)[i] = get_u32();
+                append(parent, &v);
+                break;
             case TYPE_TYPESET: decode_typeset(parent); break;
             case TYPE_DATE: decode_date(parent, flag_b); break;
             case TYPE_MONEY: {
@@ -1189,6 +1241,10 @@ void decode_record(kiv_value* parent) {
                     decode_into(&inner, n);
                 } else if (string_family_q(t) || t == TYPE_BINARY) {
                     v = t == TYPE_BINARY ? decode_binary() : decode_string(t);
+                    v.data1 = head;
+                    append(parent, &v);
+                } else if (t == TYPE_VECTOR) {
+                    v = decode_vector(at);
                     v.data1 = head;
                     append(parent, &v);
                 } else {

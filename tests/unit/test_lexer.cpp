@@ -353,9 +353,9 @@ TEST_F(Lexer, BinariesInEachBase) {
 
 TEST_F(Lexer, DatatypesStillToComeAreRecognisedButNotLoaded) {
     const char* texts[] = {
-        "1.2.3", "255.255.255.0", "<a>", "<a b=\"c>\">",
+        "<a>", "<a b=\"c>\">",
         "a@b.c", "@ref",
-        "#[a 1]", "(1, 2)", "(1, 2, 3)", "(1.#INF, -1)", "#(map!)", "#(point2D!)", "(0Ah , 1)",
+        "#[a 1]", "#(map!)",
     };
     for (const char* t : texts) {
         SCOPED_TRACE(t);
