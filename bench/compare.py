@@ -7,7 +7,10 @@ comes and goes on the machine weighs on all of them alike. Programs that read
 a text get the path of a file generated here (the same text every run) as
 their first argument.
 
-    compare.py [kiv] [runs] [program ...]"""
+    compare.py [--before=KIV] [kiv] [runs] [program ...]
+
+With --before, a second kiv program (an earlier build) runs in the same
+rounds and its times and ratio to Python are printed as well."""
 import os
 import statistics
 import subprocess
@@ -74,26 +77,38 @@ def run_time(cmd):
 
 
 def main():
-    kiv = sys.argv[1] if len(sys.argv) > 1 else "build/kiv"
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-    names = sys.argv[3:] or PROGRAMS
-    print(f"{'program':10} {'kiv s':>8} {'python s':>9} {'lua s':>8} {'kiv/py':>7} {'kiv/lua':>8}   (median of {runs})")
+    args = sys.argv[1:]
+    before = None
+    if args and args[0].startswith("--before="):
+        before = args.pop(0)[len("--before="):]
+    kiv = args[0] if len(args) > 0 else "build/kiv"
+    runs = int(args[1]) if len(args) > 1 else 3
+    names = args[2:] or PROGRAMS
+    head = f"{'program':10} {'kiv s':>8} {'python s':>9} {'lua s':>8} {'kiv/py':>7} {'kiv/lua':>8}"
+    if before:
+        head += f" {'before s':>9} {'before/py':>10}"
+    print(f"{head}   (median of {runs})")
     with tempfile.TemporaryDirectory() as tmp:
         for name in names:
             base = os.path.join(HERE, "programs", name)
-            args = []
+            data = []
             if name in DATA:
                 path = os.path.join(tmp, name + ".txt")
                 with open(path, "w", encoding="utf-8", newline="") as f:
                     f.write(DATA[name]())
-                args = [path]
+                data = [path]
             contenders = [[kiv, base + ".kiv"], [sys.executable, base + ".py"], ["lua5.4", base + ".lua"]]
-            times = [[], [], []]
+            if before:
+                contenders.append([before, base + ".kiv"])
+            times = [[] for _ in contenders]
             for _ in range(runs):
                 for i, cmd in enumerate(contenders):
-                    times[i].append(run_time(cmd + args))
-            k, p, lua = (statistics.median(t) for t in times)
-            print(f"{name:10} {k:8.3f} {p:9.3f} {lua:8.3f} {k / p:7.2f} {k / lua:8.2f}", flush=True)
+                    times[i].append(run_time(cmd + data))
+            k, p, lua, *earlier = (statistics.median(t) for t in times)
+            line = f"{name:10} {k:8.3f} {p:9.3f} {lua:8.3f} {k / p:7.2f} {k / lua:8.2f}"
+            if earlier:
+                line += f" {earlier[0]:9.3f} {earlier[0] / p:10.2f}"
+            print(line, flush=True)
 
 
 if __name__ == "__main__":
