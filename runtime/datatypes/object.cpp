@@ -247,6 +247,16 @@ static void store(kiv_value* obj, uint32_t index, const kiv_value* value) {
     fire_on_change(obj, &w, &old, &v);
 }
 
+kiv_value* path_field(const kiv_value* obj, const kiv_value* word, const kiv_value* value) {
+    int32_t index = field_index(obj->data1, word::symbol_of(word));
+    if (index < 0) return nullptr;
+    if (value) {
+        kiv_value o = *obj;
+        store(&o, uint32_t(index), value);
+    }
+    return values_of(obj->data1) + index;
+}
+
 void set_many(kiv_value* obj_in, const kiv_value* value_in, bool any, bool only, bool some) {
     kiv_value obj = *obj_in, value = *value_in;
     node_id ctx = obj.data1;
