@@ -226,6 +226,27 @@ series_frame* find_series_frame(size_t needed) {
 
 // Buffers ----------------------------------------------------------------------
 
+namespace {
+
+// The pace of the collections asked for when the frames are full: the bytes
+// of frame buffers allocated since the last one, and the bytes the frames
+// held right after it. Each cycle marks all that lives, so collecting at
+// every full frame made allocation cost more the more the program kept;
+// waiting until half as much again has been allocated keeps that cost
+// proportional to the allocation.
+size_t allocated_since_collect = 0;
+size_t kept_after_collect = 0;
+
+void collect_when_due() {
+    if (!collect || allocated_since_collect < kept_after_collect / 2) return;
+    collect();
+    allocated_since_collect = 0;
+    kept_after_collect = 0;
+    for (series_frame* f = mem.series_head; f; f = f->next) kept_after_collect += size_t(f->heap - frame_data(f));
+}
+
+}  // namespace
+
 series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
     size_t size = round16(size_t(count) * unit);
     if (size > 0x7FFFFFF0) fire(err::INTERNAL, err::internal::no_memory);
@@ -242,7 +263,7 @@ series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset
         if (!(f && f->heap + needed < f->end)) {
             f = find_series_frame(needed);
             if (!f) {
-                if (collect) collect();
+                collect_when_due();
                 f = find_series_frame(needed);
                 if (!f || size_t(f->end - f->heap) < SERIES_SPARE_MIN) {
                     if (needed >= mem.s_size) mem.s_size = mem.s_max;
@@ -253,6 +274,7 @@ series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset
         }
         b = reinterpret_cast<series_buffer*>(f->heap);
         f->heap += needed;
+        allocated_since_collect += needed;
     }
     b->size = uint32_t(size);
     b->node = 0;

@@ -276,6 +276,22 @@ node_id load_utf8_showing(const uint8_t* src, uint32_t size, node_id target, uin
     if (size > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
     uint32_t unit = unit_of(b);
     while (p < end) {
+        if (unit == 1 && *p < 0x80) {
+            // A run of ASCII, the bulk of most text, is copied as it is,
+            // eight bytes at a time while none has its high bit set.
+            const uint8_t* run = p;
+            if (!cr) {
+                for (uint64_t w; end - run >= 8; run += 8) {
+                    std::memcpy(&w, run, 8);
+                    if (w & 0x8080808080808080u) break;
+                }
+            }
+            while (run < end && *run < 0x80 && !(cr && *run == '\r')) run++;
+            std::memcpy(out, p, size_t(run - p));
+            out += run - p;
+            p = run;
+            if (p == end) break;
+        }
         uint32_t length = uint32_t(end - p);
         int32_t decoded = decode_checked(p, &length);
         // A caller without a remainder has no next chunk to finish a cut one.

@@ -178,8 +178,9 @@ static bool odd_q(kiv_value* value) { return (value->data2 & 1) != 0; }
 
 static int32_t form(kiv_value* value, kiv_value* buffer, kiv_value*, int32_t part) {
     const char* text = form_signed(get_value(value));
-    string::concatenate_literal(buffer, text);
-    return part - int32_t(std::strlen(text));
+    uint32_t length = uint32_t(std::strlen(text));
+    string::concatenate_bytes(buffer, reinterpret_cast<const uint8_t*>(text), length);
+    return part - int32_t(length);
 }
 
 static int32_t form_as_mold(kiv_value* value, kiv_value* buffer, bool, bool, bool, kiv_value* arg,

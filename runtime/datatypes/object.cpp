@@ -2,6 +2,7 @@
 #include "runtime/datatypes/object.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "runtime/cycles.h"
@@ -30,6 +31,35 @@ int32_t resolved(const kiv_value* w) { return symbol::resolve(word::symbol_of(w)
 
 kiv_value* values_of(node_id ctx) { return context::heap_value_ref(ctx, 0); }
 kiv_value* entries_of(node_id ctx) { return context::value_ref(ctx, 0); }
+
+// The field index of recent (context, word) pairs. A path such as o/n looks
+// its field up at every step of a loop, and the hash table's probe was most
+// of that. While no node slot has changed (memory::layout_epoch) the context
+// is the same and its words only ever grow, so the index holds; after that,
+// an entry is trusted only when the context still holds the same word at
+// that index (a context never has two spellings of one word), so a reused
+// node is merely a miss.
+struct field_hit {
+    node_id ctx;
+    int32_t symbol;
+    uint32_t index;
+    uint64_t epoch;
+};
+std::array<field_hit, 256> recent_fields{};
+
+int32_t field_index(node_id ctx, int32_t symbol) {
+    field_hit& hit = recent_fields[(ctx * 31u + uint32_t(symbol)) % recent_fields.size()];
+    if (hit.ctx == ctx && hit.symbol == symbol) {
+        if (hit.epoch == memory::layout_epoch) return int32_t(hit.index);
+        if (hit.index < _context::words_count(ctx) && word::symbol_of(entries_of(ctx) + hit.index) == symbol) {
+            hit.epoch = memory::layout_epoch;
+            return int32_t(hit.index);
+        }
+    }
+    int32_t index = _context::find_word(ctx, symbol, true);
+    if (index >= 0) hit = field_hit{ctx, symbol, uint32_t(index), memory::layout_epoch};
+    return index;
+}
 
 // Writes the object value into its context's self cell.
 void write_self(const kiv_value* obj) { *_context::self_of(obj->data1) = *obj; }
@@ -215,6 +245,16 @@ static void store(kiv_value* obj, uint32_t index, const kiv_value* value) {
     values_of(ctx)[index] = v;
     kiv_value w = entries_of(ctx)[index];
     fire_on_change(obj, &w, &old, &v);
+}
+
+kiv_value* path_field(const kiv_value* obj, const kiv_value* word, const kiv_value* value) {
+    int32_t index = field_index(obj->data1, word::symbol_of(word));
+    if (index < 0) return nullptr;
+    if (value) {
+        kiv_value o = *obj;
+        store(&o, uint32_t(index), value);
+    }
+    return values_of(obj->data1) + index;
 }
 
 void set_many(kiv_value* obj_in, const kiv_value* value_in, bool any, bool only, bool some) {
@@ -518,7 +558,7 @@ kiv_value* eval_path(kiv_value* obj, kiv_value* element, kiv_value* value, kiv_v
     node_id ctx = obj->data1;
     int32_t index = element->data1 == ctx ? word::index_of(element) : -1;
     if (index < 0) {
-        index = _context::find_word(ctx, word::symbol_of(element), true);
+        index = field_index(ctx, word::symbol_of(element));
         if (index >= 0) {
             element->data1 = ctx;
             element->data3 = uint32_t(index);

@@ -16,6 +16,10 @@ int32_t new_class_id();
 int32_t find_word(const kiv_value* obj, const kiv_value* word);
 kiv_value* get_field(const kiv_value* obj, const kiv_value* word);  // the shared none cell when absent
 kiv_value* get_values(const kiv_value* obj);
+// The value cell of the field a word names, as a path of two words reaches
+// it (null when the object has no such field); with `value`, the field is set
+// first, its change handler told. The cell is valid until Kiv code runs.
+kiv_value* path_field(const kiv_value* obj, const kiv_value* word, const kiv_value* value);
 uint32_t words_count(const kiv_value* obj);
 kiv_value* make_at(kiv_value* cell, uint32_t size);
 kiv_value* push(node_id ctx, int32_t class_id);

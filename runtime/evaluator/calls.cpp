@@ -346,6 +346,46 @@ collected collect_in_order(const call_state& c, const argument_list& list, bool 
     return r;
 }
 
+// collect_in_order for a call that names no refinement (no path, no
+// apply mode), the most frequent kind: the arguments up to the first
+// refinement; then a function gets false for each refinement and none for
+// their arguments, and a native or an action needs nothing more.
+collected collect_plain(const call_state& c, const argument_list& list, bool fn, kiv_value* pos) {
+    collected r{pos, 0, 0, false};
+    uint32_t i = 0;
+    for (; i < list.length; i++) {
+        const kiv_value* item = list.items + i;
+        if (type_of(item) != TYPE_TYPESET) break;
+        if (kind_of(item) == ARG_RETURN) continue;
+        if (c.infix && r.count == 0) {
+            stack::top++;  // the left operand is already there
+        } else {
+            r.pos = fetch_one(c, item, i, r.pos);
+            if (exit_pending_q()) return r;
+        }
+        check_type(c, item, i, stack::top - 1);
+        r.count++;
+    }
+    if (!fn) return r;
+    for (; i < list.length; i++) {
+        const kiv_value* item = list.items + i;
+        switch (type_of(item)) {
+            case TYPE_TYPESET:
+                if (kind_of(item) != ARG_RETURN) stack::push_value(&none_value);
+                break;
+            case TYPE_REFINEMENT:
+                stack::push_value(&false_value);
+                break;
+            case TYPE_INTEGER:
+                r.locals = integer::get_value(item);
+                break;
+            default:
+                break;
+        }
+    }
+    return r;
+}
+
 // Refinements named by the path after the callable's own element, or, for
 // apply, by the rest of the argument block, with their arguments.
 kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn, const kiv_value* path,
@@ -443,7 +483,7 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
     bool fn = type == TYPE_FUNCTION || type == TYPE_ROUTINE;
     refinement_indexes refs;
     call_state c{callable, code, name, end, infix, flags};
-    collected r = collect_in_order(c, list, fn, path, refs, pos);
+    collected r = !path && !flags ? collect_plain(c, list, fn, pos) : collect_in_order(c, list, fn, path, refs, pos);
     pos = r.pos;
     if (exit_pending_q()) return pos;
     if (path || (flags & 3) == APPLY_NAMED) {

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -16,6 +17,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -110,11 +112,63 @@ void pop_frame(bool sub) {
     else stack::unwind_last();
 }
 
+// The comparison code of a native that an operator wraps, or -1.
+int32_t comparison_of(natives::native_fn f) {
+    if (f == natives::lesser_q) return COMP_LESSER;
+    if (f == natives::greater_q) return COMP_GREATER;
+    if (f == natives::lesser_or_equal_q) return COMP_LESSER_EQUAL;
+    if (f == natives::greater_or_equal_q) return COMP_GREATER_EQUAL;
+    if (f == natives::equal_q) return COMP_EQUAL;
+    if (f == natives::not_equal_q) return COMP_NOT_EQUAL;
+    return -1;
+}
+
+bool number_q(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT; }
+
+// The operators met in nearly every loop and recursion (+ - * and the
+// comparisons), between two numbers, are computed here without a call
+// frame or a walk over the argument list. Everything else (other types, a
+// right operand to evaluate, events to trace) takes the general call. The
+// result goes where the call would leave it: over the left operand.
+bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value* saved_top, bool sub) {
+    if (tracing() || pos + 1 >= end) return false;
+    const kiv_value* right = pos + 1;
+    if (type_of(right) == TYPE_WORD && !(right = _context::get_if(right))) return false;
+    kiv_value* left = saved_top;
+    uint32_t lt = type_of(left), rt = type_of(right);
+    if (!number_q(lt) || !number_q(rt)) return false;
+    kiv_value result;
+    if (op_wrapped_type(op) == TYPE_ACTION) {
+        int32_t code = op->data1 == SLOT_ADD ? OP_ADD : op->data1 == SLOT_SUBTRACT ? OP_SUB
+                     : op->data1 == SLOT_MULTIPLY ? OP_MUL : -1;
+        if (code < 0 || lt != rt) return false;
+        if (lt == TYPE_INTEGER) {
+            integer::make_at(&result, 0);
+            integer::do_math(integer::get_value(left), integer::get_value(right), code, &result);
+        } else {
+            float_::make_at(&result, float_::do_math(float_::get(left), float_::get(right), code));
+        }
+    } else if (op_wrapped_type(op) == TYPE_NATIVE) {
+        int32_t code = comparison_of(natives::table[op->data1 - 1]);
+        if (code < 0) return false;
+        kiv_value a = *left, b = *right;
+        result = actions::compare(&a, &b, code) ? true_value : false_value;
+    } else {
+        return false;
+    }
+    *left = result;
+    stack::top = left + 1;
+    if (!sub) copy_cell(left, stack::arguments);
+    pos += 2;
+    return true;
+}
+
 bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv_value* saved_top, bool sub) {
     if (pos >= end || type_of(pos) != TYPE_WORD) return false;
     // A word of a function that is not running is passed over.
     const kiv_value* value = _context::get_if(pos);
     if (!value || type_of(value) != TYPE_OP) return false;
+    if (quick_infix(value, pos, end, saved_top, sub)) return true;
     // Read in place, but kept as they were when a tracer runs first.
     const kiv_value* name = pos;
     kiv_value kept[2];

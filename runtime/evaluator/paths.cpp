@@ -5,6 +5,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
@@ -60,6 +61,26 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
     if (type_of(&current) == TYPE_UNSET) fire(err::SCRIPT, err::script::unset_path, &path, &head);
     if (tracing()) fire_event(EVT_PUSH, &path, block::cells(&path) + path.data1, nullptr, &current);
     kiv_value value = set ? *stack::arguments : none_value;
+    // An object's field named by a word (o/n, o/n: value), the most frequent
+    // path, is reached without the walk through the datatype's path action;
+    // what that walk would refuse or call is left to it.
+    if (!tracing() && length - path.data1 == 2 && type_of(&current) == TYPE_OBJECT) {
+        const kiv_value* element = block::cells(&path) + path.data1 + 1;
+        if (type_of(element) == TYPE_WORD) {
+            if (set) {
+                if (object::path_field(&current, element, &value)) {
+                    place(&value, saved_top, sub);
+                    return pos;
+                }
+            } else if (kiv_value* field = object::path_field(&current, element, nullptr)) {
+                uint32_t t = type_of(field);
+                if (t != TYPE_UNSET && (get || !callable_q(t))) {
+                    place(field, saved_top, sub);
+                    return pos;
+                }
+            }
+        }
+    }
     kiv_value previous = head;
     kiv_value previous_selector = head;
     kiv_value container = none_value;

@@ -315,6 +315,43 @@ TEST_F(Unicode, LoadingWithCrTurnsLineEndsIntoLf) {
     EXPECT_EQ(chars_of(n), latin1("a\r\nb"));
 }
 
+TEST_F(Unicode, LongAsciiRunsMeetOtherBytesAtEveryOffset) {
+    // ASCII runs are taken eight bytes at a time: what ends a run (a wider
+    // character, a bad byte, a cut sequence, a CR) is met at each offset.
+    for (uint32_t lead = 0; lead < 20; lead++) {
+        SCOPED_TRACE(lead);
+        bytes ascii;
+        codepoints expected;
+        for (uint32_t i = 0; i < lead; i++) {
+            ascii.push_back(uint8_t('a' + i % 26));
+            expected.push_back('a' + i % 26);
+        }
+        bytes in = ascii;
+        in.insert(in.end(), {0xE2, 0x82, 0xAC, 'x', 'y', 'z', '0', '1', '2', '3', '4', '5'});
+        codepoints cps = expected;
+        cps.insert(cps.end(), {0x20AC, 'x', 'y', 'z', '0', '1', '2', '3', '4', '5'});
+        EXPECT_EQ(chars_of(unicode::load_utf8_buffer(in.data(), uint32_t(in.size()))), cps);
+
+        bytes bad = ascii;
+        bad.insert(bad.end(), {0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'});
+        expect_raised(attempt([&] { unicode::load_utf8_buffer(bad.data(), uint32_t(bad.size())); }),
+                      err::ACCESS, err::access::invalid_utf8);
+
+        bytes cut = ascii;
+        cut.insert(cut.end(), {0xF0, 0x9F, 0x98});
+        uint32_t remainder = 99;
+        EXPECT_EQ(chars_of(unicode::load_utf8(cut.data(), uint32_t(cut.size()), 0, &remainder, false)), expected);
+        EXPECT_EQ(remainder, 3u);
+
+        std::string lines(ascii.begin(), ascii.end());
+        std::string text = lines + "\r\n" + lines + "\r" + lines;
+        std::string want = lines + "\n" + lines + "\n" + lines;
+        node_id n = unicode::load_utf8(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), 0,
+                                       nullptr, true);
+        EXPECT_EQ(chars_of(n), latin1(want.c_str()));
+    }
+}
+
 TEST_F(Unicode, LoadingIntoACellReplacesItsText) {
     const bytes euro = {'a', 0xE2, 0x82, 0xAC};
     const struct {
