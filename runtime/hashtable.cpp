@@ -397,9 +397,10 @@ kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, 
     kiv_value k = *key;
     if (r->kind == KIND_MAP && (type_of(&k) >= TYPE_WORD && type_of(&k) <= TYPE_GET_WORD))
         cell::set_type(&k, TYPE_SET_WORD);
-    bool case_sensitive = op == COMP_STRICT_EQUAL || op == COMP_CASE_SORT;
+    // Keys are put under their case-folded hash, so every lookup starts
+    // there; a case-sensitive one is told apart by its comparison.
     if (r->kind != KIND_HASH) {
-        int32_t found = probe(table, hash_value(&k, case_sensitive), [&](int32_t stored) {
+        int32_t found = probe(table, hash_value(&k, false), [&](int32_t stored) {
             hash_record* rr = record(table);
             kiv_value a = cells_of(rr)[stored];
             return type_of(&a) == type_of(&k) && actions::compare(&a, &k, op);
@@ -408,7 +409,7 @@ kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, 
     }
     if (skip < 1) skip = 1;
     std::vector<int32_t> positions;
-    int32_t found = probe(table, hash_value(&k, case_sensitive), [&](int32_t stored) {
+    int32_t found = probe(table, hash_value(&k, false), [&](int32_t stored) {
         hash_record* rr = record(table);
         positions_of(rr, stored, positions);
         kiv_value a = cells_of(rr)[positions[0]];

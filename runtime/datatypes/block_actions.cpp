@@ -97,6 +97,7 @@ int64_t locate(kiv_value* blk, const kiv_value* value, const search& s, uint32_t
 
     if (type_of(blk) == TYPE_HASH && blk->data3 && !s.match && kind != BY_TYPE &&
         (kind == SINGLE || (s.only && s.same)) && !(type_of(value) == TYPE_OBJECT && !s.same)) {
+        hashtable::refresh(blk->data3);  // keys hashed by node move when the collector compacts
         kiv_value* hit = hashtable::get(blk->data3, value, int32_t(cursor), step, op, s.last, s.reverse);
         if (!hit) return -1;
         int64_t at = hit - cells(blk);
