@@ -409,19 +409,27 @@ kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, 
     }
     if (skip < 1) skip = 1;
     std::vector<int32_t> positions;
+    // A chain holds the keys equal to its first one, as they were put; a
+    // stricter lookup then keeps the positions that pass its own test.
     int32_t found = probe(table, hash_value(&k, false), [&](int32_t stored) {
         hash_record* rr = record(table);
         positions_of(rr, stored, positions);
         kiv_value a = cells_of(rr)[positions[0]];
-        return type_of(&a) == type_of(&k) && actions::compare(&a, &k, op);
+        return type_of(&a) == type_of(&k) && actions::compare(&a, &k, COMP_EQUAL);
     }, nullptr);
     if (found < 0) return nullptr;
+    bool strict = op != COMP_EQUAL && op != COMP_FIND;
     bool back = last || reverse;
     int32_t best = -1;
     for (int32_t p : positions) {
         int32_t distance = back ? head - p - 1 : p - head;
         if (distance < 0 || distance % skip != 0) continue;
-        if (best < 0 || (back ? p > best : p < best)) best = p;
+        if (best >= 0 && (back ? p < best : p > best)) continue;
+        if (strict) {
+            kiv_value a = cells_of(record(table))[p];
+            if (!actions::compare(&a, &k, op)) continue;
+        }
+        best = p;
     }
     return best < 0 ? nullptr : cells_of(record(table)) + best;
 }

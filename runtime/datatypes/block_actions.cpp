@@ -95,13 +95,18 @@ int64_t locate(kiv_value* blk, const kiv_value* value, const search& s, uint32_t
     int32_t op = find_op(s.case_, s.same);
     if (kind == SEQUENCE) *n = uint32_t(std::max(0, ks_length_q(value)));
 
+    // Values compared by content but hashed by identity are searched one by
+    // one, so that the index answers exactly as the walk below would.
     if (type_of(blk) == TYPE_HASH && blk->data3 && !s.match && kind != BY_TYPE &&
-        (kind == SINGLE || (s.only && s.same)) && !(type_of(value) == TYPE_OBJECT && !s.same)) {
+        (kind == SINGLE || (s.only && s.same)) && !(hashtable::identity_type_q(value) && !s.same)) {
         hashtable::refresh(blk->data3);  // keys hashed by node move when the collector compacts
-        kiv_value* hit = hashtable::get(blk->data3, value, int32_t(cursor), step, op, s.last, s.reverse);
+        bool back = s.last || s.reverse;
+        // Backward searches start just below `from`.
+        int64_t from = !back ? cursor : limit >= 0 ? limit + 1 : s.reverse ? cursor : length;
+        kiv_value* hit = hashtable::get(blk->data3, value, int32_t(from), step, op, s.last, s.reverse);
         if (!hit) return -1;
         int64_t at = hit - cells(blk);
-        if (limit >= 0 && at > limit) return -1;
+        if (!back && limit >= 0 && at > limit) return -1;
         *n = 0;
         return at;
     }
