@@ -8,7 +8,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PROGRAMS = ["fib", "count", "strings", "blocks", "objects"]
+PROGRAMS = ["fib", "count", "strings", "blocks", "objects", "maps_int", "maps_str", "hash_find", "block_find"]
 
 
 def kiv_command(kiv, path):

@@ -343,6 +343,8 @@ kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
         uint32_t position = uint32_t(value - cells_of(r));
         make_room(table);
         if (rebuilt) *rebuilt = 2;
+        // A hash! is rebuilt from every cell of its block, this one included.
+        if (record(table)->kind == KIND_HASH) return nullptr;
         value = cells_of(record(table)) + position;
     }
     r = record(table);
@@ -761,6 +763,14 @@ void move_keys(node_id table, uint32_t to, uint32_t from, uint32_t count) {
         if (t > f && p >= f + n && p < t + n) return int32_t(p - n);
         return p;
     });
+}
+
+void put_range(node_id table, uint32_t position, uint32_t count) {
+    for (uint32_t i = 0; i < count; i++) {
+        int32_t rebuilt = 0;
+        put_key(table, cells_of(record(table)) + position + i, &rebuilt);
+        if (rebuilt) return;
+    }
 }
 
 int32_t insert_at(node_id table, uint32_t symbol, node_id ctx, bool case_insensitive,

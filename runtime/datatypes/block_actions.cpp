@@ -214,7 +214,11 @@ kiv_value* insert(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
     }
     open_gap(blk, at, total);
     fill_from(blk, at, &source, spread, n, uint32_t(dup < 1 ? 1 : dup));
-    rehash(blk);
+    if (type_of(blk) == TYPE_HASH && blk->data3) {
+        // The index follows: the cells after the gap move up, the new ones join.
+        if (at < length) hashtable::shift_positions(blk->data3, int32_t(total), at, length - at);
+        hashtable::put_range(blk->data3, at, total);
+    }
     blk->data1 = append ? 0 : std::min(at + total, length_all(blk));
     return blk;
 }
@@ -234,6 +238,10 @@ kiv_value* change(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
         source = *clone(&v, false, false);
         stack::pop(1);
     }
+    // Replacing as many cells as it writes, a change leaves the other
+    // positions of a hash! where they are: only those cells are re-indexed.
+    bool in_place = inserted == replaced && type_of(blk) == TYPE_HASH && blk->data3;
+    if (in_place) hashtable::remove_range(blk->data3, at, replaced);
     if (inserted > replaced) {
         open_gap(blk, at + replaced, inserted - replaced);
     } else if (replaced > inserted) {
@@ -242,7 +250,8 @@ kiv_value* change(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
         ks_set_tail(blk, length - (replaced - inserted));
     }
     fill_from(blk, at, &source, spread, n, uint32_t(dup < 1 ? 1 : dup));
-    rehash(blk);
+    if (in_place) hashtable::put_range(blk->data3, at, inserted);
+    else rehash(blk);
     blk->data1 = std::min(at + inserted, length_all(blk));
     return blk;
 }
