@@ -75,10 +75,31 @@ kiv_value stored_form(const kiv_value* key) {
 
 int32_t lookup_op(bool case_) { return case_ ? COMP_STRICT_EQUAL : COMP_EQUAL; }
 
+// The position of a key's cell in the entry block (live or removed), or -1;
+// `insert_at` receives the bucket a new key would take.
+int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t* insert_at) {
+    kiv_value map = *m, k = *key;
+    uint32_t t = type_of(&k);
+    if (t >= TYPE_WORD && t <= TYPE_GET_WORD) k.header = t = TYPE_SET_WORD;
+    int32_t op = lookup_op(case_);
+    int32_t position = -1;
+    // The entries are re-read at every step: a comparison may allocate.
+    auto match = [&](int32_t stored) {
+        kiv_value a = entries(&map)[stored];
+        if (type_of(&a) != t) return false;
+        bool same = t == TYPE_INTEGER ? a.data2 == k.data2 : actions::compare(&a, &k, op);
+        if (same) position = stored;
+        return same;
+    };
+    hashtable::probe_with(map.data3, hashtable::hash_value(&k, false), match, insert_at);
+    return position;
+}
+
 // The key cell of a key (live or removed), or null.
 kiv_value* find_entry(const kiv_value* m, const kiv_value* key, bool case_) {
     if (!key_type_q(type_of(key))) return nullptr;
-    return hashtable::get(m->data3, key, 0, 1, lookup_op(case_), false, false);
+    int32_t position = probe_key(m, key, case_, nullptr);
+    return position < 0 ? nullptr : entries(m) + position;
 }
 
 }  // namespace
@@ -117,20 +138,21 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
                    const kiv_value* path) {
     if (!key_type_q(type_of(key))) refuse_key(key, path);
     kiv_value map = *m, v = *value;
-    if (kiv_value* found = find_entry(&map, key, case_)) {
-        if (removed_q(found + 1)) record_of(&map)->count++;
-        found[1] = v;
-        return found + 1;
+    // Room first, so that the bucket the probe finds for a new key stays its.
+    hashtable::make_room(map.data3);
+    int32_t bucket = -1;
+    int32_t found = probe_key(&map, key, case_, &bucket);
+    if (found >= 0) {
+        kiv_value* cell = entries(&map) + found + 1;
+        if (removed_q(cell)) record_of(&map)->count++;
+        *cell = v;
+        return cell;
     }
     kiv_value k = stored_form(key);
     uint32_t at = entry_cells(&map);
-    series_buffer* b = series::buffer(map.data2);
-    *series::alloc_tail_cell(b) = k;
-    // The value cell waits as unset! while the key is registered: a
-    // comparison made by the table may collect.
-    *series::alloc_tail_cell(series::buffer(map.data2)) = unset_value;
-    hashtable::put(map.data3, entries(&map) + at);
-    entries(&map)[at + 1] = v;
+    *series::alloc_tail_cell(series::buffer(map.data2)) = k;
+    *series::alloc_tail_cell(series::buffer(map.data2)) = v;
+    hashtable::use_bucket(map.data3, bucket, int32_t(at));
     return entries(&map) + at + 1;
 }
 
