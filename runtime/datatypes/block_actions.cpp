@@ -263,16 +263,24 @@ kiv_value* put(kiv_value* blk, kiv_value* key, kiv_value* value, bool case_) {
     search s{true, case_, false, false, false, false, false, nullptr, nullptr};
     uint32_t n;
     int64_t at = locate(&b, &k, s, &n);
+    uint32_t length = length_all(blk);
+    // A hash! indexes just the cells this writes.
+    node_id table = type_of(blk) == TYPE_HASH ? blk->data3 : 0;
     if (at < 0) {
         *alloc_tail(blk) = k;
         *alloc_tail(blk) = v;
-    } else if (uint32_t(at) + 1 < length_all(blk)) {
+        if (table) hashtable::put_range(table, length, 2);
+    } else if (uint32_t(at) + 1 < length) {
         kiv_value old = cells(blk)[at + 1];
-        if (actions::get<SLOT_COMPARE>(&old)(&old, &v, COMP_FIND) != 0) cells(blk)[at + 1] = v;
+        if (actions::get<SLOT_COMPARE>(&old)(&old, &v, COMP_FIND) != 0) {
+            if (table) hashtable::remove_range(table, uint32_t(at) + 1, 1);
+            cells(blk)[at + 1] = v;
+            if (table) hashtable::put_range(table, uint32_t(at) + 1, 1);
+        }
     } else {
         *alloc_tail(blk) = v;
+        if (table) hashtable::put_range(table, length, 1);
     }
-    rehash(blk);
     return value;
 }
 
