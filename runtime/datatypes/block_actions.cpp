@@ -549,9 +549,7 @@ void do_set_op(bool case_, kiv_value* skip, int32_t op) {
                 kiv_value cell = cells(&f)[i + k];
                 *alloc_tail(&res) = cell;
             }
-            hashtable::put(table, cells(&res) + at);
-            if (any_hash)
-                for (uint32_t k = at + 1; k < length_all(&res); k++) hashtable::put(table, cells(&res) + k);
+            hashtable::put_range(table, at, any_hash ? length_all(&res) - at : 1);
         }
     };
     switch (op) {
