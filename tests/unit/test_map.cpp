@@ -1,6 +1,8 @@
 // map!: the entry block and index behind the actions — stored key forms,
 // removed entries kept in place and reused, the live count, and lookups by
 // comparison code.
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/hashtable.h"
 #include "tests/unit/action_fixture.h"
@@ -106,4 +108,21 @@ TEST_F(Map, HashLookupsWithCaseFindTheExactKeyAmongEqualOnes) {
     kiv_value lower = str("b");
     hit = hashtable::get(table, &lower, 3, 1, COMP_STRICT_EQUAL, true, false);
     EXPECT_EQ(hit - cells_of(blk), 2);
+}
+
+TEST_F(Map, AHashIndexGrowingUnderAppendsCountsEachCellOnce) {
+    kiv_value blk = block_of({int_value(0)});
+    hash_block::index(&blk);
+    for (int32_t i = 1; i < 300; i++) {
+        kiv_value v = int_value(i % 50);
+        block::insert(&blk, &v, -1, false, 1, true);
+    }
+    EXPECT_EQ(hashtable::record(blk.data3)->count, 300u);
+    kiv_value key = int_value(7);
+    kiv_value* hit = hashtable::get(blk.data3, &key, 0, 1, COMP_EQUAL, false, false);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit - cells_of(blk), 7);
+    hit = hashtable::get(blk.data3, &key, 300, 1, COMP_EQUAL, true, false);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit - cells_of(blk), 257);
 }
