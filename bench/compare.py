@@ -21,7 +21,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROGRAMS = ["fib", "count", "strings", "blocks", "objects",
             "calls", "fields", "nested", "words", "floats", "form", "parse",
-            "vector_add", "vector_sum"]
+            "vector_add", "vector_sum", "maps_int", "maps_str", "hash_find", "block_find"]
 
 
 def csv_like_text(size):

@@ -351,6 +351,8 @@ kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
         uint32_t position = uint32_t(value - cells_of(r));
         make_room(table);
         if (rebuilt) *rebuilt = 2;
+        // A hash! is rebuilt from every cell of its block, this one included.
+        if (record(table)->kind == KIND_HASH) return nullptr;
         value = cells_of(record(table)) + position;
     }
     r = record(table);
@@ -405,9 +407,10 @@ kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, 
     kiv_value k = *key;
     if (r->kind == KIND_MAP && (type_of(&k) >= TYPE_WORD && type_of(&k) <= TYPE_GET_WORD))
         cell::set_type(&k, TYPE_SET_WORD);
-    bool case_sensitive = op == COMP_STRICT_EQUAL || op == COMP_CASE_SORT;
+    // Keys are put under their case-folded hash, so every lookup starts
+    // there; a case-sensitive one is told apart by its comparison.
     if (r->kind != KIND_HASH) {
-        int32_t found = probe(table, hash_value(&k, case_sensitive), [&](int32_t stored) {
+        int32_t found = probe(table, hash_value(&k, false), [&](int32_t stored) {
             hash_record* rr = record(table);
             kiv_value a = cells_of(rr)[stored];
             return type_of(&a) == type_of(&k) && actions::compare(&a, &k, op);
@@ -416,19 +419,27 @@ kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, 
     }
     if (skip < 1) skip = 1;
     std::vector<int32_t> positions;
-    int32_t found = probe(table, hash_value(&k, case_sensitive), [&](int32_t stored) {
+    // A chain holds the keys equal to its first one, as they were put; a
+    // stricter lookup then keeps the positions that pass its own test.
+    int32_t found = probe(table, hash_value(&k, false), [&](int32_t stored) {
         hash_record* rr = record(table);
         positions_of(rr, stored, positions);
         kiv_value a = cells_of(rr)[positions[0]];
-        return type_of(&a) == type_of(&k) && actions::compare(&a, &k, op);
+        return type_of(&a) == type_of(&k) && actions::compare(&a, &k, COMP_EQUAL);
     }, nullptr);
     if (found < 0) return nullptr;
+    bool strict = op != COMP_EQUAL && op != COMP_FIND;
     bool back = last || reverse;
     int32_t best = -1;
     for (int32_t p : positions) {
         int32_t distance = back ? head - p - 1 : p - head;
         if (distance < 0 || distance % skip != 0) continue;
-        if (best < 0 || (back ? p > best : p < best)) best = p;
+        if (best >= 0 && (back ? p < best : p > best)) continue;
+        if (strict) {
+            kiv_value a = cells_of(record(table))[p];
+            if (!actions::compare(&a, &k, op)) continue;
+        }
+        best = p;
     }
     return best < 0 ? nullptr : cells_of(record(table)) + best;
 }
@@ -760,6 +771,14 @@ void move_keys(node_id table, uint32_t to, uint32_t from, uint32_t count) {
         if (t > f && p >= f + n && p < t + n) return int32_t(p - n);
         return p;
     });
+}
+
+void put_range(node_id table, uint32_t position, uint32_t count) {
+    for (uint32_t i = 0; i < count; i++) {
+        int32_t rebuilt = 0;
+        put_key(table, cells_of(record(table)) + position + i, &rebuilt);
+        if (rebuilt) return;
+    }
 }
 
 int32_t insert_at(node_id table, uint32_t symbol, node_id ctx, bool case_insensitive,

@@ -90,7 +90,9 @@ bool identity_type_q(const kiv_value* v);
 node_id init(uint32_t size, const kiv_value* blk, uint32_t kind, uint32_t extra);
 // Puts the position of a cell of the data block. For map! and symbol tables
 // a key already present is not added: its cell is returned instead.
-// `rebuilt` is set to 2 when the table had to be rebuilt first.
+// `rebuilt` is set to 2 when the table had to be rebuilt first (a hash!
+// table is then rebuilt over every cell of its block, so indexing a run of
+// new cells stops there).
 kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt);
 inline kiv_value* put(node_id table, kiv_value* value) { return put_key(table, value, nullptr); }
 kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, int32_t op,
@@ -119,6 +121,8 @@ void remove_range(node_id table, uint32_t position, uint32_t n);
 node_id copy_content(node_id table, node_id blk);
 void shift_positions(node_id table, int32_t delta, uint32_t from, uint32_t count);
 void move_keys(node_id table, uint32_t to, uint32_t from, uint32_t count);
+// Indexes `count` cells of the block from `position` on (a hash!'s new cells).
+void put_range(node_id table, uint32_t position, uint32_t count);
 
 // Kind 2 word lookup: the index of the symbol's word, comparing canonical
 // ids when case-insensitive. When absent and a context is given, a word

@@ -16,8 +16,10 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/tuple.h"
@@ -115,6 +117,8 @@ static void register_datatypes() {
     time::init();
     date::init();
     money::init();
+    map::init();
+    hash_block::init();
 }
 
 void init(const uint8_t* boot_data, uint64_t boot_size) {

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -210,7 +211,12 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
             r->header = type;
             return r;
         }
-        case TYPE_OBJECT: case TYPE_MAP:
+        case TYPE_MAP: {
+            kiv_value* r = map::body_of(spec, stack::push());
+            r->header = type;
+            return r;
+        }
+        case TYPE_OBJECT:
             not_yet();  // their body reflections join with those datatypes
         default:
             if (series::block_like_q(type_of(spec))) return cloned_as(spec, type);
@@ -241,8 +247,13 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
         r->header = type;
         return r;
     }
-    // Objects and maps reflect their bodies: these join with those modules.
-    if (t == TYPE_OBJECT || t == TYPE_MAP) not_yet();
+    if (t == TYPE_MAP) {
+        kiv_value* r = map::body_of(spec, stack::push());
+        r->header = type;
+        return r;
+    }
+    // Objects reflect their bodies: this joins with that module.
+    if (t == TYPE_OBJECT) not_yet();
     kiv_value v = *spec;
     kiv_value* r = push_only(1);
     *alloc_tail(r) = v;

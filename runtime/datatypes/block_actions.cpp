@@ -95,12 +95,18 @@ int64_t locate(kiv_value* blk, const kiv_value* value, const search& s, uint32_t
     int32_t op = find_op(s.case_, s.same);
     if (kind == SEQUENCE) *n = uint32_t(std::max(0, ks_length_q(value)));
 
+    // Values compared by content but hashed by identity are searched one by
+    // one, so that the index answers exactly as the walk below would.
     if (type_of(blk) == TYPE_HASH && blk->data3 && !s.match && kind != BY_TYPE &&
-        (kind == SINGLE || (s.only && s.same)) && !(type_of(value) == TYPE_OBJECT && !s.same)) {
-        kiv_value* hit = hashtable::get(blk->data3, value, int32_t(cursor), step, op, s.last, s.reverse);
+        (kind == SINGLE || (s.only && s.same)) && !(hashtable::identity_type_q(value) && !s.same)) {
+        hashtable::refresh(blk->data3);  // keys hashed by node move when the collector compacts
+        bool back = s.last || s.reverse;
+        // Backward searches start just below `from`.
+        int64_t from = !back ? cursor : limit >= 0 ? limit + 1 : s.reverse ? cursor : length;
+        kiv_value* hit = hashtable::get(blk->data3, value, int32_t(from), step, op, s.last, s.reverse);
         if (!hit) return -1;
         int64_t at = hit - cells(blk);
-        if (limit >= 0 && at > limit) return -1;
+        if (!back && limit >= 0 && at > limit) return -1;
         *n = 0;
         return at;
     }
@@ -208,7 +214,11 @@ kiv_value* insert(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
     }
     open_gap(blk, at, total);
     fill_from(blk, at, &source, spread, n, uint32_t(dup < 1 ? 1 : dup));
-    rehash(blk);
+    if (type_of(blk) == TYPE_HASH && blk->data3) {
+        // The index follows: the cells after the gap move up, the new ones join.
+        if (at < length) hashtable::shift_positions(blk->data3, int32_t(total), at, length - at);
+        hashtable::put_range(blk->data3, at, total);
+    }
     blk->data1 = append ? 0 : std::min(at + total, length_all(blk));
     return blk;
 }
@@ -228,6 +238,10 @@ kiv_value* change(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
         source = *clone(&v, false, false);
         stack::pop(1);
     }
+    // Replacing as many cells as it writes, a change leaves the other
+    // positions of a hash! where they are: only those cells are re-indexed.
+    bool in_place = inserted == replaced && type_of(blk) == TYPE_HASH && blk->data3;
+    if (in_place) hashtable::remove_range(blk->data3, at, replaced);
     if (inserted > replaced) {
         open_gap(blk, at + replaced, inserted - replaced);
     } else if (replaced > inserted) {
@@ -236,7 +250,8 @@ kiv_value* change(kiv_value* blk, kiv_value* value, int32_t part, bool only, int
         ks_set_tail(blk, length - (replaced - inserted));
     }
     fill_from(blk, at, &source, spread, n, uint32_t(dup < 1 ? 1 : dup));
-    rehash(blk);
+    if (in_place) hashtable::put_range(blk->data3, at, inserted);
+    else rehash(blk);
     blk->data1 = std::min(at + inserted, length_all(blk));
     return blk;
 }
@@ -248,16 +263,24 @@ kiv_value* put(kiv_value* blk, kiv_value* key, kiv_value* value, bool case_) {
     search s{true, case_, false, false, false, false, false, nullptr, nullptr};
     uint32_t n;
     int64_t at = locate(&b, &k, s, &n);
+    uint32_t length = length_all(blk);
+    // A hash! indexes just the cells this writes.
+    node_id table = type_of(blk) == TYPE_HASH ? blk->data3 : 0;
     if (at < 0) {
         *alloc_tail(blk) = k;
         *alloc_tail(blk) = v;
-    } else if (uint32_t(at) + 1 < length_all(blk)) {
+        if (table) hashtable::put_range(table, length, 2);
+    } else if (uint32_t(at) + 1 < length) {
         kiv_value old = cells(blk)[at + 1];
-        if (actions::get<SLOT_COMPARE>(&old)(&old, &v, COMP_FIND) != 0) cells(blk)[at + 1] = v;
+        if (actions::get<SLOT_COMPARE>(&old)(&old, &v, COMP_FIND) != 0) {
+            if (table) hashtable::remove_range(table, uint32_t(at) + 1, 1);
+            cells(blk)[at + 1] = v;
+            if (table) hashtable::put_range(table, uint32_t(at) + 1, 1);
+        }
     } else {
         *alloc_tail(blk) = v;
+        if (table) hashtable::put_range(table, length, 1);
     }
-    rehash(blk);
     return value;
 }
 
@@ -526,9 +549,7 @@ void do_set_op(bool case_, kiv_value* skip, int32_t op) {
                 kiv_value cell = cells(&f)[i + k];
                 *alloc_tail(&res) = cell;
             }
-            hashtable::put(table, cells(&res) + at);
-            if (any_hash)
-                for (uint32_t k = at + 1; k < length_all(&res); k++) hashtable::put(table, cells(&res) + k);
+            hashtable::put_range(table, at, any_hash ? length_all(&res) - at : 1);
         }
     };
     switch (op) {

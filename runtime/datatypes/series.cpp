@@ -136,8 +136,10 @@ kiv_value* poke(kiv_value* s, int32_t n, kiv_value* value, kiv_value*) {
     uint32_t t = type_of(s);
     if (block_like_q(t)) {
         kiv_value v = *value;
+        bool hashed = t == TYPE_HASH && s->data3;
+        if (hashed) hashtable::remove_range(s->data3, uint32_t(index), 1);
         *reinterpret_cast<kiv_value*>(unit_at(s, uint32_t(index))) = v;
-        rehash_if_hash(s);
+        if (hashed) hashtable::put_range(s->data3, uint32_t(index), 1);
     } else if (t == TYPE_BINARY) {
         binary::set_byte(unit_at(s, uint32_t(index)), value);
     } else if (t == TYPE_VECTOR) {

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -483,6 +484,10 @@ void close_level(lexer_state& r, uint32_t kind) {
     uint32_t enclosing = r.level - cell_at(at)->data1;
     // Checked and prescanned blocks hold nothing: a none stands in for them.
     kiv_value value = r.load_q ? block_of_cells(r.level, r.tail - r.level, kind) : none_value;
+    if (r.load_q && kind == TYPE_MAP) {
+        value.header = TYPE_BLOCK;
+        map::make_from(&value, &value);
+    }
     kiv_value* marker = cell_at(at);
     value.header |= marker->header & FLAG_NEW_LINE;
     *marker = value;

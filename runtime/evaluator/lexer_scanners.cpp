@@ -5,6 +5,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/lexer_state.h"
 
@@ -70,9 +71,10 @@ void close_point(lexer_state& r, const kiv_value* marker) {
 }
 
 void check_map_values(lexer_state& r, const kiv_value* marker) {
-    if ((r.tail - r.level) % 2) throw_error(r, r.input_start + marker->data3, r.token_end + 1, TYPE_MAP);
-    // map! joins later.
-    fire(err::INTERNAL, err::internal::not_done);
+    const uint8_t* opening = r.input_start + marker->data3;
+    if ((r.tail - r.level) % 2) throw_error(r, opening, r.token_end + 1, TYPE_MAP);
+    for (uint32_t i = r.level; i < r.tail; i += 2)
+        if (!map::key_type_q(type_of(cell_at(i)))) throw_error(r, opening, r.token_end + 1, TYPE_MAP);
 }
 
 // "]" closes a block or a map, ")" a paren or a point.

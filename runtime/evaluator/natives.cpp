@@ -112,7 +112,7 @@ void init() {
         return_,             //  80 return
         throw_,              //  81 throw
         catch_,              //  82 catch
-        not_done,            //  83 extend: needs map! (objects are refused even then)
+        extend,              //  83 extend
         debase,              //  84
         to_local_file,       //  85 to-local-file
         wait,                //  86 wait
@@ -124,7 +124,7 @@ void init() {
         context_q,           //  92 context?
         set_env,             //  93 set-env
         get_env,             //  94 get-env
-        not_done,            //  95 list-env: needs map!
+        list_env,            //  95 list-env
         now,                 //  96 now
         sign_q,              //  97 sign?
         as,                  //  98 as

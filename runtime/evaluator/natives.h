@@ -139,7 +139,9 @@ void now(bool check, const int32_t* refs);
 void to_local_file(bool check, const int32_t* refs);
 void size_q(bool check, const int32_t* refs);
 void get_env(bool check, const int32_t* refs);
+void extend(bool check, const int32_t* refs);
 void set_env(bool check, const int32_t* refs);
+void list_env(bool check, const int32_t* refs);
 void stats(bool check, const int32_t* refs);
 void recycle(bool check, const int32_t* refs);
 

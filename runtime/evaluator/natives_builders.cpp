@@ -8,6 +8,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
@@ -124,7 +125,18 @@ namespace {
 // before any word changes.
 void set_many(const kiv_value* words, const kiv_value* value, bool any_value, bool only, bool some) {
     uint32_t vt = type_of(value);
-    if (!only && vt == TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);  // pairs, with map!
+    if (!only && vt == TYPE_MAP) {
+        // A map gives its live entries in order, key then value.
+        kiv_value m = *value, flat;
+        block::make_at(&flat, int32_t(std::max(2u, 2 * map::count(&m))));
+        for (uint32_t i = 0; i + 1 < map::entry_cells(&m); i += 2) {
+            if (map::removed_q(map::entries(&m) + i + 1)) continue;
+            *block::alloc_tail(&flat) = map::shown_key(map::entries(&m) + i);
+            *block::alloc_tail(&flat) = map::entries(&m)[i + 1];
+        }
+        set_many(words, &flat, any_value, false, some);
+        return;
+    }
     bool spread = !only && (list_kind_q(vt) || vt == TYPE_HASH);
     bool fields = !only && object_kind_q(vt);
     auto value_for = [&](uint32_t k) {
@@ -407,6 +419,21 @@ void apply(bool, const int32_t* refs) {
     kiv_value* end = block::ks_tail(&args);
     interpreter::eval_code(&callable, head, end, &args, false, through_path ? &path : nullptr, &name, nullptr, flags,
                            false);
+}
+
+// extend: a map takes the pairs of a block, or the entries of another map.
+void extend(bool, const int32_t* refs) {
+    kiv_value target = *arg(0), spec = *arg(1);
+    if (type_of(&target) != TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);
+    if (type_of(&spec) != TYPE_MAP) {
+        map::extend(&target, &spec, used(refs[0]));
+    } else {
+        for (uint32_t i = 0; i + 1 < map::entry_cells(&spec); i += 2) {
+            kiv_value key = map::entries(&spec)[i], value = map::entries(&spec)[i + 1];
+            if (!map::removed_q(&value)) map::set_key(&target, &key, &value, used(refs[0]), nullptr);
+        }
+    }
+    stack::set_last(&target);
 }
 
 }  // namespace kiv::natives

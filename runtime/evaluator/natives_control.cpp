@@ -11,6 +11,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -260,20 +261,45 @@ struct loop_words {
     }
 };
 
-// The series a loop walks; a map! walks its keys and values through its own
-// assignment and joins with map!.
+// The series a loop walks.
 kiv_value walked_series(const kiv_value* value, const char* argument) {
-    if (type_of(value) == TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);
     if (!series::series_type_q(type_of(value))) fire_expect(value, argument);
     kiv_value s = *value;
     s.data1 = std::min(s.data1, series::ks_length_all(&s));
     return s;
 }
 
+// A map sets a key word and a value word per live entry, its keys shown
+// as words.
+void foreach_map(const loop_words& words) {
+    if (type_of(&words.words) != TYPE_BLOCK || words.count != 2) fire_invalid(arg(0));
+    kiv_value m = *arg(1);
+    kiv_value body = *arg(2);
+    stack::mark_loop(body_word());
+    kiv::unset::return_();
+    for (uint32_t i = 0; i + 1 < map::entry_cells(&m); i += 2) {
+        kiv_value value = map::entries(&m)[i + 1];
+        if (map::removed_q(&value)) continue;
+        kiv_value key = map::shown_key(map::entries(&m) + i);
+        kiv_value w = words.word(0);
+        _context::set(&w, &key);
+        w = words.word(1);
+        _context::set(&w, &value);
+        body_end e = run_body(&body);
+        if (e == BODY_LEAVE) return;
+        if (e == BODY_BREAK) break;
+    }
+    stack::unwind_last();
+}
+
 }  // namespace
 
 void foreach(bool, const int32_t*) {
     loop_words words(arg(0));
+    if (type_of(arg(1)) == TYPE_MAP) {
+        foreach_map(words);
+        return;
+    }
     kiv_value series = walked_series(arg(1), "series");
     kiv_value body = *arg(2);
     stack::mark_loop(body_word());

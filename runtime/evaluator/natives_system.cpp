@@ -13,6 +13,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -122,6 +123,24 @@ void set_env(bool, const int32_t*) {
     std::string value = removing ? std::string() : text_of(arg(1));
     if (!platform::set_env(name.c_str(), removing ? nullptr : value.c_str())) fire_invalid(arg(0));
     stack::set_last(arg(1));
+}
+
+// Each variable once, the first of a name given twice winning as getenv does.
+void list_env(bool, const int32_t*) {
+    uint32_t n = 0;
+    for (char** e = environ; *e; e++) n++;
+    kiv_value m;
+    map::make_at(&m, n);
+    for (char** e = environ; *e; e++) {
+        const char* eq = std::strchr(*e, '=');
+        if (!eq || eq == *e) continue;
+        kiv_value* k = string::load(reinterpret_cast<const uint8_t*>(*e), uint32_t(eq - *e), string::UTF8);
+        kiv_value* v = string::load(reinterpret_cast<const uint8_t*>(eq + 1), uint32_t(std::strlen(eq + 1)),
+                                    string::UTF8);
+        if (!map::find_value(&m, k, true)) map::set_key(&m, k, v, true, nullptr);
+        stack::pop(2);
+    }
+    stack::set_last(&m);
 }
 
 // Memory --------------------------------------------------------------------------

@@ -19,9 +19,11 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
@@ -336,7 +338,7 @@ void put_series_lead(const kiv_value* s) {
 void put_series_payload(const kiv_value* s) {
     uint32_t t = type_of(s);
     series_buffer* b = series::buffer_of(s);
-    if (block_family_q(t)) {
+    if (block_family_q(t) || t == TYPE_HASH) {
         uint32_t n = series::used_units(b);
         put_varint(n);
         // The cells are re-read per record: writing never allocates series.
@@ -406,6 +408,29 @@ void put_shared(const kiv_value* v) {
             uint32_t n = bitset::byte_count(v);
             put_varint(n);
             enc.payload.insert(enc.payload.end(), bitset::ks_head(v), bitset::ks_head(v) + n);
+        });
+        return;
+    }
+    if (t == TYPE_MAP) {
+        if (const auto* p = known_path(v->data2)) {
+            put_byte(REFERENCE);
+            put_type(t, false);
+            put_path(*p);
+            return;
+        }
+        inside([&] {
+            remember(v->data2);
+            put_type(t, false);
+            put_varint(2 * map::count(v));
+            // Removed entries are left out; the counter numbers what is written.
+            uint32_t saved = enc.counter;
+            enc.counter = 0;
+            for (uint32_t i = 0; i + 1 < map::entry_cells(v); i += 2)
+                if (!map::removed_q(map::entries(v) + i + 1)) {
+                    put_record(map::entries(v) + i);
+                    put_record(map::entries(v) + i + 1);
+                }
+            enc.counter = saved;
         });
         return;
     }
@@ -538,7 +563,8 @@ void put_record(const kiv_value* v) {
         case TYPE_BITSET: put_shared(v); break;
         default:
             if (never_written_q(t)) no_codec(v);
-            if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
+            if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_HASH ||
+                t == TYPE_MAP) {
                 put_shared(v);
                 break;
             }
@@ -1231,14 +1257,25 @@ void decode_record(kiv_value* parent) {
                 break;
             }
             default:
-                if (block_family_q(t)) {
+                if (block_family_q(t) || t == TYPE_HASH || t == TYPE_MAP) {
+                    const uint8_t* count_at = dec.p;
                     int32_t n = get_count();
+                    if (t == TYPE_MAP && n % 2) invalid_record(count_at);
                     block::make_at(&v, std::max(n, 1));
-                    v.header = t;
+                    v.header = t == TYPE_MAP ? TYPE_BLOCK : t;
                     v.data1 = head;
+                    uint32_t position = block::length_all(parent);
                     kiv_value* cell = append(parent, &v);
                     kiv_value inner = *cell;
                     decode_into(&inner, n);
+                    if (t == TYPE_HASH) hash_block::index(block::cells(parent) + position);
+                    if (t == TYPE_MAP) {
+                        for (int32_t i = 0; i < n; i += 2)
+                            if (!map::key_type_q(type_of(block::cells(&inner) + i))) invalid_record(count_at);
+                        kiv_value m;
+                        map::make_from(&m, &inner);
+                        block::cells(parent)[position] = m;
+                    }
                 } else if (string_family_q(t) || t == TYPE_BINARY) {
                     v = t == TYPE_BINARY ? decode_binary() : decode_string(t);
                     v.data1 = head;

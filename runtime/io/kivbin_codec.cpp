@@ -5,6 +5,7 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -47,15 +48,12 @@ void decode_routine() {
 
 void register_codec() {
     kiv_value codecs = *boot::field(boot::system_object(), "codecs");
-    int32_t name = symbol::resolve(symbol::make("kivbin"));
-    for (uint32_t i = codecs.data1; i + 1 < block::length_all(&codecs); i += 2) {
-        kiv_value* key = block::cells(&codecs) + i;
-        if (!any_word_q(type_of(key)) || symbol::resolve(word::symbol_of(key)) != name) continue;
-        kiv_value codec = key[1];
-        boot::bind_routine(&codec, "encode*", encode_star);
-        boot::bind_routine(&codec, "decode", decode_routine);
-        return;
-    }
+    kiv_value name{TYPE_WORD, 0, uint32_t(symbol::make("kivbin")), 0};
+    kiv_value* found = map::find_value(&codecs, &name, false);
+    if (!found) return;
+    kiv_value codec = *found;
+    boot::bind_routine(&codec, "encode*", encode_star);
+    boot::bind_routine(&codec, "decode", decode_routine);
 }
 
 }  // namespace kiv::kivbin
