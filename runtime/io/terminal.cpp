@@ -19,6 +19,9 @@ namespace kiv::terminal {
 
 namespace {
 
+// Whether the last read-line met the end of the input.
+bool input_ended = false;
+
 // Typed characters are not echoed while a hidden answer is read from a
 // terminal; the echo comes back however the read ends.
 struct echo_off {
@@ -57,6 +60,7 @@ void read_line() {
         }
     }
     if (hide) console::write("\n", 1, 1, false);
+    input_ended = ended;
     if (ended && line.empty()) line = "quit";
     if (!line.empty() && line.back() == '\r') line.pop_back();
     string::load_at(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()), stack::arguments,
@@ -72,6 +76,8 @@ winsize terminal_size() {
     return w;
 }
 
+void ended_q() { logic::box(input_ended); }
+
 void columns() { integer::return_(terminal_size().ws_col); }
 void rows() { integer::return_(terminal_size().ws_row); }
 
@@ -81,6 +87,7 @@ void init() {
     kiv_value tty = *boot::field(boot::field(boot::system_object(), "words"), "tty");
     if (type_of(&tty) != TYPE_OBJECT) return;
     boot::bind_routine(&tty, "read-line", read_line);
+    boot::bind_routine(&tty, "ended?", ended_q);
     boot::bind_routine(&tty, "columns", columns);
     boot::bind_routine(&tty, "rows", rows);
 }
