@@ -51,6 +51,9 @@ CASES = [
     ("directives are expanded",
      {"a.kiv": 'Kiv []\n#if 1 < 2 [print "yes"]\n#either none [print "b"] [print "c"]\n'},
      ["a.kiv"], "", "yes\nc\n", 0),
+    ("a throw that no catch takes is an error that try takes",
+     {"a.kiv": 'Kiv []\ne: try [throw 1]\nprint [e/id e/arg1]\nprint catch [catch/name [throw 2] \'x]\n'},
+     ["a.kiv"], "", "throw 1\n2\n", 0),
 ]
 
 
