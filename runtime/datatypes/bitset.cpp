@@ -24,6 +24,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
@@ -535,20 +536,16 @@ static bool field_is(const kiv_value* field, const char* name) {
            symbol::resolve(word::symbol_of(field)) == symbol::resolve(symbol::make(name));
 }
 
-// Only `owned` is a field of a bitset. The owner record lives in the
-// ownership table, which is not built yet; a series that no object owns has
-// none.
+// Only `owned` is a field of a bitset: its owner, none when no object owns it.
 static void reflect(kiv_value* bits, uint32_t field) {
     kiv_value w{TYPE_WORD, 0, field, 0};
-    if (!field_is(&w, "owned") || (buffer_of(bits)->flags & SERIES_OWNED))
-        fire(err::INTERNAL, err::internal::not_done);
-    none::return_();
+    if (!field_is(&w, "owned")) fire(err::INTERNAL, err::internal::not_done);
+    ownership::reflect_owner(bits);
 }
 
-// Binding and unbinding an owner go through the ownership table, which is
-// not built yet; other fields change nothing.
-static kiv_value* modify(kiv_value* bits, kiv_value* field, kiv_value*, bool) {
-    if (field_is(field, "owned")) fire(err::INTERNAL, err::internal::not_done);
+// Binding and unbinding an owner; other fields change nothing.
+static kiv_value* modify(kiv_value* bits, kiv_value* field, kiv_value* value, bool) {
+    if (field_is(field, "owned")) ownership::modify_owned(bits, value);
     return bits;
 }
 

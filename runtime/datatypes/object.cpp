@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/cycles.h"
+#include "runtime/ownership.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -137,12 +138,26 @@ void attach_handlers(node_id ctx, kiv_value* obj) {
     b->tail = b->offset + sizeof record_cells;
     obj->data3 = record;
     write_self(obj);
+    // An object that reacts to deep changes owns the series in its fields.
+    if (indexes[1] >= 0) {
+        kiv_value owner = *obj;
+        ownership::set(&owner, &owner, &owner);
+    }
 }
 
 void fire_on_change(const kiv_value* obj_in, const kiv_value* word_in, const kiv_value* old_value,
                     const kiv_value* new_value) {
     kiv_value obj = *obj_in;
     if (!obj.data3) return;
+    // A series stored in a field of an owner becomes owned with the field.
+    if (handler_index(handler_cell(&obj, 1)) != NO_HANDLER && ownership::key_of(new_value) &&
+        type_of(new_value) != TYPE_OBJECT) {
+        int32_t index = find_word(&obj, word_in);
+        if (index >= 0) {
+            kiv_value w = *word_in;
+            ownership::set(values_of(obj.data1) + index, &obj, &w);
+        }
+    }
     kiv_value* cell = handler_cell(&obj, 0);
     uint32_t index = handler_index(cell);
     if (index == NO_HANDLER) return;
@@ -592,9 +607,11 @@ kiv_value* modify(kiv_value* obj, kiv_value* field, kiv_value* value, bool) {
     if (s == resolved("<applied>")) {
         if (type_of(value) != TYPE_NONE) fire(err::SCRIPT, err::script::invalid_arg, value);
         clear_applied(obj->data1);
-    } else if (s == resolved("owner") || s == resolved("owned")) {
-        // Ownership of series joins with the ownership table.
-        fire(err::INTERNAL, err::internal::not_done);
+    } else if (s == resolved("owner")) {
+        kiv_value owner = *obj;
+        ownership::set(&owner, &owner, &owner);
+    } else if (s == resolved("owned")) {
+        ownership::modify_owned(obj, value);
     }
     return value;
 }
