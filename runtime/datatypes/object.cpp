@@ -300,8 +300,9 @@ int32_t mold_fields(const kiv_value* obj_in, kiv_value* buffer, bool only, bool 
             part--;
         }
         part = actions::mold_typed(&v, buffer, false, all, flat, nullptr, part, level);
+        // Under /flat a space only goes between fields: none before "]".
         bool another = i + 1 < n;
-        if ((indent && !only) || another) {
+        if (another || (indent && !only && !flat)) {
             string::concatenate_literal(buffer, flat ? " " : "\n");
             part--;
         }

@@ -106,7 +106,7 @@ void do_math(int32_t op) {
             // The other operations take the whole part, which must be an
             // integer for the result to stay a pair.
             double whole = std::trunc(f);
-            if (!in_integer_range_q(whole)) as_point2D();
+            if (!in_integer_range_q(whole)) fire(err::SCRIPT, err::script::out_of_range, right);
             x2 = y2 = int32_t(whole);
             break;
         }
