@@ -1,6 +1,7 @@
 // block!: constructors, accessors, make, to, form, mold, comparison and path
 // evaluation.
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/object.h"
 
 #include <algorithm>
 #include <climits>
@@ -189,6 +190,16 @@ static kiv_value* cloned_as(const kiv_value* spec, uint32_t type) {
     return r;
 }
 
+// An object as a block is its body: set-words and values.
+static kiv_value* object_body(const kiv_value* obj, uint32_t type) {
+    kiv_value o = *obj;
+    kiv_value* r = stack::push();
+    *r = unset_value;
+    object::body_into(&o, r);
+    r->header = type;
+    return r;
+}
+
 static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
     switch (type_of(spec)) {
         case TYPE_INTEGER:
@@ -204,7 +215,9 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
             r->header = type;
             return r;
         }
-        case TYPE_OBJECT: case TYPE_MAP: case TYPE_VECTOR:
+        case TYPE_OBJECT:
+            return object_body(spec, type);
+        case TYPE_MAP: case TYPE_VECTOR:
             not_yet();  // their body reflections join with those datatypes
         default:
             if (series::block_like_q(type_of(spec))) return cloned_as(spec, type);
@@ -230,9 +243,9 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
         r->header = type;
         return r;
     }
-    // Objects, maps and vectors reflect their bodies: these join with those
-    // modules.
-    if (t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_VECTOR) not_yet();
+    if (t == TYPE_OBJECT) return object_body(spec, type);
+    // Maps and vectors reflect their bodies: these join with those modules.
+    if (t == TYPE_MAP || t == TYPE_VECTOR) not_yet();
     kiv_value v = *spec;
     kiv_value* r = push_only(1);
     *alloc_tail(r) = v;

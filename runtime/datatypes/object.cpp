@@ -478,16 +478,7 @@ void reflect(kiv_value* obj, uint32_t field) {
         block::make_at(&out, int32_t(n));
         for (uint32_t i = 0; i < n; i++) *block::alloc_tail(&out) = values_of(ctx)[i];
     } else if (s == resolved("body")) {
-        block::make_at(&out, int32_t(2 * n));
-        for (uint32_t i = 0; i < n; i++) {
-            kiv_value w = entries_of(ctx)[i];
-            w.header = TYPE_SET_WORD | FLAG_NEW_LINE;
-            *block::alloc_tail(&out) = w;
-            kiv_value v = values_of(ctx)[i];
-            if (type_of(&v) == TYPE_WORD) cell::set_type(&v, TYPE_LIT_WORD);
-            else if (type_of(&v) == TYPE_PATH) cell::set_type(&v, TYPE_LIT_PATH);
-            *block::alloc_tail(&out) = v;
-        }
+        body_into(obj, &out);
     } else if (s == resolved("class")) {
         integer::make_at(&out, int32_t(obj->data2));
     } else if (s == resolved("owner")) {
@@ -618,6 +609,22 @@ kiv_value* modify(kiv_value* obj, kiv_value* field, kiv_value* value, bool) {
 }
 
 }  // namespace
+
+kiv_value* body_into(const kiv_value* obj, kiv_value* out) {
+    node_id ctx = obj->data1;
+    uint32_t n = _context::words_count(ctx);
+    block::make_at(out, int32_t(2 * n));
+    for (uint32_t i = 0; i < n; i++) {
+        kiv_value w = entries_of(ctx)[i];
+        w.header = TYPE_SET_WORD | FLAG_NEW_LINE;
+        *block::alloc_tail(out) = w;
+        kiv_value v = values_of(ctx)[i];
+        if (type_of(&v) == TYPE_WORD) cell::set_type(&v, TYPE_LIT_WORD);
+        else if (type_of(&v) == TYPE_PATH) cell::set_type(&v, TYPE_LIT_PATH);
+        *block::alloc_tail(out) = v;
+    }
+    return out;
+}
 
 void init() {
     using namespace actions;

@@ -16,6 +16,9 @@ int32_t new_class_id();
 int32_t find_word(const kiv_value* obj, const kiv_value* word);
 kiv_value* get_field(const kiv_value* obj, const kiv_value* word);  // the shared none cell when absent
 kiv_value* get_values(const kiv_value* obj);
+// The fields as set-words, each followed by its value (a word or path value
+// quoted), into a new block in `out`.
+kiv_value* body_into(const kiv_value* obj, kiv_value* out);
 uint32_t words_count(const kiv_value* obj);
 kiv_value* make_at(kiv_value* cell, uint32_t size);
 kiv_value* push(node_id ctx, int32_t class_id);
