@@ -610,6 +610,19 @@ kiv_value* modify(kiv_value* obj, kiv_value* field, kiv_value* value, bool) {
 
 }  // namespace
 
+void extend(kiv_value* obj_in, const kiv_value* spec) {
+    kiv_value obj = *obj_in, pairs = *spec;
+    for (uint32_t i = pairs.data1; i < block::length_all(&pairs); i += 2) {
+        kiv_value key = block::cells(&pairs)[i];
+        kiv_value value = i + 1 < block::length_all(&pairs) ? block::cells(&pairs)[i + 1] : none_value;
+        if (!any_word_q(type_of(&key))) fire(err::SCRIPT, err::script::invalid_arg, &key);
+        key.header = TYPE_WORD;
+        // A field that exists is set as `put` sets it, telling the handler.
+        if (find_word(&obj, &key) >= 0) put(&obj, &key, &value, false);
+        else _context::add_with_value(obj.data1, &key, &value);
+    }
+}
+
 kiv_value* body_into(const kiv_value* obj, kiv_value* out) {
     node_id ctx = obj->data1;
     uint32_t n = _context::words_count(ctx);

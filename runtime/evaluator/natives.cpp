@@ -112,7 +112,7 @@ void init() {
         return_,             //  80 return
         throw_,              //  81 throw
         catch_,              //  82 catch
-        not_done,            //  83 extend: needs map! (objects are refused even then)
+        extend,              //  83 extend
         debase,              //  84
         to_local_file,       //  85 to-local-file
         wait,                //  86 wait
