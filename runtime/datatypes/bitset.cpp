@@ -444,7 +444,7 @@ int32_t form_bytes(const kiv_value* bits, kiv_value* output, bool part, int32_t 
 }
 
 // Actions ------------------------------------------------------------------------
-// Owners of a series are told of its changes once the ownership table exists.
+// The action dispatchers tell an owned bitset's owner about each change.
 
 static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) { return make_from(spec, MODE_MAKE); }
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) { return make_from(spec, MODE_TO); }

@@ -1,9 +1,7 @@
 // string!: conversion, form and mold, path access, comparison, search and
 // the editing actions, shared by the other text series (file!, url!, tag!,
-// email!, ref!) through inheritance.
-//
-// Owners of a series are not told about changes here yet: the notifications
-// join with the ownership table.
+// email!, ref!) through inheritance. The action dispatchers tell an owned
+// series' owner about each change.
 #include <algorithm>
 #include <array>
 #include <climits>
