@@ -5,6 +5,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/datatypes/symbol.h"
@@ -44,7 +45,15 @@ void told_owner(const char* before, const char* after, kiv_value* new_value, int
     int32_t index = int32_t(target.data1);
     bool notified = ownership::check(&target, symbol::make(before), told, index, part);
     change();
-    if (notified) ownership::check(&target, symbol::make(after), told, index, part);
+    if (!notified) return;
+    // Series put into an owned block belong to its owner too.
+    if (series::block_like_q(t)) {
+        if (kiv_value* entry = ownership::owner_of(key)) {
+            kiv_value owner = entry[0], word = entry[1];
+            ownership::set(&target, &owner, &word);
+        }
+    }
+    ownership::check(&target, symbol::make(after), told, index, part);
 }
 
 // Stack actions read their operands from the argument stack themselves.
