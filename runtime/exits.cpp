@@ -2,6 +2,8 @@
 // exit and throw.
 #include "runtime/exits.h"
 
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
@@ -51,7 +53,24 @@ void take_exit(call_frame* found, uint32_t error_id, bool with_value, uint32_t l
     sys.pending_exit = level;
 }
 
+// A named catch frame keeps in `saved` the stack index + 1 of its names
+// (0: it takes every throw). It takes a throw whose name is the same symbol,
+// case variants included, as the word or one of the words.
+bool catch_takes_q(const call_frame* f, const kiv_value* thrown) {
+    if (frame_type_of(f) != FT_CATCH) return false;
+    if (!f->saved) return true;
+    if (!any_word_q(type_of(thrown))) return false;
+    const kiv_value* names = bottom + f->saved - 1;
+    int32_t s = symbol::resolve(word::symbol_of(thrown));
+    if (type_of(names) != TYPE_BLOCK) return symbol::resolve(word::symbol_of(names)) == s;
+    for (uint32_t i = names->data1; i < block::length_all(names); i++)
+        if (symbol::resolve(word::symbol_of(block::cells(names) + i)) == s) return true;
+    return false;
+}
+
 }  // namespace
+
+void set_catch_names(const kiv_value* names) { (ctop - 1)->saved = index_of(names) + 1; }
 
 void throw_error(const kiv_value* error) {
     kiv_value e = *error;
@@ -88,7 +107,7 @@ void throw_throw(uint32_t level) {
     if (!throw_origin) throw_origin = ctop - 1;
     kiv_value value = arguments[0];
     kiv_value name = arguments[1];
-    call_frame* c = find_taker(ctop - 1, [](call_frame* f) { return frame_type_of(f) == FT_CATCH; });
+    call_frame* c = find_taker(ctop - 1, [&name](call_frame* f) { return catch_takes_q(f, &name); });
     if (!c) fire(err::THROW, err::throw_::throw_, &value);
     unwind_to(c);
     push_value(&value);

@@ -52,8 +52,14 @@ void throw_break(bool with_value, bool continue_flag);
 void throw_exit(bool return_flag, bool from_top);
 
 // throw: the value and its name are arguments[0] and arguments[1]; unwinds to
-// the nearest catch frame, pushes both there and throws the given level.
+// the nearest catch frame that takes the name, pushes both there and throws
+// the given level. With no such frame below the nearest try/all frame, raises
+// `throw` `throw` where the throw happened.
 [[noreturn]] void throw_throw(uint32_t level);
+
+// A catch frame limited to names: `names` (a word! or a block of words, held
+// on the argument stack) is what the frame on top takes.
+void set_catch_names(const kiv_value* names);
 }  // namespace stack
 
 }  // namespace kiv

@@ -1,6 +1,7 @@
 // The ownership table.
 #include "runtime/ownership.h"
 
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
 
@@ -8,6 +9,8 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "runtime/datatypes/logic.h"
 
 namespace kiv::ownership {
 
@@ -153,19 +156,57 @@ void unbind_range(const kiv_value* blk, uint32_t index, uint32_t count) {
         unbind(reinterpret_cast<kiv_value*>(series::buffer(node)->offset) + i);
 }
 
+void modify_owned(kiv_value* value, const kiv_value* spec) {
+    if (type_of(spec) == TYPE_NONE) {
+        unbind(value);
+        return;
+    }
+    if (type_of(spec) != TYPE_BLOCK || block::ks_length_q(spec) < 2) return;
+    kiv_value owner = block::cells(spec)[spec->data1], word = block::cells(spec)[spec->data1 + 1];
+    if (object_q(&owner) && any_word_q(type_of(&word))) set(value, &owner, &word);
+}
+
+void reflect_owner(const kiv_value* value) {
+    node_id key = key_of(value);
+    kiv_value* owner = key ? owner_of(key) : nullptr;
+    stack::set_last(owner ? owner : &none_value);
+}
+
 kiv_value* owner_of(node_id node) {
     kiv_value* entry = hashtable::find_ptr(table, node);
     return entry ? entry + 1 : nullptr;
 }
 
+namespace {
+// The owners whose handlers are running: a handler that changes series of its
+// own object (its log, the target itself) is not told about them again. The
+// nodes are contexts that native frames of this call hold, so they stay put.
+constexpr int MAX_TELLING = 32;
+node_id telling[MAX_TELLING];
+int telling_count = 0;
+
+bool telling_q(node_id key) {
+    for (int i = 0; i < telling_count; i++)
+        if (telling[i] == key) return true;
+    return false;
+}
+
+struct telling_scope {
+    explicit telling_scope(node_id key) { telling[telling_count++] = key; }
+    ~telling_scope() { telling_count--; }
+};
+}  // namespace
+
 bool check(kiv_value* value, int32_t action, kiv_value* new_value, int32_t index, int32_t part) {
     node_id key = key_of(value);
-    if (!key) return false;
+    if (!key || telling_count == MAX_TELLING) return false;
     kiv_value* owner = owner_of(key);
     if (!owner || !owner->data3) return false;  // no owner, or one without change handlers
+    if (telling_q(owner->data1)) return false;
     // The handler runs Kiv code: hand it copies, not cells of the table.
-    kiv_value o = owner[0], w = owner[1];
-    if (fire_on_deep_change) fire_on_deep_change(&o, &w, value, action, new_value, index, part);
+    kiv_value o = owner[0], w = owner[1], v = *value;
+    telling_scope scope(o.data1);
+    if (fire_on_deep_change) fire_on_deep_change(&o, &w, &v, action, new_value, index, part);
     return true;
 }
 

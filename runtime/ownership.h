@@ -41,6 +41,14 @@ void unbind(kiv_value* value);
 // unbind on `count` cells of the block from `index` cells past its head.
 void unbind_range(const kiv_value* blk, uint32_t index, uint32_t count);
 
+// modify's `owned` field: none unbinds the value; a block of an owner object
+// and a word binds it to them (set). Other specs change nothing.
+void modify_owned(kiv_value* value, const kiv_value* spec);
+
+// reflect's `owned` field: the owner object as the result, none when the
+// value has none.
+void reflect_owner(const kiv_value* value);
+
 // The entry's owner cell (the word cell follows it), or null.
 kiv_value* owner_of(node_id node);
 

@@ -184,8 +184,7 @@ node_id decode_58(const uint8_t* text, uint32_t count, uint32_t unit) {
     std::vector<uint8_t> digits;
     bool valid = true;
     scan(text, count, unit, text_blank_q, [&](uint32_t c) {
-        if (c > 127) return false;  // ends the text; what came before is decoded
-        int32_t d = DIGITS_58(c);
+        int32_t d = c > 127 ? -1 : DIGITS_58(c);
         if (d < 0) return valid = false;
         digits.push_back(uint8_t(d));
         return true;

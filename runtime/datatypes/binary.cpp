@@ -3,8 +3,7 @@
 // actions. The navigation and search actions come from string! and series!,
 // which work on any unit size.
 //
-// Owners of a series are not told about changes here yet: the notifications
-// join with the ownership table, as for string!.
+// The action dispatchers tell an owned series' owner about each change.
 #include "runtime/datatypes/binary.h"
 
 #include <algorithm>

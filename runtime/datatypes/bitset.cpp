@@ -24,6 +24,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
@@ -143,6 +144,27 @@ int32_t process_bit(kiv_value* bits, const kiv_value* spec, int32_t op) {
     }
 }
 
+// A binary in a spec block stands for the numbers of its set bits, the
+// numbers a bitset made from it holds. Bytes are read through the node:
+// growing the bitset may move them.
+int32_t process_bytes(const kiv_value* bin, kiv_value* bits, int32_t op) {
+    kiv_value source = *bin;
+    uint32_t length = series::used_units(series::buffer(source.data2));
+    uint32_t head = std::min(source.data1, length);
+    int32_t highest = -1;
+    for (uint32_t j = head; j < length; j++) {
+        for (uint32_t b = 0; b < 8; b++) {
+            if (!(series::buffer(source.data2)->offset[j] & (0x80 >> b))) continue;
+            kiv_value n;
+            integer::make_at(&n, int32_t((j - head) * 8 + b));
+            int32_t r = process_bit(bits, &n, op);
+            if (op == BIT_MEASURE) highest = std::max(highest, r);
+            else if (op == BIT_TEST && !r) return 0;
+        }
+    }
+    return op == BIT_MEASURE ? highest : op == BIT_TEST ? 1 : 0;
+}
+
 // A value in a spec block is a range start when the word `-` follows it.
 int32_t process_block(kiv_value* blk, kiv_value* bits, int32_t op, int32_t mode) {
     system::check_native_stack();
@@ -151,9 +173,13 @@ int32_t process_block(kiv_value* blk, kiv_value* bits, int32_t op, int32_t mode)
     for (uint32_t i = b.data1; i < block::length_all(&b); i++) {
         kiv_value v = block::cells(&b)[i];
         uint32_t t = type_of(&v);
-        // Bytes inside a spec block are reserved for a later spec form.
-        if (t == TYPE_BINARY) fire(err::INTERNAL, err::internal::not_done);
         int32_t r;
+        if (t == TYPE_BINARY) {
+            r = process_bytes(&v, bits, op);
+            if (op == BIT_MEASURE) highest = std::max(highest, r);
+            else if (op == BIT_TEST && !r) return 0;
+            continue;
+        }
         bool range = (t == TYPE_CHAR || t == TYPE_INTEGER) && i + 1 < block::length_all(&b) &&
                      word_named_q(block::cells(&b) + i + 1, "-");
         if (range) {
@@ -418,7 +444,7 @@ int32_t form_bytes(const kiv_value* bits, kiv_value* output, bool part, int32_t 
 }
 
 // Actions ------------------------------------------------------------------------
-// Owners of a series are told of its changes once the ownership table exists.
+// The action dispatchers tell an owned bitset's owner about each change.
 
 static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) { return make_from(spec, MODE_MAKE); }
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) { return make_from(spec, MODE_TO); }
@@ -535,20 +561,16 @@ static bool field_is(const kiv_value* field, const char* name) {
            symbol::resolve(word::symbol_of(field)) == symbol::resolve(symbol::make(name));
 }
 
-// Only `owned` is a field of a bitset. The owner record lives in the
-// ownership table, which is not built yet; a series that no object owns has
-// none.
+// Only `owned` is a field of a bitset: its owner, none when no object owns it.
 static void reflect(kiv_value* bits, uint32_t field) {
     kiv_value w{TYPE_WORD, 0, field, 0};
-    if (!field_is(&w, "owned") || (buffer_of(bits)->flags & SERIES_OWNED))
-        fire(err::INTERNAL, err::internal::not_done);
-    none::return_();
+    if (!field_is(&w, "owned")) fire(err::INTERNAL, err::internal::not_done);
+    ownership::reflect_owner(bits);
 }
 
-// Binding and unbinding an owner go through the ownership table, which is
-// not built yet; other fields change nothing.
-static kiv_value* modify(kiv_value* bits, kiv_value* field, kiv_value*, bool) {
-    if (field_is(field, "owned")) fire(err::INTERNAL, err::internal::not_done);
+// Binding and unbinding an owner; other fields change nothing.
+static kiv_value* modify(kiv_value* bits, kiv_value* field, kiv_value* value, bool) {
+    if (field_is(field, "owned")) ownership::modify_owned(bits, value);
     return bits;
 }
 

@@ -1,6 +1,7 @@
 // block!: constructors, accessors, make, to, form, mold, comparison and path
 // evaluation.
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/object.h"
 
 #include <algorithm>
 #include <climits>
@@ -191,6 +192,16 @@ static kiv_value* cloned_as(const kiv_value* spec, uint32_t type) {
     return r;
 }
 
+// An object as a block is its body: set-words and values.
+static kiv_value* object_body(const kiv_value* obj, uint32_t type) {
+    kiv_value o = *obj;
+    kiv_value* r = stack::push();
+    *r = unset_value;
+    object::body_into(&o, r);
+    r->header = type;
+    return r;
+}
+
 static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
     switch (type_of(spec)) {
         case TYPE_INTEGER:
@@ -206,6 +217,8 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
             r->header = type;
             return r;
         }
+        case TYPE_OBJECT:
+            return object_body(spec, type);
         case TYPE_VECTOR: {
             kiv_value* r = vector::to_block(spec);
             r->header = type;
@@ -216,8 +229,6 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t type) {
             r->header = type;
             return r;
         }
-        case TYPE_OBJECT:
-            not_yet();  // their body reflections join with those datatypes
         default:
             if (series::block_like_q(type_of(spec))) return cloned_as(spec, type);
             kiv_value dt;
@@ -242,6 +253,7 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
         r->header = type;
         return r;
     }
+    if (t == TYPE_OBJECT) return object_body(spec, type);
     if (t == TYPE_VECTOR) {
         kiv_value* r = vector::to_block(spec);
         r->header = type;
@@ -252,8 +264,6 @@ static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
         r->header = type;
         return r;
     }
-    // Objects reflect their bodies: this joins with that module.
-    if (t == TYPE_OBJECT) not_yet();
     kiv_value v = *spec;
     kiv_value* r = push_only(1);
     *alloc_tail(r) = v;

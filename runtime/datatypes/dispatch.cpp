@@ -5,9 +5,12 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
@@ -22,6 +25,36 @@ namespace {
 
 kiv_value* arg(int n) { return stack::arguments + n; }
 bool used(int32_t ref) { return ref != -1; }
+
+// Owner notification: an action that changes a series in place tells the
+// series' owner before the change, and after it only when there was one. The
+// flag test keeps the unowned case to a few loads.
+template <class Change>
+void told_owner(const char* before, const char* after, kiv_value* new_value, int32_t part, Change change) {
+    kiv_value target = *arg(0);
+    uint32_t t = type_of(&target);
+    node_id key = t == TYPE_OBJECT ? 0 : ownership::key_of(&target);
+    bool owned = key && (t == TYPE_IMAGE ? (target.header & ownership::IMAGE_OWNED) != 0
+                                         : (series::buffer(key)->flags & SERIES_OWNED) != 0);
+    if (!owned) {
+        change();
+        return;
+    }
+    kiv_value value = new_value ? *new_value : none_value;
+    kiv_value* told = new_value ? &value : nullptr;
+    int32_t index = int32_t(target.data1);
+    bool notified = ownership::check(&target, symbol::make(before), told, index, part);
+    change();
+    if (!notified) return;
+    // Series put into an owned block belong to its owner too.
+    if (series::block_like_q(t)) {
+        if (kiv_value* entry = ownership::owner_of(key)) {
+            kiv_value owner = entry[0], word = entry[1];
+            ownership::set(&target, &owner, &word);
+        }
+    }
+    ownership::check(&target, symbol::make(after), told, index, part);
+}
 
 // Stack actions read their operands from the argument stack themselves.
 template <uint32_t S>
@@ -169,7 +202,9 @@ void insert_star(const int32_t* r) {
         if (!part_count(p, value, type_of(value) != TYPE_PORT, &part)) return;
     }
     if (!dup_count(r[2], &dup)) return;
-    first<Append ? SLOT_APPEND : SLOT_INSERT>()(target, value, part, used(r[1]), dup, Append);
+    told_owner(Append ? "append" : "insert", Append ? "appended" : "inserted", value, part, [&] {
+        first<Append ? SLOT_APPEND : SLOT_INSERT>()(target, value, part, used(r[1]), dup, Append);
+    });
 }
 
 void change_star(const int32_t* r) {
@@ -187,10 +222,12 @@ void change_star(const int32_t* r) {
         }
     }
     if (!dup_count(r[2], &dup)) return;
-    first<SLOT_CHANGE>()(target, arg(1), part, used(r[1]), dup);
+    told_owner("change", "changed", arg(1), part, [&] { first<SLOT_CHANGE>()(target, arg(1), part, used(r[1]), dup); });
 }
 
-void clear_star(const int32_t*) { first<SLOT_CLEAR>()(arg(0)); }
+void clear_star(const int32_t*) {
+    told_owner("clear", "cleared", nullptr, -1, [] { first<SLOT_CLEAR>()(arg(0)); });
+}
 
 void copy_star(const int32_t* r) {
     kiv_value* types = ref_arg(r[2]);
@@ -219,17 +256,21 @@ void pick_star(const int32_t*) {
 }
 
 void poke_star(const int32_t*) {
-    first<SLOT_POKE>()(arg(0), get_index_arg(arg(1)), arg(2), arg(1));
+    told_owner("poke", "poked", arg(2), 1, [] { first<SLOT_POKE>()(arg(0), get_index_arg(arg(1)), arg(2), arg(1)); });
     stack::set_last(arg(2));
 }
 
 void put_star(const int32_t* r) {
-    stack::set_last(first<SLOT_PUT>()(arg(0), arg(1), arg(2), used(r[0])));
+    told_owner("put", "put-ed", arg(2), -1, [r] { stack::set_last(first<SLOT_PUT>()(arg(0), arg(1), arg(2), used(r[0]))); });
 }
 
-void remove_star(const int32_t* r) { first<SLOT_REMOVE>()(arg(0), ref_arg(r[0]), ref_arg(r[1])); }
+void remove_star(const int32_t* r) {
+    told_owner("remove", "removed", nullptr, -1, [r] { first<SLOT_REMOVE>()(arg(0), ref_arg(r[0]), ref_arg(r[1])); });
+}
 
-void reverse_star(const int32_t* r) { first<SLOT_REVERSE>()(arg(0), ref_arg(r[0]), ref_arg(r[1])); }
+void reverse_star(const int32_t* r) {
+    told_owner("reverse", "reversed", nullptr, -1, [r] { first<SLOT_REVERSE>()(arg(0), ref_arg(r[0]), ref_arg(r[1])); });
+}
 
 void select_star(const int32_t* r) {
     stack::set_last(first<SLOT_SELECT>()(arg(0), arg(1), ref_arg(r[0]), used(r[1]), used(r[2]),
@@ -238,19 +279,26 @@ void select_star(const int32_t* r) {
 }
 
 void sort_star(const int32_t* r) {
-    stack::set_last(first<SLOT_SORT>()(arg(0), used(r[0]), ref_arg(r[1]), ref_arg(r[2]),
-                                       ref_arg(r[3]), used(r[4]), used(r[5]), used(r[6])));
+    told_owner("sort", "sorted", nullptr, -1, [r] {
+        stack::set_last(first<SLOT_SORT>()(arg(0), used(r[0]), ref_arg(r[1]), ref_arg(r[2]), ref_arg(r[3]),
+                                           used(r[4]), used(r[5]), used(r[6])));
+    });
 }
 
-void swap_star(const int32_t*) { first<SLOT_SWAP>()(arg(0), arg(1)); }
+void swap_star(const int32_t*) {
+    told_owner("swap", "swaped", nullptr, -1, [] { first<SLOT_SWAP>()(arg(0), arg(1)); });
+}
 
 void take_star(const int32_t* r) {
-    stack::set_last(first<SLOT_TAKE>()(arg(0), ref_arg(r[0]), used(r[1]), used(r[2])));
+    told_owner("take", "taken", nullptr, -1, [r] {
+        stack::set_last(first<SLOT_TAKE>()(arg(0), ref_arg(r[0]), used(r[1]), used(r[2])));
+    });
 }
 
 void trim_star(const int32_t* r) {
-    first<SLOT_TRIM>()(arg(0), used(r[0]), used(r[1]), used(r[2]), used(r[3]), used(r[4]),
-                       ref_arg(r[5]));
+    told_owner("trim", "trimmed", nullptr, -1, [r] {
+        first<SLOT_TRIM>()(arg(0), used(r[0]), used(r[1]), used(r[2]), used(r[3]), used(r[4]), ref_arg(r[5]));
+    });
 }
 
 template <uint32_t S>

@@ -2,12 +2,14 @@
 // overflowing sums and products and uneven quotients become float!.
 #include "runtime/datatypes/integer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <utility>
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
@@ -16,6 +18,8 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/evaluator/tokenizer.h"
@@ -272,8 +276,40 @@ static void random(kiv_value* value, bool seed, bool secure, bool) {
     fire(err::SCRIPT, err::script::bad_to_arg, &dt, spec);
 }
 
+// An issue's name read as up to eight hexadecimal digits: #FFFFFFFF is -1.
+static int32_t from_issue(kiv_value* spec) {
+    uint32_t length = 0;
+    const char* name = symbol::name_of(word::symbol_of(spec), &length);
+    if (length > 8) fire(err::SCRIPT, err::script::invalid_data, spec);
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < length; i++) {
+        uint32_t c = uint8_t(name[i]) & 0x7F;
+        uint32_t digit = c >= '0' && c <= '9' ? c - '0'
+                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                : 16;
+        if (digit == 16) fire(err::SCRIPT, err::script::invalid_data, spec);
+        n = n << 4 | digit;
+    }
+    return int32_t(n);
+}
+
+// The first four bytes from the position, big-endian; fewer give a smaller
+// number.
+static int32_t from_binary(kiv_value* spec) {
+    const uint8_t* p = binary::ks_head(spec);
+    uint32_t count = std::min<uint32_t>(4, binary::ks_length_q(spec));
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < count; i++) n = n << 8 | p[i];
+    return int32_t(n);
+}
+
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) {
     switch (type_of(spec)) {
+        case TYPE_ISSUE:
+            return push(from_issue(spec));
+        case TYPE_BINARY:
+            return push(from_binary(spec));
         case TYPE_INTEGER:
             return spec;
         case TYPE_CHAR:

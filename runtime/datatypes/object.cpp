@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/cycles.h"
+#include "runtime/ownership.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -167,12 +168,26 @@ void attach_handlers(node_id ctx, kiv_value* obj) {
     b->tail = b->offset + sizeof record_cells;
     obj->data3 = record;
     write_self(obj);
+    // An object that reacts to deep changes owns the series in its fields.
+    if (indexes[1] >= 0) {
+        kiv_value owner = *obj;
+        ownership::set(&owner, &owner, &owner);
+    }
 }
 
 void fire_on_change(const kiv_value* obj_in, const kiv_value* word_in, const kiv_value* old_value,
                     const kiv_value* new_value) {
     kiv_value obj = *obj_in;
     if (!obj.data3) return;
+    // A series stored in a field of an owner becomes owned with the field.
+    if (handler_index(handler_cell(&obj, 1)) != NO_HANDLER && ownership::key_of(new_value) &&
+        type_of(new_value) != TYPE_OBJECT) {
+        int32_t index = find_word(&obj, word_in);
+        if (index >= 0) {
+            kiv_value w = *word_in;
+            ownership::set(values_of(obj.data1) + index, &obj, &w);
+        }
+    }
     kiv_value* cell = handler_cell(&obj, 0);
     uint32_t index = handler_index(cell);
     if (index == NO_HANDLER) return;
@@ -325,8 +340,9 @@ int32_t mold_fields(const kiv_value* obj_in, kiv_value* buffer, bool only, bool 
             part--;
         }
         part = actions::mold_typed(&v, buffer, false, all, flat, nullptr, part, level);
+        // Under /flat a space only goes between fields: none before "]".
         bool another = i + 1 < n;
-        if ((indent && !only) || another) {
+        if (another || (indent && !only && !flat)) {
             string::concatenate_literal(buffer, flat ? " " : "\n");
             part--;
         }
@@ -502,16 +518,7 @@ void reflect(kiv_value* obj, uint32_t field) {
         block::make_at(&out, int32_t(n));
         for (uint32_t i = 0; i < n; i++) *block::alloc_tail(&out) = values_of(ctx)[i];
     } else if (s == resolved("body")) {
-        block::make_at(&out, int32_t(2 * n));
-        for (uint32_t i = 0; i < n; i++) {
-            kiv_value w = entries_of(ctx)[i];
-            w.header = TYPE_SET_WORD | FLAG_NEW_LINE;
-            *block::alloc_tail(&out) = w;
-            kiv_value v = values_of(ctx)[i];
-            if (type_of(&v) == TYPE_WORD) cell::set_type(&v, TYPE_LIT_WORD);
-            else if (type_of(&v) == TYPE_PATH) cell::set_type(&v, TYPE_LIT_PATH);
-            *block::alloc_tail(&out) = v;
-        }
+        body_into(obj, &out);
     } else if (s == resolved("class")) {
         integer::make_at(&out, int32_t(obj->data2));
     } else if (s == resolved("owner")) {
@@ -632,14 +639,45 @@ kiv_value* modify(kiv_value* obj, kiv_value* field, kiv_value* value, bool) {
     if (s == resolved("<applied>")) {
         if (type_of(value) != TYPE_NONE) fire(err::SCRIPT, err::script::invalid_arg, value);
         clear_applied(obj->data1);
-    } else if (s == resolved("owner") || s == resolved("owned")) {
-        // Ownership of series joins with the ownership table.
-        fire(err::INTERNAL, err::internal::not_done);
+    } else if (s == resolved("owner")) {
+        kiv_value owner = *obj;
+        ownership::set(&owner, &owner, &owner);
+    } else if (s == resolved("owned")) {
+        ownership::modify_owned(obj, value);
     }
     return value;
 }
 
 }  // namespace
+
+void extend(kiv_value* obj_in, const kiv_value* spec) {
+    kiv_value obj = *obj_in, pairs = *spec;
+    for (uint32_t i = pairs.data1; i < block::length_all(&pairs); i += 2) {
+        kiv_value key = block::cells(&pairs)[i];
+        kiv_value value = i + 1 < block::length_all(&pairs) ? block::cells(&pairs)[i + 1] : none_value;
+        if (!any_word_q(type_of(&key))) fire(err::SCRIPT, err::script::invalid_arg, &key);
+        key.header = TYPE_WORD;
+        // A field that exists is set as `put` sets it, telling the handler.
+        if (find_word(&obj, &key) >= 0) put(&obj, &key, &value, false);
+        else _context::add_with_value(obj.data1, &key, &value);
+    }
+}
+
+kiv_value* body_into(const kiv_value* obj, kiv_value* out) {
+    node_id ctx = obj->data1;
+    uint32_t n = _context::words_count(ctx);
+    block::make_at(out, int32_t(2 * n));
+    for (uint32_t i = 0; i < n; i++) {
+        kiv_value w = entries_of(ctx)[i];
+        w.header = TYPE_SET_WORD | FLAG_NEW_LINE;
+        *block::alloc_tail(out) = w;
+        kiv_value v = values_of(ctx)[i];
+        if (type_of(&v) == TYPE_WORD) cell::set_type(&v, TYPE_LIT_WORD);
+        else if (type_of(&v) == TYPE_PATH) cell::set_type(&v, TYPE_LIT_PATH);
+        *block::alloc_tail(out) = v;
+    }
+    return out;
+}
 
 void init() {
     using namespace actions;

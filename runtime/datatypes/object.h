@@ -20,6 +20,12 @@ kiv_value* get_values(const kiv_value* obj);
 // it (null when the object has no such field); with `value`, the field is set
 // first, its change handler told. The cell is valid until Kiv code runs.
 kiv_value* path_field(const kiv_value* obj, const kiv_value* word, const kiv_value* value);
+// The fields as set-words, each followed by its value (a word or path value
+// quoted), into a new block in `out`.
+kiv_value* body_into(const kiv_value* obj, kiv_value* out);
+// Adds the keys of a block of key and value pairs as fields, or sets the
+// fields that exist; the values are taken as they are.
+void extend(kiv_value* obj, const kiv_value* spec);
 uint32_t words_count(const kiv_value* obj);
 kiv_value* make_at(kiv_value* cell, uint32_t size);
 kiv_value* push(node_id ctx, int32_t class_id);

@@ -2,6 +2,7 @@
 // parentheses or with their elements joined by "/".
 #include "runtime/datatypes/path.h"
 
+#include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
@@ -17,6 +18,7 @@ namespace {
 
 int32_t paren_mold(kiv_value* value, kiv_value* buffer, bool only, bool all, bool flat, kiv_value* arg,
                    int32_t part, int32_t indent) {
+    if (cycles::detect_q(value, buffer, &part, true)) return part;
     if (!only) {
         string::concatenate_literal(buffer, "(");
         part--;
@@ -32,6 +34,7 @@ int32_t paren_mold(kiv_value* value, kiv_value* buffer, bool only, bool all, boo
 // The elements joined by "/", each formed or molded.
 int32_t join(kiv_value* value, kiv_value* buffer, bool mold, bool all, bool flat, kiv_value* arg, int32_t part) {
     kiv_value p = *value;
+    cycles::push(p.data2);
     for (uint32_t i = p.data1; i < block::length_all(&p); i++) {
         if (arg && part <= 0) break;
         if (i > p.data1) {
@@ -42,16 +45,20 @@ int32_t join(kiv_value* value, kiv_value* buffer, bool mold, bool all, bool flat
         part = mold ? actions::mold_typed(&cell, buffer, false, all, flat, arg, part, 0)
                     : actions::form_typed(&cell, buffer, arg, part);
     }
+    cycles::pop();
     return part;
 }
 
+// A path met again inside itself is written "...".
 int32_t path_form(kiv_value* value, kiv_value* buffer, kiv_value* arg, int32_t part) {
+    if (cycles::detect_q(value, buffer, &part, false)) return part;
     return join(value, buffer, false, false, false, arg, part);
 }
 
 template <uint32_t Type>
 int32_t path_mold(kiv_value* value, kiv_value* buffer, bool, bool all, bool flat, kiv_value* arg, int32_t part,
                   int32_t) {
+    if (cycles::detect_q(value, buffer, &part, true)) return part;
     const char* lead = Type == TYPE_LIT_PATH ? "'" : Type == TYPE_GET_PATH ? ":" : nullptr;
     if (lead) {
         string::concatenate_literal(buffer, lead);

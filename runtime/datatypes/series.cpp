@@ -10,10 +10,13 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/vector.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/hash.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 
 namespace kiv::series {
@@ -409,12 +412,25 @@ void random(kiv_value* s, bool seed, bool secure, bool only) {
 
 }  // namespace
 
+// The series' owner is its one field.
+void reflect(kiv_value* s, uint32_t field) {
+    if (symbol::resolve(int32_t(field)) != symbol::resolve(symbol::make("owned")))
+        fire(err::INTERNAL, err::internal::not_done);
+    ownership::reflect_owner(s);
+}
+
+kiv_value* modify(kiv_value* s, kiv_value* field, kiv_value* value, bool) {
+    if (symbol::resolve(word::symbol_of(field)) == symbol::resolve(symbol::make("owned")))
+        ownership::modify_owned(s, value);
+    return value;
+}
+
 void init() {
     using namespace actions;
     datatype::register_(TYPE_SERIES, 0, "series!", {
         UNSUPPORTED,                    // make
         impl<SLOT_RANDOM>(random),      // random
-        UNSUPPORTED,                    // reflect
+        impl<SLOT_REFLECT>(reflect),    // reflect
         UNSUPPORTED,                    // to
         UNSUPPORTED,                    // form
         UNSUPPORTED,                    // mold
@@ -466,7 +482,7 @@ void init() {
         UNSUPPORTED,                    // create
         UNSUPPORTED,                    // close
         UNSUPPORTED,                    // delete
-        UNSUPPORTED,                    // modify
+        impl<SLOT_MODIFY>(modify),      // modify
         UNSUPPORTED,                    // open
         UNSUPPORTED,                    // open?
         UNSUPPORTED,                    // query

@@ -1,13 +1,12 @@
 // string!: conversion, form and mold, path access, comparison, search and
 // the editing actions, shared by the other text series (file!, url!, tag!,
-// email!, ref!) through inheritance.
-//
-// Owners of a series are not told about changes here yet: the notifications
-// join with the ownership table.
+// email!, ref!) through inheritance. The action dispatchers tell an owned
+// series' owner about each change.
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
+#include <functional>
 
 #include "runtime/case_tables.h"
 #include "runtime/datatypes/function.h"
@@ -294,7 +293,6 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     uint32_t total = ks_length_all(s);
     if (total == 0 || (s->data1 >= total && !o.reverse)) return no_match;
     uint32_t cursor = clamped_head(s);
-    if (o.any || o.with) not_done();
     int64_t step = 1;
     if (o.skip) {
         if (type_of(o.skip) != TYPE_INTEGER) fire_refine("skip", o.skip);
@@ -313,16 +311,48 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     if (p.length == 0) return no_match;  // an empty pattern matches nowhere
     bool folded = text_q(type_of(s)) && !o.case_ && !o.same;
     uint32_t unit = series::unit_of_value(s);
+    auto same_char = [&](uint32_t a, uint32_t b) { return a == b || (folded && fold(a) == fold(b)); };
     auto matches_at = [&](int64_t at) {
         const uint8_t* text = series::unit_at(s, uint32_t(at));
         // A class is never case-folded.
         if (p.bits) return bitset::member_q(p.bits, get_char(text, unit));
-        for (uint32_t i = 0; i < p.length; i++) {
-            uint32_t a = get_char(text + size_t(i) * unit, unit), b = p.at(i);
-            if (a != b && (!folded || fold(a) != fold(b))) return false;
-        }
+        for (uint32_t i = 0; i < p.length; i++)
+            if (!same_char(get_char(text + size_t(i) * unit, unit), p.at(i))) return false;
         return true;
     };
+
+    // Wildcards in a text pattern: `run` stands for any characters, as few as
+    // can be, `one` for any one character. A match then has a length of its
+    // own; the fixed characters of the pattern give its least length.
+    bool wild = (o.any || o.with) && p.text.header;
+    uint32_t run = '*', one = '?';
+    if (o.with) {
+        kiv_value w = *o.with;
+        uint32_t n = ks_length_all(&w) > w.data1 ? ks_length_all(&w) - w.data1 : 0;
+        if (n > 0) run = cp_at(&w, w.data1);
+        if (n > 1) one = cp_at(&w, w.data1 + 1);
+    }
+    uint32_t fixed = p.length, plen = p.length;
+    if (wild)
+        for (uint32_t i = 0; i < p.length; i++) fixed -= p.at(i) == run;
+    int64_t range_end = 0;  // set below, before any match is tried
+    std::function<int64_t(uint32_t, int64_t)> wild_end = [&](uint32_t pi, int64_t ti) -> int64_t {
+        for (; pi < plen; pi++, ti++) {
+            uint32_t c = p.at(pi);
+            if (c == run) {
+                while (pi + 1 < plen && p.at(pi + 1) == run) pi++;
+                for (int64_t k = ti; k <= range_end; k++) {
+                    int64_t end = wild_end(pi + 1, k);
+                    if (end >= 0) return end;
+                }
+                return -1;
+            }
+            if (ti >= range_end) return -1;
+            if (c != one && !same_char(get_char(series::unit_at(s, uint32_t(ti)), unit), c)) return -1;
+        }
+        return ti;
+    };
+    if (wild) p.length = fixed;
 
     // Positions stay on record boundaries counted from the cursor, and a
     // match never runs past the range.
@@ -344,8 +374,14 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
         last = hi - p.length;
         direction = step;
     }
+    range_end = o.reverse ? cursor : hi;
     for (int64_t at = first; direction > 0 ? at <= last : at >= last; at += direction) {
-        if (matches_at(at)) return {at, p.length};
+        if (wild) {
+            int64_t end = wild_end(0, at);
+            if (end >= 0) return {at, uint32_t(end - at)};
+        } else if (matches_at(at)) {
+            return {at, p.length};
+        }
         if (o.match) break;
     }
     return no_match;
@@ -575,7 +611,29 @@ kiv_value* trim_with(kiv_value* str, kiv_value* with) {
 kiv_value* trim(kiv_value* str, bool head, bool tail, bool auto_, bool lines, bool all,
                 kiv_value* with) {
     if (all || with) return trim_with(str, with);
-    if (auto_) not_done();
+    if (auto_) {
+        // Every line loses as much indentation as the first line has, no more
+        // than its own: the text keeps its shape, moved to the left.
+        kiv_value s = *str;
+        uint32_t from = clamped_head(&s);
+        series_buffer* b = buffer_of(&s);
+        uint32_t unit = unit_of(b), length = series::used_units(b), w = from;
+        auto indent_q = [](uint32_t c) { return c == ' ' || c == '\t'; };
+        uint32_t indent = 0;
+        while (from + indent < length && indent_q(get_char(b->offset + size_t(from + indent) * unit, unit))) indent++;
+        uint32_t dropped = 0;  // of the current line's indentation
+        for (uint32_t r = from; r < length; r++) {
+            uint32_t c = get_char(b->offset + size_t(r) * unit, unit);
+            if (dropped < indent && indent_q(c)) {
+                dropped++;
+                continue;
+            }
+            dropped = c == '\n' ? 0 : indent;
+            put_char(b->offset + size_t(w++) * unit, unit, c);
+        }
+        b->tail = b->offset + size_t(w) * unit;
+        return str;
+    }
     if (lines) {
         bool seen = false, gap = false;
         kiv_value s = *str;

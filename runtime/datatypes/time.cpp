@@ -19,6 +19,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/stack.h"
 
 namespace kiv::time {
@@ -179,9 +180,12 @@ static kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
             return push(from_block(spec));
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_REF:
-            // Text is loaded as a value by the lexer, which is not built yet.
-            fire(err::INTERNAL, err::internal::not_done);
+        case TYPE_REF: {
+            kiv_value text = *spec, loaded;
+            lexer::load_single(&text, &loaded);
+            if (type_of(&loaded) != TYPE_TIME) bad_to(spec);
+            return push(float_::get(&loaded));
+        }
         default:
             bad_to(spec);
     }

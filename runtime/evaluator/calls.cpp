@@ -619,7 +619,7 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     if (exit_pending_q()) return pos;
     if (sub) stack::unwind();
     else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, pos, nullptr, sub ? stack::get_top() : stack::arguments);
+    if (tracing()) fire_event(EVT_RETURN, code, pos, name ? &called : nullptr, sub ? stack::get_top() : stack::arguments);
     if (!infix) stack::pop_into_previous();
     return pos;
 }

@@ -309,7 +309,9 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             break;
         }
         case TYPE_OP:
-            fire(err::INTERNAL, err::internal::not_done);
+            // An operator written as a value starts no expression, as one
+            // reached through its word does not.
+            fire(err::SCRIPT, err::script::no_op_arg, &cell);
         case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_NATIVE: case TYPE_ACTION:
             if (!passive) {
                 pos = eval_code(&cell, pos + 1 < end ? pos + 1 : end, end, code, sub, nullptr, nullptr, nullptr, 0,

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/exits.h"
 #include "runtime/evaluator/lexer_state.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
@@ -621,6 +622,18 @@ int32_t scan(kiv_value* out, const uint8_t* text, uint32_t size, bool one, bool 
     } catch (const quiet_stop& stop) {
         type = stop.type;
         if (r.load_q) close_open_levels(r);
+    } catch (const kiv_exit&) {
+        // The values completed before a syntax error stay in the caller's
+        // block; those still open are dropped with the error.
+        if (r.load_q && destination && !r.one_q) {
+            while (r.level > r.head) {
+                uint32_t at = r.level - 1;
+                r.level -= cell_at(at)->data1;
+                r.tail = at;
+            }
+            store_results(r, out, destination);
+        }
+        throw;
     }
     if (r.load_q) store_results(r, out, destination);
     if (consumed) *consumed = int32_t(position_of(r, r.cursor));

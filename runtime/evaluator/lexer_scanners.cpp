@@ -86,6 +86,9 @@ void close_checked(lexer_state& r, uint32_t closing) {
     bool fits = closing == TYPE_BLOCK ? kind == TYPE_BLOCK || kind == TYPE_MAP
                                       : kind == TYPE_PAREN || kind == TYPE_POINT2D;
     if (!fits) {
+        // A callback learns of the stray delimiter as a close of its own
+        // kind, so that it can tell a mismatch from an input still open.
+        if (!fire_event(r, EV_CLOSE, int32_t(closing), nullptr, delimiter, delimiter + 1, delimiter + 1)) return;
         r.missing_type = int32_t(kind ? kind : closing);
         throw_error(r, delimiter, delimiter + 1, ERR_MISSING);
     }

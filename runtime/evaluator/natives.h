@@ -65,6 +65,7 @@ void unset(bool check, const int32_t* refs);
 void value_q(bool check, const int32_t* refs);
 void context_q(bool check, const int32_t* refs);
 void construct(bool check, const int32_t* refs);
+void extend(bool check, const int32_t* refs);
 void in(bool check, const int32_t* refs);
 void bind(bool check, const int32_t* refs);
 void reduce(bool check, const int32_t* refs);

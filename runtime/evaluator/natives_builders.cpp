@@ -235,6 +235,13 @@ void construct(bool, const int32_t* refs) {
     stack::set_last(&object);
 }
 
+// extend: an object gains the fields of the pairs, in place. Maps join
+// with map!.
+void extend(bool, const int32_t*) {
+    if (type_of(arg(0)) != TYPE_OBJECT || type_of(arg(1)) == TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);
+    object::extend(arg(0), arg(1));
+}
+
 void in(bool, const int32_t*) {
     node_id ctx = context_of(arg(0));
     kiv_value w = *arg(1);

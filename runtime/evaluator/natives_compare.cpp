@@ -204,7 +204,9 @@ set_kind set_kind_of(uint32_t t) {
 void set_operation(int32_t op, const int32_t* refs) {
     set_kind kind = set_kind_of(type_of(arg(0)));
     if (kind == SET_NONE || (kind == SET_DATE && op != OP_DIFFERENCE)) fire_expect(arg(0), "set1");
-    if (op != OP_UNIQUE && set_kind_of(type_of(arg(1))) != kind) fire_expect(arg(1), "set2");
+    // A datatype stands for the typeset of that one type.
+    bool one_type = kind == SET_TYPESET && type_of(arg(1)) == TYPE_DATATYPE;
+    if (op != OP_UNIQUE && set_kind_of(type_of(arg(1))) != kind && !one_type) fire_expect(arg(1), "set2");
     kiv_value* skip = used(refs[1]) ? arg(refs[1]) : nullptr;
     switch (kind) {
         case SET_BLOCK: block::do_set_op(used(refs[0]), skip, op); break;

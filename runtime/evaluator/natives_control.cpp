@@ -504,17 +504,6 @@ void throw_(bool, const int32_t* refs) {
 
 namespace {
 
-// Whether a throw's name is one catch/name takes: the same symbol, case
-// variants included, as the word or one of the words.
-bool name_taken(const kiv_value* names, const kiv_value* thrown) {
-    if (!any_word_q(type_of(thrown))) return false;
-    int32_t s = symbol::resolve(word::symbol_of(thrown));
-    if (type_of(names) != TYPE_BLOCK) return symbol::resolve(word::symbol_of(names)) == s;
-    for (uint32_t i = names->data1; i < block::length_all(names); i++)
-        if (symbol::resolve(word::symbol_of(block::cells(names) + i)) == s) return true;
-    return false;
-}
-
 void check_names(const kiv_value* names) {
     if (type_of(names) != TYPE_BLOCK) return;
     for (uint32_t i = names->data1; i < block::length_all(names); i++) {
@@ -532,26 +521,23 @@ void catch_(bool, const int32_t* refs) {
     bool named = used(refs[0]);
     kiv_value names = named ? *arg(refs[0]) : none_value;
     if (named) check_names(&names);
+    kiv_value* names_cell = named ? arg(refs[0]) : nullptr;
     stack::mark_catch(body_word());
+    if (named) stack::set_catch_names(names_cell);
+    const call_frame* mine = stack::current_frame();
     try {
         interpreter::eval(&blk, true);
         if (!interpreter::exit_pending_q()) stack::unwind_last();
         return;
     } catch (const kiv_exit& e) {
-        if (e.level != LEVEL_THROW) throw;
+        // A throw whose name this catch does not take was unwound to an
+        // outer catch frame.
+        if (e.level != LEVEL_THROW || stack::current_frame() != mine) throw;
     }
-    // The throw left its value and name at the catch frame's base.
+    // The throw left its value (and its name) at the catch frame's base.
     sys.pending_exit = LEVEL_NONE;
     kiv_value value = stack::arguments[0];
-    kiv_value name = stack::arguments[1];
     stack::unwind_drop();
-    if (named && !name_taken(&names, &name)) {
-        // On to the next catch frame, from the frame of this call.
-        stack::push_value(&value);
-        stack::push_value(&name);
-        stack::arguments = stack::top - 2;
-        stack::throw_throw(LEVEL_THROW);
-    }
     // Taken here: the frames the throw came from are gone, and errors raised
     // later must not be placed in them.
     stack::throw_origin = nullptr;

@@ -149,10 +149,13 @@ namespace {
 
 void return_memory_in_use() { return_count(memory::stats_info(nullptr, memory::STATS_TOTAL)); }
 
-// The summary is printed by a library function.
+// The report is printed by a library function, from the detailed figures.
 void show_memory_stats() {
     kiv_value* cell = stack::push_value(word::load("show-memory-stats"));
-    interpreter::eval_next(cell, cell + 1, nullptr, false, false, true);
+    kiv_value* info = block::make_at(stack::push(), 5);
+    memory::stats_info(info, memory::STATS_DETAIL);
+    interpreter::eval_next(cell, cell + 2, nullptr, false, false, true);
+    unset::return_();
 }
 
 }  // namespace

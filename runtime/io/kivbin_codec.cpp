@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "runtime/boot.h"
+#include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
@@ -31,8 +32,12 @@ void decode_routine() {
     kiv_value payload = stack::arguments[0];
     uint32_t t = type_of(&payload);
     if (t != TYPE_FILE && t != TYPE_URL && t != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_data, &payload);
-    // Files and URLs are read as bytes once file and URL reading exist.
-    if (t != TYPE_BINARY) fire(err::INTERNAL, err::internal::not_done);
+    // A file or a URL is read first, as bytes.
+    if (t != TYPE_BINARY) {
+        payload = *actions::get<SLOT_READ>(&payload)(&payload, nullptr, nullptr, true, false, false, nullptr);
+        if (type_of(&payload) != TYPE_BINARY) fire(err::SCRIPT, err::script::invalid_data, &payload);
+        stack::arguments[0] = payload;  // held for the collector while decoding
+    }
     uint32_t size = binary::ks_length_q(&payload);
     if (size < MIN_IMAGE) fire(err::SCRIPT, err::script::invalid_data, &payload);
     // Decoding allocates: it reads from a copy that no collection moves.

@@ -33,6 +33,8 @@ namespace {
 
 constexpr int HISTORY_SIZE = 1000;
 constexpr const char* INTERRUPTED = "\x1b";  // the escape character
+// Whether the last read-line met the end of the input.
+bool input_ended = false;
 
 // Typed characters are not echoed while a hidden answer is read from a
 // terminal; the echo comes back however the read ends.
@@ -120,9 +122,10 @@ std::string edit_line(const std::string& prompt, bool continued) {
     ed.prompt = prompt;
     int count = 0;
     const char* text = el_gets(ed.el, &count);
+    input_ended = !text && !system::interrupt_pending;
     if (!text) {
         console::write("\n", 1, 1, false);
-        return system::interrupt_pending ? INTERRUPTED : "quit";
+        return input_ended ? "quit" : INTERRUPTED;
     }
     std::string line(text, size_t(count));
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
@@ -146,6 +149,7 @@ std::string plain_line(bool hide) {
         }
     }
     if (hide) console::write("\n", 1, 1, false);
+    input_ended = ended;
     if (system::interrupt_pending) {
         std::clearerr(stdin);
         return INTERRUPTED;
@@ -214,6 +218,8 @@ winsize terminal_size() {
     return w;
 }
 
+void ended_q() { logic::box(input_ended); }
+
 void columns() { integer::return_(terminal_size().ws_col); }
 void rows() { integer::return_(terminal_size().ws_row); }
 
@@ -223,6 +229,7 @@ void init() {
     kiv_value tty = *boot::field(boot::field(boot::system_object(), "words"), "tty");
     if (type_of(&tty) != TYPE_OBJECT) return;
     boot::bind_routine(&tty, "read-line", read_line);
+    boot::bind_routine(&tty, "ended?", ended_q);
     boot::bind_routine(&tty, "columns", columns);
     boot::bind_routine(&tty, "rows", rows);
     boot::bind_routine(&tty, "halt-on-interrupt", halt_on_interrupt);

@@ -21,6 +21,9 @@ CASES = [
     ("-- ends the switches",
      {"--odd.kiv": 'Kiv []\nprint "odd"\n'},
      ["--", "--odd.kiv"], "", "odd\n", 0),
+    ("the script after -- keeps its own arguments",
+     {"--x.kiv": 'Kiv []\nprint [mold system/script/args mold system/options/args]\n'},
+     ["--catch", "--", "--x.kiv", "q"], "", '"q" ["q"]\n>> ', 0),
     ("no header",
      {"a.kiv": 'print 1\n'},
      ["a.kiv"], "", ("", "*** Error: Kiv header not found!\n"), 1),
@@ -68,6 +71,12 @@ CASES = [
     ("directives are expanded",
      {"a.kiv": 'Kiv []\n#if 1 < 2 [print "yes"]\n#either none [print "b"] [print "c"]\n'},
      ["a.kiv"], "", "yes\nc\n", 0),
+    ("a script nested 999 deep runs, its directives expanded at every depth",
+     {"a.kiv": 'Kiv []\nx: ' + '[' * 999 + '#if true [1]' + ']' * 999 + '\nloop 998 [x: first x]\nprint mold x\n'},
+     ["a.kiv"], "", "[1]\n", 0),
+    ("a throw that no catch takes is an error that try takes",
+     {"a.kiv": 'Kiv []\ne: try [throw 1]\nprint [e/id e/arg1]\nprint catch [catch/name [throw 2] \'x]\n'},
+     ["a.kiv"], "", "throw 1\n2\n", 0),
 ]
 
 

@@ -171,8 +171,6 @@ TEST_F(Time, MakeAndTo) {
         {"none", none_value, fails(err::SCRIPT, err::script::bad_to_arg)},
         {"#\"a\"", chr('a'), fails(err::SCRIPT, err::script::bad_to_arg)},
         {"true", true_value, fails(err::SCRIPT, err::script::bad_to_arg)},
-        // Text is loaded by the lexer, which does not exist yet.
-        {"\"1:00\"", str("1:00"), fails(err::INTERNAL, err::internal::not_done)},
     };
     for (const Case& c : cases) {
         check(std::string("make ") + c.what, [&] { return call(SLOT_MAKE, {dtype(TYPE_TIME), c.spec}); },
