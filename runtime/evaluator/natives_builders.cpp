@@ -237,11 +237,6 @@ void construct(bool, const int32_t* refs) {
 
 // extend: an object gains the fields of the pairs, in place. Maps join
 // with map!.
-void extend(bool, const int32_t*) {
-    if (type_of(arg(0)) != TYPE_OBJECT || type_of(arg(1)) == TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);
-    object::extend(arg(0), arg(1));
-}
-
 void in(bool, const int32_t*) {
     node_id ctx = context_of(arg(0));
     kiv_value w = *arg(1);
@@ -431,8 +426,11 @@ void apply(bool, const int32_t* refs) {
 // extend: a map takes the pairs of a block, or the entries of another map.
 void extend(bool, const int32_t* refs) {
     kiv_value target = *arg(0), spec = *arg(1);
-    if (type_of(&target) != TYPE_MAP) fire(err::INTERNAL, err::internal::not_done);
-    if (type_of(&spec) != TYPE_MAP) {
+    if (type_of(&target) == TYPE_OBJECT) {
+        // A map's live entries are its body of key and value pairs.
+        if (type_of(&spec) == TYPE_MAP) spec = *map::body_of(&spec, stack::push());
+        object::extend(&target, &spec);
+    } else if (type_of(&spec) != TYPE_MAP) {
         map::extend(&target, &spec, used(refs[0]));
     } else {
         for (uint32_t i = 0; i + 1 < map::entry_cells(&spec); i += 2) {
