@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build
   libgtest-dev libgmock-dev libmurmurhash-dev
   python3 lua5.4
+  clang libclang-rt-14-dev
 )
 
 missing=()
