@@ -72,6 +72,16 @@ bool string_family_q(uint32_t t) {
            t == TYPE_REF;
 }
 
+// The records whose flag B means something: a series head, a bound word,
+// the integer form of a number, handlers, a complemented bitset, a date's
+// time, a tuple's length, money's sign. On any other record it is malformed.
+bool flag_b_q(uint32_t t) {
+    return block_family_q(t) || string_family_q(t) || t == TYPE_HASH || t == TYPE_BINARY || t == TYPE_VECTOR ||
+           t == TYPE_IMAGE || (t >= TYPE_WORD && t <= TYPE_REFINEMENT) || t == TYPE_FLOAT || t == TYPE_TIME ||
+           t == TYPE_PERCENT || t == TYPE_OBJECT || t == TYPE_BITSET || t == TYPE_DATE || t == TYPE_TUPLE ||
+           t == TYPE_MONEY;
+}
+
 bool registered_q(uint32_t t) { return t < TYPE_COUNT && datatype::table[t].name != nullptr; }
 
 [[noreturn]] void no_codec(const kiv_value* arg) { fire(err::ACCESS, err::access::no_codec, arg); }
@@ -1103,6 +1113,7 @@ void decode_record(kiv_value* parent) {
     bool flag_b = b & FLAG_B;
     if (definition && !(t >= TYPE_WORD && t <= TYPE_ISSUE)) invalid_record(at);
     if (t == 0 || t == TYPE_LOGIC || t == TYPE_SYMBOL || t == TYPE_SERIES || t >= TYPE_COUNT) invalid_record(at);
+    if (flag_b && !flag_b_q(t)) invalid_record(at);
     if (never_written_q(t)) no_codec_type(t);
     if (!registered_q(t) && t != TYPE_CONTEXT) fire(err::INTERNAL, err::internal::not_done);
     uint32_t head = 0;
