@@ -111,6 +111,20 @@ void on_signal(int sig, siginfo_t* info, void* context) {
     _exit(code);
 }
 
+// Built with a sanitizer, its own handlers report a fault with the stack
+// that led there: the runtime's would only hide that report.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+#else
+constexpr bool SANITIZED = false;
+#endif
+
 void install_signal_handlers() {
     static char alt_stack[64 * 1024];
     stack_t ss{};
@@ -121,13 +135,14 @@ void install_signal_handlers() {
     sa.sa_sigaction = on_signal;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(sig, &sa, nullptr);
     // No SA_RESTART: a read waiting at the prompt returns, so that the
     // prompt can start afresh.
     struct sigaction interrupt{};
     interrupt.sa_handler = on_interrupt;
     sigemptyset(&interrupt.sa_mask);
     sigaction(SIGINT, &interrupt, nullptr);
+    if (SANITIZED) return;
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(sig, &sa, nullptr);
 }
 
 void find_stack_bounds() {

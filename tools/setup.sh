@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libmurmurhash-dev libssl-dev
   python3 lua5.4
   libedit-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

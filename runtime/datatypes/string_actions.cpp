@@ -843,7 +843,8 @@ kiv_value* do_set_op(int32_t op, kiv_value* first, kiv_value* second, bool case_
         if (n < 1) fire_refine("skip", skip);
         step = uint32_t(n);
     }
-    kiv_value a = *first, b = *second;
+    // unique has no second set: its second argument is /case.
+    kiv_value a = *first, b = op == OP_UNIQUE ? *first : *second;
     clamped_head(&a);
     clamped_head(&b);
     uint32_t size = ks_length_q(&a) + (op == OP_UNION ? ks_length_q(&b) : 0);

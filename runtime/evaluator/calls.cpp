@@ -305,9 +305,8 @@ collected collect_in_order(const call_state& c, const argument_list& list, bool 
                     }
                     break;
                 }
-                if (c.infix && r.count == 0) {
-                    stack::top++;  // the left operand is already there
-                } else {
+                // An operator's left operand is already there.
+                if (!c.infix || r.count != 0) {
                     r.pos = fetch_one(c, item, i, r.pos);
                     if (exit_pending_q()) return r;
                 }
@@ -600,7 +599,10 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
         source = &callable;
         frame_word = &fname;
     }
+    // An operator's frame starts at its left operand, which stays counted
+    // in the stack around the mark (nothing between allocates).
     if (!infix) stack::push_value(&callable);
+    else stack::top--;
     switch (type) {
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_ROUTINE:
             stack::mark_interp_native(frame_word);
@@ -611,6 +613,7 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
         default:
             system::runtime_error(system::RT_NO_SWITCH);
     }
+    if (infix) stack::top++;
     pos = fetch_args(&callable, type, argument_list_of(source), pos, end, code, path, name ? &called : nullptr,
                      flags, infix);
     if (exit_pending_q()) return pos;

@@ -179,7 +179,10 @@ bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv
         name = &kept[1];
         fire_event(EVT_FETCH, code, pos, nullptr, name);
     }
-    stack::top = saved_top;
+    // The left operand, at saved_top, is the operator's first argument. It
+    // stays below the top until the call holds it: it may be the only
+    // reference to a fresh series, and the call allocates before that.
+    stack::top = saved_top + 1;
     pos = eval_code(value, pos + 1, end, code, sub, nullptr, name, nullptr, 0, true);
     return true;
 }

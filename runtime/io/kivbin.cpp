@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
@@ -38,6 +39,7 @@
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
+#include "runtime/system.h"
 
 namespace kiv::kivbin {
 
@@ -51,6 +53,11 @@ constexpr uint8_t FLAG_B = 0x40;      // the record's flag B
 constexpr uint8_t TYPE_BITS = 0x3F;   // the datatype id of a type byte
 constexpr uint8_t LONG_TYPE = 63;     // a varint id follows
 constexpr int32_t MAX_PATH = 65536;
+// Values nest as deep in an image as mold and copy/deep go into them. Decoding
+// allows more, since some values take two records per level (an op! and the
+// function it wraps, a word and the object that binds it).
+constexpr uint32_t MAX_DEPTH = cycles::CAPACITY;
+constexpr uint32_t MAX_DECODE_DEPTH = 4 * MAX_DEPTH;
 
 // Context flags byte.
 constexpr uint8_t CTX_STACK_VALUES = 4;
@@ -71,6 +78,16 @@ bool block_family_q(uint32_t t) {
 bool string_family_q(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
            t == TYPE_REF;
+}
+
+// The records whose flag B means something: a series head, a bound word,
+// the integer form of a number, handlers, a complemented bitset, a date's
+// time, a tuple's length, money's sign. On any other record it is malformed.
+bool flag_b_q(uint32_t t) {
+    return block_family_q(t) || string_family_q(t) || t == TYPE_HASH || t == TYPE_BINARY || t == TYPE_VECTOR ||
+           t == TYPE_IMAGE || (t >= TYPE_WORD && t <= TYPE_REFINEMENT) || t == TYPE_FLOAT || t == TYPE_TIME ||
+           t == TYPE_PERCENT || t == TYPE_OBJECT || t == TYPE_BITSET || t == TYPE_DATE || t == TYPE_TUPLE ||
+           t == TYPE_MONEY;
 }
 
 bool registered_q(uint32_t t) { return t < TYPE_COUNT && datatype::table[t].name != nullptr; }
@@ -101,8 +118,18 @@ struct encoder_state {
     std::vector<uint32_t> offsets;
     std::unordered_map<int32_t, uint32_t> symbol_index;
     uint32_t counter = 0;
-    std::vector<uint32_t> path;
-    std::unordered_map<node_id, std::vector<uint32_t>> registry;
+    // The paths to the containers met so far share their beginnings: each
+    // link is one index and the link it continues (a link number + 1, 0 at
+    // the root), so that remembering a path costs one number whatever its
+    // length.
+    struct path_link {
+        uint32_t parent;
+        uint32_t index;
+    };
+    std::vector<path_link> links;
+    uint32_t tip = 0;  // the current path: its last link + 1
+    uint32_t depth = 0;
+    std::unordered_map<node_id, uint32_t> registry;  // a node's first path
     // Boot mode: the context of each root value that owns one, by node.
     bool boot = false;
     std::unordered_map<node_id, uint32_t> root_contexts;
@@ -113,8 +140,10 @@ struct encoder_state {
         offsets.clear();
         symbol_index.clear();
         counter = 0;
-        path.clear();
-        path.shrink_to_fit();
+        links.clear();
+        links.shrink_to_fit();
+        tip = 0;
+        depth = 0;
         registry.clear();
         boot = false;
         root_contexts.clear();
@@ -170,9 +199,11 @@ void put_symref(int32_t symbol) {
     put_varint(it->second);
 }
 
-void put_path(const std::vector<uint32_t>& path) {
+void put_path(uint32_t tip) {
+    std::vector<uint32_t> path;
+    for (uint32_t link = tip; link; link = enc.links[link - 1].parent) path.push_back(enc.links[link - 1].index);
     put_varint(uint32_t(path.size()));
-    for (uint32_t i : path) put_varint(i);
+    for (auto i = path.rbegin(); i != path.rend(); ++i) put_varint(*i);
 }
 
 void put_double(double d) {
@@ -239,22 +270,27 @@ void put_context(node_id ctx) {
 
 // Shared values: a node met before is written as a reference to
 // the path of its first occurrence.
-const std::vector<uint32_t>* known_path(node_id node) {
+const uint32_t* known_path(node_id node) {
     if (enc.boot) return nullptr;  // boot data is written without references
     auto it = enc.registry.find(node);
     return it == enc.registry.end() ? nullptr : &it->second;
 }
 
 void remember(node_id node) {
-    if (!enc.boot) enc.registry.emplace(node, enc.path);
+    if (!enc.boot) enc.registry.emplace(node, enc.tip);
 }
 
-// Runs a container's payload with its counter pushed on the path stack.
+// Runs a container's payload with its counter as the path's next link.
 template <class Body>
 void inside(Body body) {
-    enc.path.push_back(enc.counter);
+    if (enc.depth == MAX_DEPTH) fire(err::INTERNAL, err::internal::too_deep);
+    system::check_native_stack();
+    enc.links.push_back({enc.tip, enc.counter});
+    uint32_t tip = enc.tip = uint32_t(enc.links.size());
+    enc.depth++;
     body();
-    enc.path.pop_back();
+    enc.depth--;
+    enc.tip = enc.links[tip - 1].parent;
 }
 
 void put_object_payload(const kiv_value* obj) {
@@ -619,6 +655,7 @@ struct decoder {
     kiv_value target{};
     uint32_t root_base = 0;
     bool codec = true;
+    uint32_t depth = 0;  // records being decoded inside one another
 };
 
 decoder dec;
@@ -800,13 +837,33 @@ struct context_head {
     int32_t count;
 };
 
-context_head decode_context_head(bool object_kind) {
-    const uint8_t* at = dec.p;
-    if ((get_byte() & TYPE_BITS) != TYPE_CONTEXT) invalid_record(at);
+// The record a context comes in: an object! or function! record, or a
+// context record of its own, which makes an object.
+enum class context_owner { object, function, bare };
+
+// A function's context keeps its values on the stack, an object's in a value
+// series: flags that say otherwise would make a value that later code cannot
+// use (an object without its value series).
+bool context_flags_allowed(uint8_t flags, context_owner owner) {
+    if (flags & ~(3 | CTX_STACK_VALUES | CTX_SELF_FLAG | CTX_HAS_VALUES)) return false;
+    uint32_t kind = flags & 3;
+    bool stack_values = flags & CTX_STACK_VALUES;
+    switch (owner) {
+        case context_owner::function: return kind == CTX_FUNCTION && stack_values;
+        case context_owner::object: return kind != 3 && !stack_values;
+        case context_owner::bare: return (kind == CTX_GLOBAL || kind == CTX_OBJECT) && !stack_values;
+    }
+    return false;
+}
+
+// After the type byte: the flags, the count and the words.
+context_head decode_context_words(context_owner owner) {
+    const uint8_t* flags_at = dec.p;
     uint8_t flags = get_byte();
+    if (!context_flags_allowed(flags, owner)) invalid_record(flags_at);
     int32_t n = get_count();
     bool stack_values = flags & CTX_STACK_VALUES;
-    uint32_t kind = object_kind ? uint32_t(CTX_OBJECT) : uint32_t(flags & 3);
+    uint32_t kind = owner == context_owner::object ? uint32_t(CTX_OBJECT) : uint32_t(flags & 3);
     node_id ctx = _context::create(uint32_t(n), stack_values, flags & CTX_SELF_FLAG, 0, kind);
     kiv_value holder{TYPE_OBJECT, ctx, uint32_t(-1), 0};
     stack::push_value(&holder);
@@ -816,6 +873,13 @@ context_head decode_context_head(bool object_kind) {
     }
     stack::pop(1);
     return {ctx, flags, n};
+}
+
+// The context record inside an object! or function! record.
+context_head decode_context_head(context_owner owner) {
+    const uint8_t* at = dec.p;
+    if ((get_byte() & TYPE_BITS) != TYPE_CONTEXT) invalid_record(at);
+    return decode_context_words(owner);
 }
 
 // Second half: the values, into the context's value series.
@@ -833,7 +897,7 @@ kiv_value decode_object(bool handlers, const owner_slot& slot) {
         get_zigzag();
         get_zigzag();
     }
-    context_head h = decode_context_head(true);
+    context_head h = decode_context_head(context_owner::object);
     kiv_value obj = *object::push(h.ctx, dec.codec ? -1 : class_id);
     stack::pop(1);
     slot.publish(obj);
@@ -876,7 +940,7 @@ void decode_function_block(kiv_value* blk) {
 kiv_value decode_function(const owner_slot& slot) {
     int32_t spec_length = get_count();
     int32_t body_length = get_count();
-    context_head h = decode_context_head(false);
+    context_head h = decode_context_head(context_owner::function);
     node_id extra = memory::alloc_unset_cells(function::EXTRA_CELLS);
     series::buffer(extra)->tail += function::EXTRA_CELLS * sizeof(kiv_value);
     kiv_value fn{TYPE_FUNCTION, h.ctx, 0, extra};
@@ -1105,7 +1169,18 @@ void decode_error(kiv_value* parent) {
     block::append_copy(&fields, &files);
 }
 
+// Counts a record's nesting while it is decoded.
+struct nested_record {
+    nested_record() {
+        if (dec.depth == MAX_DECODE_DEPTH) fire(err::INTERNAL, err::internal::too_deep);
+        system::check_native_stack();
+        dec.depth++;
+    }
+    ~nested_record() { dec.depth--; }
+};
+
 void decode_record(kiv_value* parent) {
+    nested_record nesting;
     bool new_line = false, reference = false, definition = false;
     uint8_t b;
     for (;;) {
@@ -1135,6 +1210,7 @@ void decode_record(kiv_value* parent) {
     bool flag_b = b & FLAG_B;
     if (definition && !(t >= TYPE_WORD && t <= TYPE_ISSUE)) invalid_record(at);
     if (t == 0 || t == TYPE_LOGIC || t == TYPE_SYMBOL || t == TYPE_SERIES || t >= TYPE_COUNT) invalid_record(at);
+    if (flag_b && !flag_b_q(t)) invalid_record(at);
     if (never_written_q(t)) no_codec_type(t);
     if (!registered_q(t) && t != TYPE_CONTEXT) fire(err::INTERNAL, err::internal::not_done);
     uint32_t head = 0;
@@ -1217,7 +1293,7 @@ void decode_record(kiv_value* parent) {
             }
             case TYPE_CONTEXT: {
                 append(parent, &none_value);
-                context_head h = decode_context_head(false);
+                context_head h = decode_context_words(context_owner::bare);
                 v = kiv_value{TYPE_OBJECT, h.ctx, uint32_t(-1), 0};
                 *_context::self_of(h.ctx) = v;
                 block::cells(parent)[before] = v;

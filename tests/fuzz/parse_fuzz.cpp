@@ -1,0 +1,91 @@
+// PARSE with rules and input from the data: the rules' text, a zero byte,
+// then the input. The first byte picks how the input is given (string,
+// binary or block) and whether /case is used.
+//
+// Rules run nothing but PARSE itself: rules with parens or paths are passed
+// over, and words are kept to the keywords, datatype names and a few
+// variables that are set afresh for every input, so that no input changes
+// what the next one runs.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "runtime/datatypes/symbol.h"
+#include "runtime/evaluator/lexer.h"
+#include "tests/fuzz/fuzz_runtime.h"
+
+using namespace kiv;
+
+namespace {
+
+const fuzz::script* setup = nullptr;
+const fuzz::script* runs[6] = {};
+
+const char* const KEYWORDS[] = {
+    "any", "break", "copy", "end", "fail", "into", "opt", "not", "quote", "case", "reject", "set",
+    "skip", "some", "thru", "to", "none", "|", "remove", "while", "insert", "only", "collect", "keep",
+    "pick", "ahead", "after", "change",
+};
+const char* const VARIABLES[] = {"a", "b", "c", "x", "y", "digit", "alpha"};
+
+bool one_of(const char* name, const char* const* names, size_t n) {
+    for (size_t i = 0; i < n; i++)
+        if (std::strcmp(name, names[i]) == 0) return true;
+    return false;
+}
+
+bool allowed_word(uint32_t t, const char* name) {
+    if (one_of(name, VARIABLES, std::size(VARIABLES))) return true;
+    if (t == TYPE_LIT_WORD || t == TYPE_REFINEMENT || t == TYPE_ISSUE) return true;
+    if (t != TYPE_WORD) return false;
+    size_t n = std::strlen(name);
+    return one_of(name, KEYWORDS, std::size(KEYWORDS)) || (n > 1 && name[n - 1] == '!');
+}
+
+bool safe_rules(const kiv_value* blk) {
+    for (uint32_t i = blk->data1; i < block::length_all(blk); i++) {
+        kiv_value v = block::cells(blk)[i];
+        uint32_t t = type_of(&v);
+        if (t == TYPE_PAREN || t == TYPE_PATH || t == TYPE_SET_PATH || t == TYPE_GET_PATH || t == TYPE_LIT_PATH)
+            return false;
+        if (t == TYPE_BLOCK && !safe_rules(&v)) return false;
+        if (any_word_q(t) && !allowed_word(t, symbol::name_of(word::symbol_of(&v)))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::start_runtime();
+    setup = new fuzz::script(R"(
+        a: "a" b: [some "b"] c: #"c" x: y: none
+        digit: charset "0123456789" alpha: charset [#"a" - #"z" #"A" - #"Z"]
+    )");
+    const char* variants[] = {
+        "try [parse to string! input rules]", "try [parse/case to string! input rules]",
+        "try [parse input rules]",            "try [parse/case input rules]",
+        "try [parse transcode input rules]",  "try [parse/case transcode input rules]",
+    };
+    for (int i = 0; i < 6; i++) runs[i] = new fuzz::script(variants[i]);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint8_t* text = data + 1;
+    const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(text, 0, size - 1));
+    const uint8_t* end = data + size;
+    uint32_t rules_size = uint32_t((zero ? zero : end) - text);
+    kiv_value rules{TYPE_UNSET, 0, 0, 0};
+    bool read = fuzz::attempt(
+        [&] { lexer::scan(&rules, text, rules_size, false, false, false, nullptr, nullptr, nullptr, nullptr); });
+    if (!read || type_of(&rules) != TYPE_BLOCK || !safe_rules(&rules)) return 0;
+    fuzz::define("rules", rules);
+    const uint8_t* input = zero ? zero + 1 : end;
+    fuzz::define_bytes("input", input, size_t(end - input));
+    setup->run();
+    runs[data[0] % 6]->run();
+    return 0;
+}
