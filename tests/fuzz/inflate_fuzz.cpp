@@ -6,13 +6,7 @@
 // reach deep into dynamic blocks. Each input is also compressed and
 // decompressed again, which must give it back.
 //
-// With -DKIV_FUZZ=ON the tree's fuzz step builds it as inflate_fuzz. By
-// hand (clang, ASan and UBSan; kivrt built with -fsanitize=fuzzer-no-link
-// and KIV_SANITIZE=ON into build-fuzz):
-//
-//     clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//         tests/fuzz/inflate_fuzz.cpp build-fuzz/libkivrt.a -lcrypto -o inflate_fuzz
-//     ./inflate_fuzz -max_total_time=600 -max_len=4096 corpus-copy tests/fuzz/corpus/inflate
+// Built with the other targets (tests/fuzz/CMakeLists.txt).
 #include <cstdlib>
 #include <cstring>
 #include <vector>
