@@ -13,6 +13,8 @@
 
 #include <csignal>
 #include <clocale>
+#include <climits>
+#include <cwchar>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,9 +22,12 @@
 
 #include "runtime/boot.h"
 #include "runtime/console_out.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
 #include "runtime/unicode.h"
@@ -81,6 +86,79 @@ std::string history_path() {
     return dir + "/history";
 }
 
+std::string utf8_of(const wchar_t* from, const wchar_t* to) {
+    std::string text;
+    std::mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    for (; from < to; from++) {
+        size_t n = std::wcrtomb(bytes, *from, &state);
+        if (n != size_t(-1)) text.append(bytes, n);
+    }
+    return text;
+}
+
+std::string utf8_of(kiv_value* str) {
+    int32_t size = -1;
+    const char* text = unicode::to_utf8(str, &size);
+    return std::string(text, size_t(size));
+}
+
+// Tab: the console's completion (tty/complete-line) rewrites the line and
+// may list the candidates above it. Kiv code runs here from inside the
+// editor's read, so nothing may leave this function but its answer.
+unsigned char complete_key(EditLine* el, int) {
+    kiv_value tty = *boot::field(boot::field(boot::system_object(), "words"), "tty");
+    if (type_of(&tty) != TYPE_OBJECT) return CC_ERROR;
+    kiv_value fn = *boot::field(&tty, "complete-line");
+    if (type_of(&fn) != TYPE_FUNCTION) return CC_ERROR;
+    const LineInfoW* info = el_wline(el);
+    int before = int(info->cursor - info->buffer);
+    int after = int(info->lastchar - info->cursor);
+    std::string line = utf8_of(info->buffer, info->lastchar);
+    kiv_value* saved_top = stack::top;
+    kiv_value* saved_arguments = stack::arguments;
+    call_frame* saved_frames = stack::ctop;
+    kiv_value* args = stack::push();
+    string::load_at(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()), args, string::UTF8);
+    integer::make_at(stack::push(), before);
+    kiv_value name = *word::load("complete-line");
+    std::string text, listing;
+    int caret = 0;
+    bool changed = false;
+    try {
+        kiv_value result = interpreter::call_back({&fn, &name, args, 2, interpreter::CB_NONE});
+        if (!interpreter::exit_pending_q() && type_of(&result) == TYPE_BLOCK && block::length_all(&result) >= 3) {
+            kiv_value* cells = block::cells(&result);
+            if (type_of(cells) == TYPE_STRING && type_of(cells + 1) == TYPE_INTEGER) {
+                kiv_value head = cells[0];
+                kiv_value shown = cells[2];
+                caret = integer::get_value(cells + 1);
+                text = utf8_of(&head);
+                if (type_of(&shown) == TYPE_STRING) listing = utf8_of(&shown);
+                changed = true;
+            }
+        }
+    } catch (...) {
+        changed = false;
+    }
+    sys.pending_exit = LEVEL_NONE;
+    stack::revert(saved_frames);
+    stack::arguments = saved_arguments;
+    stack::top = saved_top;
+    if (!changed) return CC_ERROR;
+    el_cursor(el, after);
+    el_deletestr(el, before + after);
+    if (!text.empty()) el_insertstr(el, text.c_str());
+    int length = int(el_wline(el)->lastchar - el_wline(el)->buffer);
+    el_cursor(el, caret - length);
+    if (listing.empty()) return CC_REFRESH;
+    std::fputc('\n', stdout);
+    std::fwrite(listing.data(), 1, listing.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return CC_REDISPLAY;
+}
+
 bool editing_q() {
     static const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (!terminal || ed.el) return terminal;
@@ -94,6 +172,8 @@ bool editing_q() {
     history(ed.history, &event, H_SETSIZE, HISTORY_SIZE);
     history(ed.history, &event, H_SETUNIQUE, 1);
     el_set(ed.el, EL_HIST, history, ed.history);
+    el_set(ed.el, EL_ADDFN, "kiv-complete", "Complete the word before the cursor", complete_key);
+    el_set(ed.el, EL_BIND, "^I", "kiv-complete", nullptr);
     el_source(ed.el, nullptr);
     ed.history_file = history_path();
     if (!ed.history_file.empty()) history(ed.history, &event, H_LOAD, ed.history_file.c_str());
