@@ -17,11 +17,12 @@ namespace kiv::natives {
 
 namespace {
 
-// The UTF-8 text of a string-like value; a NUL inside, which the system
-// would cut the text at, makes it an invalid argument.
-std::string utf8_of(const kiv_value* value) {
+// The UTF-8 text of a string-like value. In a command or a path a NUL,
+// which the system would cut the text at, makes it an invalid argument;
+// data fed to a child may hold any character.
+std::string utf8_of(const kiv_value* value, bool data = false) {
     kiv_value s = *value;
-    if (string::ks_find_char(&s, 0) >= 0) fire_invalid(value);
+    if (!data && string::ks_find_char(&s, 0) >= 0) fire_invalid(value);
     int32_t count = -1;
     const char* bytes = unicode::to_utf8(&s, &count);
     return std::string(bytes, size_t(count));
@@ -58,7 +59,7 @@ void set_stream(processes::stream& s, const kiv_value* value, bool input) {
             break;
         default:  // string!
             s.kind = processes::STREAM_MEMORY;
-            if (input) s.bytes = utf8_of(value);
+            if (input) s.bytes = utf8_of(value, true);
             break;
     }
 }

@@ -175,12 +175,18 @@ std::vector<std::string> split_command(const std::string& line) {
     return words;
 }
 
+// The waiting thread takes no signals: Ctrl-C and the others stay with the
+// threads that handle them.
 void reap_later(pid_t pid) {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
     std::thread([pid] {
         int raw;
         while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
         }
     }).detach();
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 launch_result run(const std::vector<std::string>& argv, const std::string& command_text, bool shell, bool wait,
