@@ -128,10 +128,10 @@ void init() {
         now,                 //  96 now
         sign_q,              //  97 sign?
         as,                  //  98 as
-        not_done,            //  99 call: process launching
+        call,                //  99 call
         zero_q,              // 100 zero?
         size_q,              // 101 size?
-        not_done,            // 102 browse: opening documents
+        browse,              // 102 browse
         compress,            // 103 compress
         decompress,          // 104 decompress
         recycle,             // 105 recycle

@@ -162,5 +162,8 @@ void checksum(bool check, const int32_t* refs);
 // Deflate, zlib and gzip (runtime/evaluator/natives_compress.cpp).
 void compress(bool check, const int32_t* refs);
 void decompress(bool check, const int32_t* refs);
+// Other programs (runtime/evaluator/natives_processes.cpp).
+void call(bool check, const int32_t* refs);
+void browse(bool check, const int32_t* refs);
 
 }  // namespace kiv::natives
