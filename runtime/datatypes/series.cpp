@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/integer.h"
@@ -217,10 +218,20 @@ kiv_value* reverse(kiv_value* s, kiv_value* part, kiv_value* skip_arg) {
 }
 
 // The one-unit buffer behind every take without /part.
+// Nothing else refers to it, so the collector is told to keep it; it is made
+// anew by each start of the runtime (a node of an earlier start is gone).
+node_id take_buffer = 0;
+
+void mark_take_buffer() {
+    if (take_buffer) collector::mark_node(&take_buffer);
+}
+
 node_id shared_take_buffer() {
-    static node_id node = 0;
-    if (!node) node = memory::alloc_fixed_series(1, 16, 0);
-    return node;
+    static bool marked = false;
+    if (!marked) collector::add_mark_callback(mark_take_buffer);
+    marked = true;
+    if (!take_buffer) take_buffer = memory::alloc_fixed_series(1, 16, 0);
+    return take_buffer;
 }
 
 kiv_value* take(kiv_value* s, kiv_value* part, bool, bool last) {
@@ -427,6 +438,7 @@ kiv_value* modify(kiv_value* s, kiv_value* field, kiv_value* value, bool) {
 
 void init() {
     using namespace actions;
+    take_buffer = 0;
     datatype::register_(TYPE_SERIES, 0, "series!", {
         UNSUPPORTED,                    // make
         impl<SLOT_RANDOM>(random),      // random

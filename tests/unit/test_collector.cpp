@@ -310,15 +310,19 @@ TEST_F(Collector, NodeFrameEvacuationRewritesEveryReference) {
 
     std::vector<node_id> old_nodes;
     for (const kiv_value& v : kept_values()) old_nodes.push_back(v.data2);
+    // Sparse frames left by earlier tests of the same process may be
+    // evacuated first: cycles go on until one of these frames has moved.
+    auto moved_count = [&] {
+        size_t moved = 0;
+        for (size_t i = 0; i < old_nodes.size(); i++)
+            if (kept(i).data2 != old_nodes[i]) moved++;
+        return moved;
+    };
     uint32_t evacuations = collector::stats().nodes_cycles;
-    for (int i = 0; i < 12 && collector::stats().nodes_cycles == evacuations; i++) collector::do_cycle();
+    for (int i = 0; i < 48 && (collector::stats().nodes_cycles == evacuations || moved_count() == 0); i++)
+        collector::do_cycle();
     ASSERT_GT(collector::stats().nodes_cycles, evacuations);
-    EXPECT_GT(collector::last_cycle().evacuated_frames, 0u);
-
-    size_t moved = 0;
-    for (size_t i = 0; i < old_nodes.size(); i++)
-        if (kept(i).data2 != old_nodes[i]) moved++;
-    EXPECT_GT(moved, 0u);
+    EXPECT_GT(moved_count(), 0u);
     EXPECT_TRUE(all_probes_q(s));
     kiv_value* v = _context::get(&kept(s.ctx_word));
     EXPECT_EQ(int_of(*v), 4242);
