@@ -356,9 +356,8 @@ collected collect_plain(const call_state& c, const argument_list& list, bool fn,
         const kiv_value* item = list.items + i;
         if (type_of(item) != TYPE_TYPESET) break;
         if (kind_of(item) == ARG_RETURN) continue;
-        if (c.infix && r.count == 0) {
-            stack::top++;  // the left operand is already there
-        } else {
+        // An operator's left operand is already there.
+        if (!c.infix || r.count != 0) {
             r.pos = fetch_one(c, item, i, r.pos);
             if (exit_pending_q()) return r;
         }
