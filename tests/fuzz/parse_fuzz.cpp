@@ -3,7 +3,7 @@
 // binary or block) and whether /case is used.
 //
 // Rules run nothing but PARSE itself: rules with parens or paths are passed
-// over, and words are kept to the keywords, datatype names and a few
+// over, and words are kept to the keywords (most of them), datatype names and a few
 // variables that are set afresh for every input, so that no input changes
 // what the next one runs.
 #include <cstddef>
@@ -22,10 +22,13 @@ namespace {
 const fuzz::script* setup = nullptr;
 const fuzz::script* runs[6] = {};
 
+// Left out: while (it repeats without a progress check, so `while end` runs
+// for ever by design), insert and change (a loop that inserts grows the
+// input for ever): such rules only hang, which the fuzzer reports as a fault.
 const char* const KEYWORDS[] = {
     "any", "break", "copy", "end", "fail", "into", "opt", "not", "quote", "case", "reject", "set",
-    "skip", "some", "thru", "to", "none", "|", "remove", "while", "insert", "only", "collect", "keep",
-    "pick", "ahead", "after", "change",
+    "skip", "some", "thru", "to", "none", "|", "remove", "only", "collect", "keep",
+    "pick", "ahead", "after",
 };
 const char* const VARIABLES[] = {"a", "b", "c", "x", "y", "digit", "alpha"};
 
