@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -36,6 +37,7 @@
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/io/lz.h"
 #include "runtime/memory.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
@@ -1453,14 +1455,22 @@ kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t le
         fire(err::SCRIPT, err::script::invalid_data, &arg);
     }
     uint8_t flags = data[7];
+    dec.p = data + HEADER_SIZE;
+    // A compressed body is unpacked first; error offsets then count in the
+    // unpacked bytes.
+    std::optional<std::vector<uint8_t>> unpacked;
     if (flags & FLAG_COMPRESSED) {
-        // The chunked LZ stream is not there yet: nothing can be read from it.
-        if (!codec) print_and_exit("Error: Kivbin compressed data corrupted!");
-        kiv_value arg = stack::arguments[0];
-        fire(err::SCRIPT, err::script::invalid_data, &arg);
+        size_t available = dec.end ? size_t(dec.end - dec.p) : SIZE_MAX;
+        unpacked = lz::decompress(dec.p, available);
+        if (!unpacked) {
+            if (!codec) print_and_exit("Error: Kivbin compressed data corrupted!");
+            kiv_value arg = stack::arguments[0];
+            fire(err::SCRIPT, err::script::invalid_data, &arg);
+        }
+        dec.start = dec.p = unpacked->data();
+        dec.end = dec.p + unpacked->size();
     }
     if (!(flags & FLAG_COMPACT)) fire(err::INTERNAL, err::internal::not_done);
-    dec.p = data + HEADER_SIZE;
     if (!codec) dec.root_base = block::length_all(target) - target->data1;
     decode_compact(flags & FLAG_SYMBOLS);
     return block::cells(target) + target->data1 + dec.root_base;

@@ -7,6 +7,7 @@
 #include "runtime/evaluator/lexer.h"
 #include "runtime/boot.h"
 #include "runtime/io/kivbin.h"
+#include "runtime/io/lz.h"
 #include "runtime/runtime.h"
 #include "tests/unit/natives_fixture.h"
 
@@ -54,8 +55,18 @@ class Kivbin : public NativesTest {
         return *stack::get_top();
     }
 
-    std::string round_trip(const std::string& text) {
+    // The same image with its body in the chunked LZ format.
+    static bytes compressed(const bytes& b) {
+        bytes out(b.begin(), b.begin() + 8);
+        out[7] |= kivbin::FLAG_COMPRESSED;
+        bytes body = lz::compress(b.data() + 8, b.size() - 8);
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    }
+
+    std::string round_trip(const std::string& text, bool compress = false) {
         bytes b = encode(text);
+        if (compress) b = compressed(b);
         stack::mark_try(nullptr);
         try {
             kiv_value blk = decode(b);
@@ -172,7 +183,10 @@ TEST_F(Kivbin, RoundTripsKeepValues) {
         ":if",
         ":+",
     };
-    for (const char* c : cases) EXPECT_EQ(round_trip(c), molded(eval(c))) << c;
+    for (const char* c : cases) {
+        EXPECT_EQ(round_trip(c), molded(eval(c))) << c;
+        EXPECT_EQ(round_trip(c, true), molded(eval(c))) << c << " (compressed)";
+    }
 }
 
 TEST_F(Kivbin, WordsKeepTheirObjectBinding) {
@@ -209,8 +223,18 @@ TEST_F(Kivbin, RandomNestedBlocksRoundTrip) {
     };
     for (int i = 0; i < 200; i++) {
         std::string text = "[" + gen(0) + " " + gen(0) + "]";
-        EXPECT_EQ(round_trip(text), molded(eval(text))) << text;
+        EXPECT_EQ(round_trip(text, i % 2), molded(eval(text))) << text;
     }
+}
+
+TEST_F(Kivbin, CorruptCompressedBodyIsInvalidData) {
+    bytes b = compressed(encode("[1 2 3]"));
+    b.back() ^= 0xFF;
+    b[12] += 1;  // the unpacked size no longer matches
+    stack::mark_try(nullptr);
+    kiv_value e = raised([&] { decode(b); });
+    StackTest::SetUp();
+    expect_error(e, err::SCRIPT, err::script::invalid_data);
 }
 
 TEST_F(Kivbin, MalformedInputRaisesInvalidRecord) {
