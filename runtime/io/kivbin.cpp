@@ -66,6 +66,34 @@ constexpr uint8_t CTX_STACK_VALUES = 4;
 constexpr uint8_t CTX_SELF_FLAG = 8;
 constexpr uint8_t CTX_HAS_VALUES = 16;
 
+// The 32-bit layout's record header word: the datatype id in the low byte,
+// then bits whose meaning depends on the type.
+constexpr uint32_t WIDE_NEW_LINE = 1u << 31;
+constexpr uint32_t WIDE_REFERENCE = 1u << 19;
+constexpr uint32_t WIDE_UNIT_SHIFT = 8;      // tuple length; unit size of strings, binaries, vectors
+constexpr uint32_t WIDE_WRAPPED_SHIFT = 16;  // the type an op! wraps
+constexpr uint32_t WIDE_NEGATIVE = 1u << 22;
+constexpr uint32_t WIDE_COMPLEMENTED = 1u << 23;
+constexpr uint32_t WIDE_HANDLERS = 1u << 24;
+constexpr uint32_t WIDE_GLOBAL = 1u << 25;  // boot mode: a definition
+constexpr uint32_t WIDE_CONTEXT_SHIFT = 26;
+constexpr uint32_t WIDE_REFERENCE_RECORD = 0xFF;
+constexpr uint32_t WIDE_BODY_HEAD = 8;  // record count and payload size
+
+// Context flags as the 32-bit header carries them (bits 26-30) and back.
+uint32_t wide_context_bits(uint8_t flags) {
+    uint32_t bits = flags & 3;
+    if (flags & CTX_SELF_FLAG) bits |= 4;
+    if (flags & CTX_STACK_VALUES) bits |= 8;
+    if (flags & CTX_HAS_VALUES) bits |= 16;
+    return bits << WIDE_CONTEXT_SHIFT;
+}
+uint8_t context_flags_of(uint32_t header) {
+    uint32_t bits = header >> WIDE_CONTEXT_SHIFT;
+    return uint8_t((bits & 3) | (bits & 4 ? CTX_SELF_FLAG : 0) | (bits & 8 ? CTX_STACK_VALUES : 0) |
+                   (bits & 16 ? CTX_HAS_VALUES : 0));
+}
+
 // The datatypes whose payload this runtime reads and writes; the others are
 // either never written (routine!, triple!, handle!, port!, event!) or wait
 // for their datatype.
@@ -135,6 +163,9 @@ struct encoder_state {
     // Boot mode: the context of each root value that owns one, by node.
     bool boot = false;
     std::unordered_map<node_id, uint32_t> root_contexts;
+    // The 32-bit layout, and the header bits its next record header takes.
+    bool wide = false;
+    uint32_t pending = 0;
 
     void reset() {
         payload.clear();
@@ -149,6 +180,8 @@ struct encoder_state {
         registry.clear();
         boot = false;
         root_contexts.clear();
+        wide = false;
+        pending = 0;
     }
 };
 
@@ -179,7 +212,25 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 }
 void put_u32(uint32_t v) { put_u32(enc.payload, v); }
 
-void put_type(uint32_t type, bool b) {
+// Counts, lengths and indexes; signed numbers.
+void put_count(uint32_t v) { enc.wide ? put_u32(v) : put_varint(v); }
+void put_signed(int32_t i) { enc.wide ? put_u32(uint32_t(i)) : put_zigzag(i); }
+
+// Raw bytes; the 32-bit layout pads them to a whole word.
+void put_bytes(const uint8_t* p, size_t n) {
+    enc.payload.insert(enc.payload.end(), p, p + n);
+    if (enc.wide) enc.payload.resize((enc.payload.size() + 3) & ~size_t(3), 0);
+}
+
+// The record's header: in the compact layout a type byte whose flag B is b;
+// in the 32-bit layout a word with the type's own bits and the new-line and
+// reference bits noted before it.
+void put_type(uint32_t type, bool b, uint32_t wide_bits = 0) {
+    if (enc.wide) {
+        put_u32(type | wide_bits | enc.pending);
+        enc.pending = 0;
+        return;
+    }
     uint8_t flag = b ? FLAG_B : 0;
     if (type < LONG_TYPE) {
         put_byte(uint8_t(type) | flag);
@@ -197,21 +248,38 @@ void put_symref(int32_t symbol) {
         const char* name = symbol::name_of(symbol, &length);
         enc.strings.insert(enc.strings.end(), name, name + length);
         enc.strings.push_back(0);
+        if (enc.wide) enc.strings.resize((enc.strings.size() + 7) & ~size_t(7), 0);
     }
-    put_varint(it->second);
+    put_count(it->second);
+}
+
+// What comes before a record that names an earlier value by its path.
+void put_reference_prefix() {
+    if (enc.wide) enc.pending |= WIDE_REFERENCE;
+    else put_byte(REFERENCE);
 }
 
 void put_path(uint32_t tip) {
     std::vector<uint32_t> path;
     for (uint32_t link = tip; link; link = enc.links[link - 1].parent) path.push_back(enc.links[link - 1].index);
-    put_varint(uint32_t(path.size()));
-    for (auto i = path.rbegin(); i != path.rend(); ++i) put_varint(*i);
+    if (enc.wide) put_u32(WIDE_REFERENCE_RECORD);
+    put_count(uint32_t(path.size()));
+    for (auto i = path.rbegin(); i != path.rend(); ++i) put_count(*i);
 }
 
+// Low word first in the compact layout, high word first in the 32-bit one.
 void put_double(double d) {
     uint64_t bits = std::bit_cast<uint64_t>(d);
-    put_u32(uint32_t(bits));
-    put_u32(uint32_t(bits >> 32));
+    put_u32(uint32_t(enc.wide ? bits >> 32 : bits));
+    put_u32(uint32_t(enc.wide ? bits : bits >> 32));
+}
+
+// The 32-bit layout's floating-point records start on a payload offset that
+// is a multiple of 8: a padding record comes first when needed.
+void put_wide_double(uint32_t type, double d) {
+    if (enc.payload.size() % 8) put_u32(0);
+    put_type(type, false);
+    put_double(d);
 }
 
 bool negative_zero_q(double d) { return d == 0.0 && std::signbit(d); }
@@ -219,6 +287,7 @@ bool negative_zero_q(double d) { return d == 0.0 && std::signbit(d); }
 // float! and time!: the integer form when the value is a whole number that
 // fits.
 void put_float(uint32_t type, double d) {
+    if (enc.wide) return put_wide_double(type, d);
     if (d >= -2147483000.0 && d <= 2147483000.0) {
         int32_t i = int32_t(d);
         if (double(i) == d && !negative_zero_q(d)) {
@@ -232,6 +301,7 @@ void put_float(uint32_t type, double d) {
 }
 
 void put_percent(double d) {
+    if (enc.wide) return put_wide_double(TYPE_PERCENT, d);
     if (d >= -21474836.0 && d <= 21474836.0) {
         int32_t i = int32_t(d >= 0.0 ? d * 100 + 0.5 : d * 100 - 0.5);
         if (i / 100.0 == d && !negative_zero_q(d)) {
@@ -255,7 +325,6 @@ void put_cells(const kiv_value* first, uint32_t count) {
 }
 
 void put_context(node_id ctx) {
-    put_byte(TYPE_CONTEXT);
     kiv_value* cell = _context::cell_of(ctx);
     bool stack_values = _context::on_stack_q(ctx);
     uint32_t n = _context::words_count(ctx);
@@ -264,8 +333,13 @@ void put_context(node_id ctx) {
         for (uint32_t i = 0; i < n && !any_set; i++) any_set = type_of(context::heap_value_ref(ctx, i)) != TYPE_UNSET;
     uint8_t flags = uint8_t(_context::kind_of(ctx) & 3) | (stack_values ? CTX_STACK_VALUES : 0) |
                     ((cell->header & CONTEXT_SELF) ? CTX_SELF_FLAG : 0) | (any_set ? CTX_HAS_VALUES : 0);
-    put_byte(flags);
-    put_varint(n);
+    if (enc.wide) {
+        put_type(TYPE_CONTEXT, false, wide_context_bits(flags));
+    } else {
+        put_byte(TYPE_CONTEXT);
+        put_byte(flags);
+    }
+    put_count(n);
     for (uint32_t i = 0; i < n; i++) put_symref(word::symbol_of(context::value_ref(ctx, i)));
     if (any_set) put_cells(context::heap_value_ref(ctx, 0), n);
 }
@@ -298,12 +372,12 @@ void inside(Body body) {
 void put_object_payload(const kiv_value* obj) {
     node_id ctx = obj->data1;
     bool handlers = obj->data3 != 0;
-    put_zigzag(int32_t(obj->data2));
+    put_signed(int32_t(obj->data2));
     if (handlers) {
         const kiv_value* record = reinterpret_cast<kiv_value*>(series::buffer(obj->data3)->offset);
         for (int k = 0; k < 2; k++) {
             uint32_t slot = record[k].data2 >> 16;
-            put_zigzag(slot == object::NO_HANDLER ? -1 : int32_t(slot));
+            put_signed(slot == object::NO_HANDLER ? -1 : int32_t(slot));
         }
     }
     put_context(ctx);
@@ -315,8 +389,8 @@ void put_function_payload(const kiv_value* fn) {
     uint32_t spec_length = block::length_all(&spec);
     uint32_t body_length = type_of(&body) == TYPE_BLOCK ? block::length_all(&body) - body.data1 : 0;
     if (type_of(&body) != TYPE_BLOCK) block::make_at(&body, 1);
-    put_varint(spec_length);
-    put_varint(body_length);
+    put_count(spec_length);
+    put_count(body_length);
     put_context(fn->data1);
     uint32_t saved = enc.counter;
     enc.counter = 0;
@@ -331,8 +405,10 @@ void put_word(const kiv_value* w) {
     uint32_t t = type_of(w);
     node_id ctx = w->data1;
     if (global_context_q(ctx)) {
-        put_type(t, false);
+        put_type(t, false, WIDE_GLOBAL);
         put_symref(word::symbol_of(w));
+        // The 32-bit layout always writes the slot.
+        if (enc.wide) put_signed(ctx == _context::global ? word::index_of(w) : -1);
         return;
     }
     const kiv_value* owner = _context::self_of(ctx);
@@ -346,10 +422,10 @@ void put_word(const kiv_value* w) {
         return;
     }
     if (const auto* p = known_path(ctx)) {
-        put_byte(REFERENCE);
+        put_reference_prefix();
         put_type(t, true);
         put_symref(word::symbol_of(w));
-        put_zigzag(word::index_of(w));
+        put_signed(word::index_of(w));
         put_path(*p);
         return;
     }
@@ -357,20 +433,25 @@ void put_word(const kiv_value* w) {
     if (owner_type != TYPE_OBJECT && owner_type != TYPE_FUNCTION) no_codec(w);
     put_type(t, true);
     put_symref(word::symbol_of(w));
-    put_zigzag(word::index_of(w));
+    put_signed(word::index_of(w));
     inside([&] {
         remember(ctx);
-        put_type(owner_type, owner_type == TYPE_OBJECT && owner->data3 != 0);
+        bool handlers = owner_type == TYPE_OBJECT && owner->data3 != 0;
+        put_type(owner_type, handlers, handlers ? WIDE_HANDLERS : 0);
         if (owner_type == TYPE_OBJECT) put_object_payload(owner);
         else put_function_payload(owner);
     });
 }
 
-// What a series record writes before its payload: type byte and head.
+// What a series record writes before its payload: the header and the head
+// (the compact layout only when it is not 0; the 32-bit header also carries
+// the unit size of strings, binaries and vectors).
 void put_series_lead(const kiv_value* s) {
+    uint32_t t = type_of(s);
     uint32_t head = s->data1;
-    put_type(type_of(s), head != 0);
-    if (head != 0) put_varint(head);
+    uint32_t unit = block_family_q(t) || t == TYPE_HASH ? 0 : unit_of(series::buffer_of(s));
+    put_type(t, head != 0, unit << WIDE_UNIT_SHIFT);
+    if (head != 0 || enc.wide) put_count(head);
 }
 
 void put_series_payload(const kiv_value* s) {
@@ -378,27 +459,32 @@ void put_series_payload(const kiv_value* s) {
     series_buffer* b = series::buffer_of(s);
     if (block_family_q(t) || t == TYPE_HASH) {
         uint32_t n = series::used_units(b);
-        put_varint(n);
+        put_count(n);
         // The cells are re-read per record: writing never allocates series.
         put_cells(reinterpret_cast<const kiv_value*>(b->offset), n);
         return;
     }
     uint32_t count = series::used_units(b);
     if (t == TYPE_BINARY) {
-        put_varint(count);
-        enc.payload.insert(enc.payload.end(), b->offset, b->offset + count);
+        put_count(count);
+        put_bytes(b->offset, count);
         return;
     }
     uint32_t unit = unit_of(b);
     uint32_t log2 = uint32_t(std::countr_zero(unit));
     if (t == TYPE_VECTOR) {
-        put_byte(uint8_t(vector::element_type_of(s) << 2 | log2));
-        put_varint(count);
-        enc.payload.insert(enc.payload.end(), b->offset, b->offset + size_t(count) * unit);
+        if (enc.wide) {
+            put_count(count);
+            put_count(vector::element_type_of(s));
+        } else {
+            put_byte(uint8_t(vector::element_type_of(s) << 2 | log2));
+            put_count(count);
+        }
+        put_bytes(b->offset, size_t(count) * unit);
         return;
     }
-    put_varint((count << 2) | log2);
-    enc.payload.insert(enc.payload.end(), b->offset, b->offset + size_t(count) * unit);
+    put_count(enc.wide ? count : (count << 2) | log2);
+    put_bytes(b->offset, size_t(count) * unit);
 }
 
 void put_shared(const kiv_value* v) {
@@ -407,21 +493,21 @@ void put_shared(const kiv_value* v) {
         node_id ctx = v->data1;
         if (ctx == _context::global) no_codec(v);
         if (const auto* p = known_path(ctx)) {
-            put_byte(REFERENCE);
+            put_reference_prefix();
             put_type(t, false);
             put_path(*p);
             return;
         }
         inside([&] {
             remember(ctx);
-            put_type(t, v->data3 != 0);
+            put_type(t, v->data3 != 0, v->data3 != 0 ? WIDE_HANDLERS : 0);
             put_object_payload(v);
         });
         return;
     }
     if (t == TYPE_FUNCTION) {
         if (const auto* p = known_path(v->data1)) {
-            put_byte(REFERENCE);
+            put_reference_prefix();
             put_type(t, false);
             put_path(*p);
             return;
@@ -434,24 +520,26 @@ void put_shared(const kiv_value* v) {
         return;
     }
     if (t == TYPE_BITSET) {
+        bool complemented = bitset::complemented_q(v);
+        uint32_t bits = complemented ? WIDE_COMPLEMENTED : 0;
         if (const auto* p = known_path(v->data2)) {
-            put_byte(REFERENCE);
-            put_type(t, bitset::complemented_q(v));
+            put_reference_prefix();
+            put_type(t, complemented, bits);
             put_path(*p);
             return;
         }
         inside([&] {
             remember(v->data2);
-            put_type(t, bitset::complemented_q(v));
+            put_type(t, complemented, bits);
             uint32_t n = bitset::byte_count(v);
-            put_varint(n);
-            enc.payload.insert(enc.payload.end(), bitset::ks_head(v), bitset::ks_head(v) + n);
+            put_count(n);
+            put_bytes(bitset::ks_head(v), n);
         });
         return;
     }
     if (t == TYPE_MAP) {
         if (const auto* p = known_path(v->data2)) {
-            put_byte(REFERENCE);
+            put_reference_prefix();
             put_type(t, false);
             put_path(*p);
             return;
@@ -459,7 +547,7 @@ void put_shared(const kiv_value* v) {
         inside([&] {
             remember(v->data2);
             put_type(t, false);
-            put_varint(2 * map::count(v));
+            put_count(2 * map::count(v));
             // Removed entries are left out; the counter numbers what is written.
             uint32_t saved = enc.counter;
             enc.counter = 0;
@@ -474,7 +562,7 @@ void put_shared(const kiv_value* v) {
     }
     // The block and string families.
     if (const auto* p = known_path(v->data2)) {
-        put_byte(REFERENCE);
+        put_reference_prefix();
         put_series_lead(v);
         put_path(*p);
         return;
@@ -488,6 +576,11 @@ void put_shared(const kiv_value* v) {
 
 void put_typeset(const kiv_value* ts) {
     const uint8_t* bits = typeset::bits_of(ts);
+    if (enc.wide) {
+        put_type(TYPE_TYPESET, false);
+        put_bytes(bits, 12);
+        return;
+    }
     uint8_t n = 12;
     while (n > 0 && bits[n - 1] == 0) n--;
     put_byte(TYPE_TYPESET);
@@ -497,7 +590,7 @@ void put_typeset(const kiv_value* ts) {
 
 void put_callable(const kiv_value* v, uint32_t t) {
     put_type(t, false);
-    put_varint(v->data1);
+    put_count(v->data1);
     kiv_value spec{TYPE_BLOCK, 0, v->data2, 0};
     put_record(&spec);
     enc.counter--;
@@ -507,57 +600,72 @@ void put_error(const kiv_value* e) {
     inside([&] {
         remember(e->data1);
         put_type(TYPE_ERROR, false);
-        put_varint(uint32_t(integer::get_value(error::field(e, error::FIELD_CODE))));
+        put_count(uint32_t(integer::get_value(error::field(e, error::FIELD_CODE))));
         put_cells(error::field(e, error::FIELD_ARG1), 6);
     });
 }
 
-// The packed word, then the time only when the date has one.
+// The packed word, then the time (in the compact layout only when the date
+// has one).
 void put_date(const kiv_value* d) {
     uint32_t packed = date::packed_of(d);
     put_type(TYPE_DATE, date::time_q(packed));
     put_u32(packed);
-    if (date::time_q(packed)) put_double(date::time_of(d));
+    if (date::time_q(packed) || enc.wide) put_double(date::time_q(packed) ? date::time_of(d) : 0.0);
 }
 
 void put_record(const kiv_value* v) {
-    if (v->header & FLAG_NEW_LINE) put_byte(NEW_LINE);
+    if (v->header & FLAG_NEW_LINE) {
+        if (enc.wide) enc.pending |= WIDE_NEW_LINE;
+        else put_byte(NEW_LINE);
+    }
     uint32_t t = type_of(v);
     switch (t) {
         case TYPE_UNSET:
         case TYPE_NONE: put_type(t, false); break;
         case TYPE_DATATYPE:
             put_type(t, false);
-            put_varint(v->data1);
+            put_count(v->data1);
             break;
-        case TYPE_LOGIC: put_byte(v->data1 ? LOGIC_TRUE : LOGIC_FALSE); break;
+        case TYPE_LOGIC:
+            if (enc.wide) {
+                put_type(t, false);
+                put_u32(v->data1 ? 1 : 0);
+            } else {
+                put_byte(v->data1 ? LOGIC_TRUE : LOGIC_FALSE);
+            }
+            break;
         case TYPE_INTEGER: {
             int32_t i = integer::get_value(v);
-            if (i >= 0 && i <= 63) {
+            if (i >= 0 && i <= 63 && !enc.wide) {
                 put_byte(uint8_t(SMALL_INTEGER + i));
             } else {
                 put_type(t, false);
-                put_zigzag(i);
+                put_signed(i);
             }
             break;
         }
         case TYPE_CHAR:
             put_type(t, false);
-            put_varint(v->data2);
+            put_count(v->data2);
             break;
         case TYPE_FLOAT:
         case TYPE_TIME: put_float(t, cell::get_float(v)); break;
         case TYPE_PERCENT: put_percent(cell::get_float(v)); break;
         case TYPE_PAIR:
             put_type(t, false);
-            put_zigzag(pair::x_of(v));
-            put_zigzag(pair::y_of(v));
+            put_signed(pair::x_of(v));
+            put_signed(pair::y_of(v));
             break;
         case TYPE_TUPLE: {
             uint32_t n = tuple::length_of(v);
-            put_type(t, n != 3);
+            put_type(t, n != 3, n << WIDE_UNIT_SHIFT);
+            if (enc.wide) {
+                put_bytes(tuple::bytes_of(v), tuple::MAX_LENGTH);
+                break;
+            }
             if (n != 3) put_byte(uint8_t(n));
-            enc.payload.insert(enc.payload.end(), tuple::bytes_of(v), tuple::bytes_of(v) + n);
+            put_bytes(tuple::bytes_of(v), n);
             break;
         }
         case TYPE_POINT2D:
@@ -568,7 +676,8 @@ void put_record(const kiv_value* v) {
         case TYPE_TYPESET: put_typeset(v); break;
         case TYPE_DATE: put_date(v); break;
         case TYPE_MONEY: {
-            put_type(t, money::get_sign(v));
+            bool negative = money::get_sign(v);
+            put_type(t, negative, negative ? WIDE_NEGATIVE : 0);
             put_byte(uint8_t(money::get_currency(v)));
             const uint8_t* digits = money::digit_bytes(v);
             for (int32_t i = 0; i < money::DIGIT_BYTES; i++) put_byte(digits[i]);
@@ -588,7 +697,8 @@ void put_record(const kiv_value* v) {
         case TYPE_OP: {
             uint32_t wrapped = op_wrapped_type(v);
             if (wrapped == TYPE_ROUTINE) no_codec(v);
-            put_byte(TYPE_OP);
+            if (enc.wide) put_type(TYPE_OP, false, wrapped << WIDE_WRAPPED_SHIFT);
+            else put_byte(TYPE_OP);
             kiv_value inner = *v;
             inner.header = wrapped;
             put_record(&inner);
@@ -617,12 +727,13 @@ std::vector<uint8_t> assemble(uint8_t version, uint32_t record_count) {
     std::vector<uint8_t> out(MAGIC, MAGIC + 6);
     bool symbols = !enc.offsets.empty();
     out.push_back(version);
-    out.push_back(FLAG_COMPACT | (symbols ? FLAG_SYMBOLS : 0));
-    put_varint(out, record_count);
-    put_varint(out, uint32_t(enc.payload.size()));
+    out.push_back((enc.wide ? 0 : FLAG_COMPACT) | (symbols ? FLAG_SYMBOLS : 0));
+    auto put_number = [&](uint32_t v) { enc.wide ? put_u32(out, v) : put_varint(out, v); };
+    put_number(record_count);
+    put_number(uint32_t(enc.payload.size()));
     if (symbols) {
-        put_varint(out, uint32_t(enc.offsets.size()));
-        put_varint(out, uint32_t(enc.strings.size()));
+        put_number(uint32_t(enc.offsets.size()));
+        put_number(uint32_t(enc.strings.size()));
         for (uint32_t o : enc.offsets) put_u32(out, o);
         out.insert(out.end(), enc.strings.begin(), enc.strings.end());
     }
@@ -658,6 +769,8 @@ struct decoder {
     uint32_t root_base = 0;
     bool codec = true;
     uint32_t depth = 0;  // records being decoded inside one another
+    bool wide = false;   // the 32-bit layout
+    const uint8_t* body = nullptr;  // where the body starts: padding aligns to it
 };
 
 decoder dec;
@@ -687,14 +800,6 @@ int32_t get_varint() {
     invalid();
 }
 
-// A count or length: not negative, and no more than the bytes left when
-// each item takes at least one.
-int32_t get_count() {
-    int32_t n = get_varint();
-    if (n < 0 || (dec.end && n > dec.end - dec.p)) invalid();
-    return n;
-}
-
 int32_t get_zigzag() {
     uint32_t v = uint32_t(get_varint());
     return int32_t((v >> 1) ^ (0u - (v & 1)));
@@ -707,15 +812,42 @@ uint32_t get_u32() {
     return v;
 }
 
+// An index, id or code point: a varint, or a word of the 32-bit layout.
+int32_t get_index() { return dec.wide ? int32_t(get_u32()) : get_varint(); }
+int32_t get_signed() { return dec.wide ? int32_t(get_u32()) : get_zigzag(); }
+
+// A count of records or bytes: not negative, and no more than the items the
+// bytes left could hold (each record of the 32-bit layout takes a word).
+int32_t get_count(uint32_t item_size = 1) {
+    int32_t n = get_index();
+    if (n < 0 || (dec.end && n > (dec.end - dec.p) / (dec.wide ? item_size : 1u))) invalid();
+    return n;
+}
+int32_t get_record_count() { return get_count(4); }
+
+// Raw data of n bytes, then, in the 32-bit layout, the padding to a word.
+const uint8_t* get_bytes(size_t n) {
+    need(n);
+    const uint8_t* data = dec.p;
+    dec.p += n;
+    if (dec.wide) {
+        size_t pad = (4 - size_t(dec.p - dec.body) % 4) % 4;
+        need(pad);
+        dec.p += pad;
+    }
+    return data;
+}
+
+// Low word first in the compact layout, high word first in the 32-bit one.
 double get_double() {
-    uint64_t low = get_u32();
-    uint64_t high = get_u32();
-    return std::bit_cast<double>(low | high << 32);
+    uint64_t first = get_u32();
+    uint64_t second = get_u32();
+    return std::bit_cast<double>(dec.wide ? second | first << 32 : first | second << 32);
 }
 
 int32_t get_symbol() {
     const uint8_t* at = dec.p;
-    int32_t index = get_varint();
+    int32_t index = get_index();
     if (index < 0 || index >= dec.symbol_count) invalid_record(at);
     uint32_t offset = uint32_t(dec.offsets[4 * index]) | uint32_t(dec.offsets[4 * index + 1]) << 8 |
                       uint32_t(dec.offsets[4 * index + 2]) << 16 | uint32_t(dec.offsets[4 * index + 3]) << 24;
@@ -772,12 +904,13 @@ bool function_like_q(const kiv_value* v) {
 // Reads a reference path and returns a copy of the value it designates.
 kiv_value resolve_path() {
     const uint8_t* at = dec.p;
-    int32_t n = get_varint();
-    if (n < 1 || n > MAX_PATH || (dec.end && n > dec.end - dec.p)) invalid_record(at);
+    if (dec.wide && get_u32() != WIDE_REFERENCE_RECORD) invalid_record(at);
+    int32_t n = get_index();
+    if (n < 1 || n > MAX_PATH || (dec.end && n > (dec.end - dec.p) / (dec.wide ? 4 : 1))) invalid_record(at);
     kiv_value current = dec.target;
     for (int32_t k = 0; k < n; k++) {
         const uint8_t* index_at = dec.p;
-        int32_t index = get_varint();
+        int32_t index = get_index();
         if (function_like_q(&current) || (any_word_q(type_of(&current)) && !global_context_q(current.data1) &&
                                           _context::on_stack_q(current.data1))) {
             // A word of a function context leads to the function itself.
@@ -819,6 +952,98 @@ uint32_t read_type(uint8_t header) {
     return t;
 }
 
+// A record's header as either layout gives it.
+struct record_head {
+    const uint8_t* at = nullptr;  // its first byte (after any prefixes)
+    uint32_t type = 0;
+    bool b = false;     // the compact layout's flag B
+    uint32_t bits = 0;  // the 32-bit layout's header word
+    bool new_line = false, reference = false, definition = false;
+    uint8_t special = 0;  // a compact header of 0x80 and above; COPY_OF for a reference record
+};
+
+bool has_head_q(uint32_t t) {
+    return block_family_q(t) || string_family_q(t) || t == TYPE_HASH || t == TYPE_BINARY || t == TYPE_VECTOR ||
+           t == TYPE_IMAGE;
+}
+
+// The header bits a type may set in the 32-bit layout; any other is a
+// malformed record.
+uint32_t wide_bits_allowed(uint32_t t) {
+    uint32_t allowed = TYPE_MASK | WIDE_NEW_LINE;
+    if (has_head_q(t) || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_FUNCTION ||
+        (t >= TYPE_WORD && t <= TYPE_REFINEMENT))
+        allowed |= WIDE_REFERENCE;
+    if (t == TYPE_TUPLE || string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) allowed |= 0xFFu << WIDE_UNIT_SHIFT;
+    if (t == TYPE_OP) allowed |= 0xFFu << WIDE_WRAPPED_SHIFT;
+    if (t == TYPE_MONEY) allowed |= WIDE_NEGATIVE;
+    if (t == TYPE_BITSET) allowed |= WIDE_COMPLEMENTED;
+    if (t == TYPE_OBJECT) allowed |= WIDE_HANDLERS;
+    if (t >= TYPE_WORD && t <= TYPE_ISSUE) allowed |= WIDE_GLOBAL;
+    if (t == TYPE_CONTEXT) allowed |= 31u << WIDE_CONTEXT_SHIFT;
+    return allowed;
+}
+
+record_head read_wide_head() {
+    record_head h;
+    uint32_t word;
+    do {  // padding records
+        h.at = dec.p;
+        word = get_u32();
+    } while (word == 0);
+    if (word == WIDE_REFERENCE_RECORD) {
+        dec.p = h.at;  // the path reader takes the marker
+        h.special = COPY_OF;
+        return h;
+    }
+    h.type = word & TYPE_MASK;
+    h.bits = word;
+    if (h.type >= TYPE_COUNT || (word & ~wide_bits_allowed(h.type))) invalid_record(h.at);
+    h.new_line = word & WIDE_NEW_LINE;
+    h.reference = h.type != TYPE_OP && (word & WIDE_REFERENCE);
+    h.definition = !dec.codec && (word & WIDE_GLOBAL) && h.type >= TYPE_WORD && h.type <= TYPE_REFINEMENT;
+    return h;
+}
+
+record_head read_compact_head() {
+    record_head h;
+    uint8_t b;
+    for (;;) {
+        b = get_byte();
+        if (b == NEW_LINE) h.new_line = true;
+        else if (b == REFERENCE) h.reference = true;
+        else if (b == DEFINITION) h.definition = true;
+        else break;
+        need(1);
+    }
+    h.at = dec.p - 1;
+    if (b >= SMALL_INTEGER) {
+        if (h.reference || h.definition) invalid_record(h.at);
+        if (b >= NEW_LINE && b != LOGIC_TRUE && b != LOGIC_FALSE && b != COPY_OF) invalid_record(h.at);
+        h.special = b;
+        return h;
+    }
+    h.type = read_type(b);
+    h.b = b & FLAG_B;
+    if (h.b && !flag_b_q(h.type)) invalid_record(h.at);
+    return h;
+}
+
+record_head read_head() {
+    record_head h = dec.wide ? read_wide_head() : read_compact_head();
+    if (h.definition && dec.codec) invalid_record(h.at);
+    return h;
+}
+
+// The header of a record that must be a plain one of a given type (a
+// context inside an object or function record, the owner of a word).
+record_head read_plain_head() {
+    record_head h = read_head();
+    if (h.special || h.new_line || h.reference || h.definition) invalid_record(h.at);
+    return h;
+}
+
+
 // Where a decoded owner (object or function) becomes visible as soon as its
 // context exists, so that references inside it can lead through it: a cell
 // of the parent block, or the argument stack when it belongs to no block.
@@ -858,12 +1083,10 @@ bool context_flags_allowed(uint8_t flags, context_owner owner) {
     return false;
 }
 
-// After the type byte: the flags, the count and the words.
-context_head decode_context_words(context_owner owner) {
-    const uint8_t* flags_at = dec.p;
-    uint8_t flags = get_byte();
+// After the header and the flags: the count and the words.
+context_head decode_context_words(context_owner owner, uint8_t flags, const uint8_t* flags_at) {
     if (!context_flags_allowed(flags, owner)) invalid_record(flags_at);
-    int32_t n = get_count();
+    int32_t n = get_record_count();
     bool stack_values = flags & CTX_STACK_VALUES;
     uint32_t kind = owner == context_owner::object ? uint32_t(CTX_OBJECT) : uint32_t(flags & 3);
     node_id ctx = _context::create(uint32_t(n), stack_values, flags & CTX_SELF_FLAG, 0, kind);
@@ -879,9 +1102,15 @@ context_head decode_context_words(context_owner owner) {
 
 // The context record inside an object! or function! record.
 context_head decode_context_head(context_owner owner) {
+    if (dec.wide) {
+        record_head h = read_plain_head();
+        if (h.type != TYPE_CONTEXT) invalid_record(h.at);
+        return decode_context_words(owner, context_flags_of(h.bits), h.at);
+    }
     const uint8_t* at = dec.p;
     if ((get_byte() & TYPE_BITS) != TYPE_CONTEXT) invalid_record(at);
-    return decode_context_words(owner);
+    const uint8_t* flags_at = dec.p;
+    return decode_context_words(owner, get_byte(), flags_at);
 }
 
 // Second half: the values, into the context's value series.
@@ -894,10 +1123,10 @@ void decode_context_values(const context_head& h) {
 }
 
 kiv_value decode_object(bool handlers, const owner_slot& slot) {
-    int32_t class_id = get_zigzag();
+    int32_t class_id = get_signed();
     if (handlers) {
-        get_zigzag();
-        get_zigzag();
+        get_signed();
+        get_signed();
     }
     context_head h = decode_context_head(context_owner::object);
     kiv_value obj = *object::push(h.ctx, dec.codec ? -1 : class_id);
@@ -915,33 +1144,22 @@ kiv_value decode_object(bool handlers, const owner_slot& slot) {
 // optional head, then its cells, or a reference to a block. The cells go
 // into `blk`, made by the caller.
 void decode_function_block(kiv_value* blk) {
-    bool new_line = false, reference = false;
-    for (;;) {
-        uint8_t b = get_byte();
-        if (b == NEW_LINE) new_line = true;
-        else if (b == REFERENCE) reference = true;
-        else {
-            dec.p--;
-            break;
-        }
-    }
-    const uint8_t* at = dec.p;
-    uint8_t header = get_byte();
-    if ((header & TYPE_BITS) != TYPE_BLOCK) invalid_record(at);
-    if (header & FLAG_B) get_count();
-    if (reference) {
+    record_head h = read_head();
+    if (h.special || h.definition || h.type != TYPE_BLOCK) invalid_record(h.at);
+    if (h.b || dec.wide) get_count();
+    if (h.reference) {
         kiv_value found = resolve_path();
-        if (type_of(&found) != TYPE_BLOCK) invalid_record(at);
+        if (type_of(&found) != TYPE_BLOCK) invalid_record(h.at);
         blk->data2 = found.data2;
     } else {
-        decode_into(blk, get_count());
+        decode_into(blk, get_record_count());
     }
-    if (new_line) blk->header |= FLAG_NEW_LINE;
+    if (h.new_line) blk->header |= FLAG_NEW_LINE;
 }
 
 kiv_value decode_function(const owner_slot& slot) {
-    int32_t spec_length = get_count();
-    int32_t body_length = get_count();
+    int32_t spec_length = get_record_count();
+    int32_t body_length = get_record_count();
     context_head h = decode_context_head(context_owner::function);
     node_id extra = memory::alloc_unset_cells(function::EXTRA_CELLS);
     series::buffer(extra)->tail += function::EXTRA_CELLS * sizeof(kiv_value);
@@ -968,7 +1186,7 @@ kiv_value decode_function(const owner_slot& slot) {
 // gets the argument cache the interpreter expects.
 void decode_callable(kiv_value* parent, uint32_t t) {
     const uint8_t* at = dec.p;
-    int32_t index = get_varint();
+    int32_t index = get_index();
     int32_t limit = t == TYPE_ACTION ? int32_t(ACTION_SLOTS) : int32_t(natives::count);
     if (index < 1 || index > limit) invalid_record(at);
     kiv_value temp;
@@ -998,10 +1216,21 @@ void decode_callable(kiv_value* parent, uint32_t t) {
 
 // Word records: the global context, or the context named by a root index
 // (boot) or carried along (codec).
-void decode_word(kiv_value* parent, uint32_t t, bool bound, bool reference) {
+void decode_word(kiv_value* parent, const record_head& h) {
+    uint32_t t = h.type;
     int32_t symbol = get_symbol();
+    // The binding: compact flag B, or the 32-bit layout's global bit (codec)
+    // or root index -1 (boot); the 32-bit layout always has the slot.
+    const uint8_t* root_at = dec.p;
+    int32_t root = -1, slot = -1;
+    bool bound = h.b;
+    if (dec.wide) {
+        if (!dec.codec) root = get_signed();
+        slot = get_signed();
+        bound = dec.codec ? !(h.bits & WIDE_GLOBAL) : root != -1;
+    }
     if (!bound) {
-        if (reference) invalid();
+        if (h.reference) invalid();
         // Not through word::from_symbol: while booting, that anchors a copy
         // in the root block, which is the block being decoded into.
         kiv_value w{t, _context::global, uint32_t(symbol), 0};
@@ -1009,33 +1238,32 @@ void decode_word(kiv_value* parent, uint32_t t, bool bound, bool reference) {
         append(parent, &w);
         return;
     }
-    int32_t slot;
     node_id ctx;
     if (!dec.codec) {
-        if (reference) invalid();
-        const uint8_t* at = dec.p;
-        int32_t root = get_varint();
-        slot = get_zigzag();
+        if (h.reference) invalid();
+        if (!dec.wide) {
+            root = get_varint();
+            slot = get_zigzag();
+        }
         uint32_t position = dec.root_base + uint32_t(root);
-        if (root < 0 || position >= block::length_all(&dec.target)) invalid_record(at);
+        if (root < 0 || position >= block::length_all(&dec.target)) invalid_record(root_at);
         kiv_value owner = block::cells(&dec.target)[position];
-        if (type_of(&owner) != TYPE_OBJECT && type_of(&owner) != TYPE_FUNCTION) invalid_record(at);
+        if (type_of(&owner) != TYPE_OBJECT && type_of(&owner) != TYPE_FUNCTION) invalid_record(root_at);
         ctx = owner.data1;
     } else {
-        slot = get_zigzag();
+        if (!dec.wide) slot = get_zigzag();
         kiv_value owner;
-        if (reference) {
+        if (h.reference) {
             owner = resolve_path();
             uint32_t ot = type_of(&owner);
             if (ot == TYPE_OP && op_wrapped_type(&owner) == TYPE_FUNCTION) ot = TYPE_FUNCTION;
             if (ot != TYPE_OBJECT && ot != TYPE_FUNCTION && !any_word_q(ot)) invalid();
         } else {
-            const uint8_t* at = dec.p;
-            uint8_t header = get_byte();
-            uint32_t ot = header & TYPE_BITS;
-            if (ot != TYPE_OBJECT && ot != TYPE_FUNCTION) invalid_record(at);
+            record_head oh = read_plain_head();
+            if (oh.type != TYPE_OBJECT && oh.type != TYPE_FUNCTION) invalid_record(oh.at);
             stack::push_value(&none_value);
-            owner = ot == TYPE_OBJECT ? decode_object(header & FLAG_B, owner_slot{}) : decode_function(owner_slot{});
+            owner = oh.type == TYPE_OBJECT ? decode_object(dec.wide ? oh.bits & WIDE_HANDLERS : oh.b, owner_slot{})
+                                           : decode_function(owner_slot{});
             stack::pop(1);
         }
         ctx = owner.data1;
@@ -1046,44 +1274,65 @@ void decode_word(kiv_value* parent, uint32_t t, bool bound, bool reference) {
     append(parent, &w);
 }
 
-kiv_value decode_string(uint32_t t) {
+// The unit size a 32-bit header gives a string, binary or vector.
+uint32_t wide_unit(const record_head& h) { return h.bits >> WIDE_UNIT_SHIFT & 0xFF; }
+
+kiv_value decode_string(const record_head& h) {
     const uint8_t* at = dec.p;
-    int32_t l = get_varint();
-    if (l < 0 || (l & 3) == 3) invalid_record(at);
-    uint32_t unit = 1u << (l & 3);
-    uint32_t count = uint32_t(l) >> 2;
-    need(size_t(count) * unit);
+    uint32_t unit, count;
+    if (dec.wide) {
+        unit = wide_unit(h);
+        int32_t n = get_index();
+        if (n < 0 || (unit != 1 && unit != 2 && unit != 4)) invalid_record(h.at);
+        count = uint32_t(n);
+    } else {
+        int32_t l = get_varint();
+        if (l < 0 || (l & 3) == 3) invalid_record(at);
+        unit = 1u << (l & 3);
+        count = uint32_t(l) >> 2;
+    }
+    const uint8_t* units = get_bytes(size_t(count) * unit);
     kiv_value s;
     string::make_at_unit(&s, std::max(count, 1u), unit);
     series_buffer* b = series::buffer(s.data2);
-    std::memcpy(b->offset, dec.p, size_t(count) * unit);
+    std::memcpy(b->offset, units, size_t(count) * unit);
     b->tail = b->offset + size_t(count) * unit;
-    dec.p += size_t(count) * unit;
-    s.header = t;
+    s.header = h.type;
     return s;
 }
 
-kiv_value decode_binary() {
+kiv_value decode_binary(const record_head& h) {
+    if (dec.wide && wide_unit(h) != 1) invalid_record(h.at);
     int32_t n = get_count();
+    const uint8_t* bytes = get_bytes(size_t(n));
     kiv_value bin;
     binary::make_at(&bin, uint32_t(n));
-    binary::ks_append(&bin, dec.p, uint32_t(n));
-    dec.p += n;
+    binary::ks_append(&bin, bytes, uint32_t(n));
     return bin;
 }
 
-// The element byte names the element type and the log2 of its width.
-kiv_value decode_vector(const uint8_t* at) {
-    uint8_t f = get_byte();
-    uint32_t type = f >> 2, width = 1u << (f & 3);
-    if (!vector::width_q(type, width)) invalid_record(at);
-    int32_t n = get_count();
-    need(size_t(n) * width);
+// The element type and width: a byte of the compact layout (type and log2
+// of the width), the header's unit and a word of the 32-bit layout.
+kiv_value decode_vector(const record_head& h) {
+    uint32_t type, width;
+    int32_t n;
+    if (dec.wide) {
+        width = wide_unit(h);
+        n = get_index();
+        type = get_u32();
+        if (n < 0) invalid_record(h.at);
+    } else {
+        uint8_t f = get_byte();
+        type = f >> 2;
+        width = 1u << (f & 3);
+        n = get_count();
+    }
+    if (!vector::width_q(type, width)) invalid_record(h.at);
+    const uint8_t* elements = get_bytes(size_t(n) * width);
     kiv_value vec;
     vector::make_at(&vec, uint32_t(n), type, width);
     series_buffer* b = series::buffer(vec.data2);
-    std::memcpy(b->offset, dec.p, size_t(n) * width);
-    dec.p += size_t(n) * width;
+    std::memcpy(b->offset, elements, size_t(n) * width);
     return vec;
 }
 
@@ -1127,12 +1376,10 @@ void decode_reference(kiv_value* parent, uint32_t t, uint32_t head) {
 
 void decode_typeset(kiv_value* parent) {
     const uint8_t* at = dec.p;
-    uint8_t n = get_byte();
+    uint8_t n = dec.wide ? 12 : get_byte();
     if (n > 12) invalid_record(at);
-    need(n);
     kiv_value ts{TYPE_TYPESET, 0, 0, 0};
-    std::memcpy(typeset::bits_of(&ts), dec.p, n);
-    dec.p += n;
+    std::memcpy(typeset::bits_of(&ts), get_bytes(n), n);
     append(parent, &ts);
 }
 
@@ -1141,11 +1388,15 @@ void decode_typeset(kiv_value* parent) {
 void decode_date(kiv_value* parent, bool flag_b) {
     const uint8_t* at = dec.p;
     uint32_t packed = get_u32();
+    // The 32-bit layout always carries the time words; without a time they
+    // hold 0.
+    if (dec.wide) flag_b = date::time_q(packed);
     if (flag_b != date::time_q(packed)) invalid_record(at);
     int32_t month = date::month_of(packed), day = date::day_of(packed);
     if (month < 1 || month > 12 || day < 1 || day > date::month_length(date::year_of(packed), month))
         invalid_record(at);
-    double time = flag_b ? get_double() : 0.0;
+    double time = flag_b || dec.wide ? get_double() : 0.0;
+    if (!flag_b && time != 0.0) invalid_record(at);
     double local = time + date::zone_offset(date::zone_of(packed));
     if (flag_b ? !(local >= 0 && local < date::DAY) : date::zone_of(packed) != 0) invalid_record(at);
     kiv_value v;
@@ -1153,7 +1404,7 @@ void decode_date(kiv_value* parent, bool flag_b) {
 }
 
 void decode_error(kiv_value* parent) {
-    int32_t code = get_varint();
+    int32_t code = get_index();
     kiv_value dt, spec;
     datatype::make_at(&dt, TYPE_ERROR);
     integer::make_at(&spec, code);
@@ -1181,194 +1432,195 @@ struct nested_record {
     ~nested_record() { dec.depth--; }
 };
 
+// Builds the cell of a record whose header is read and which is neither a
+// reference nor a word.
+void decode_payload(kiv_value* parent, const record_head& h, uint32_t head) {
+    uint32_t t = h.type;
+    const uint8_t* at = h.at;
+    uint32_t before = block::length_all(parent);
+    kiv_value v;
+    switch (t) {
+        case TYPE_DATATYPE: {
+            int32_t id = get_index();
+            if (id < 1 || id >= int32_t(TYPE_COUNT)) invalid_record(at);
+            datatype::make_at(&v, uint32_t(id));
+            append(parent, &v);
+            break;
+        }
+        case TYPE_UNSET: append(parent, &unset_value); break;
+        case TYPE_NONE: append(parent, &none_value); break;
+        case TYPE_LOGIC:  // the 32-bit layout only
+            append(parent, get_u32() ? &true_value : &false_value);
+            break;
+        case TYPE_CHAR:
+            char_::make_at(&v, uint32_t(get_index()));
+            append(parent, &v);
+            break;
+        case TYPE_INTEGER:
+            integer::make_at(&v, get_signed());
+            append(parent, &v);
+            break;
+        case TYPE_FLOAT:
+        case TYPE_TIME:
+        case TYPE_PERCENT: {
+            double d = h.b ? double(get_zigzag()) : get_double();
+            if (h.b && t == TYPE_PERCENT) d /= 100.0;
+            v = kiv_value{t, 0, 0, 0};
+            cell::set_float(&v, d);
+            append(parent, &v);
+            break;
+        }
+        case TYPE_PAIR: {
+            int32_t x = get_signed();
+            pair::make_at(&v, x, get_signed());
+            append(parent, &v);
+            break;
+        }
+        case TYPE_TUPLE: {
+            uint32_t n = dec.wide ? h.bits >> WIDE_UNIT_SHIFT & 0xFF : h.b ? get_byte() : 3;
+            if (n < 1 || n > tuple::MAX_LENGTH) invalid_record(at);
+            const uint8_t* bytes = get_bytes(dec.wide ? tuple::MAX_LENGTH : n);
+            tuple::make_at(&v, n, bytes);
+            append(parent, &v);
+            break;
+        }
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+            v = kiv_value{t, 0, 0, 0};
+            for (uint32_t i = 0; i < point::dimensions_of(t); i++) (&v.data1)[i] = get_u32();
+            append(parent, &v);
+            break;
+        case TYPE_TYPESET: decode_typeset(parent); break;
+        case TYPE_DATE: decode_date(parent, h.b); break;
+        case TYPE_MONEY: {
+            need(1 + money::DIGIT_BYTES);
+            uint8_t currency = get_byte();
+            bool negative = dec.wide ? h.bits & WIDE_NEGATIVE : h.b;
+            // A currency past the list or a nibble above 9 is no amount.
+            if (!money::known_currency_q(currency) || !money::make_at_raw(&v, negative, currency, dec.p))
+                invalid_record(at);
+            dec.p += money::DIGIT_BYTES;
+            append(parent, &v);
+            break;
+        }
+        case TYPE_ISSUE: {
+            int32_t symbol = get_symbol();
+            v = kiv_value{TYPE_ISSUE, 0, uint32_t(symbol), uint32_t(-1)};
+            append(parent, &v);
+            break;
+        }
+        case TYPE_CONTEXT: {
+            append(parent, &none_value);
+            uint8_t flags = dec.wide ? context_flags_of(h.bits) : get_byte();
+            context_head c = decode_context_words(context_owner::bare, flags, at);
+            v = kiv_value{TYPE_OBJECT, c.ctx, uint32_t(-1), 0};
+            *_context::self_of(c.ctx) = v;
+            block::cells(parent)[before] = v;
+            decode_context_values(c);
+            break;
+        }
+        // Appended first: references inside them lead through them.
+        case TYPE_OBJECT:
+            append(parent, &none_value);
+            decode_object(dec.wide ? h.bits & WIDE_HANDLERS : h.b, owner_slot{parent, before});
+            break;
+        case TYPE_FUNCTION:
+            append(parent, &none_value);
+            decode_function(owner_slot{parent, before});
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION: decode_callable(parent, t); break;
+        case TYPE_OP: {
+            decode_record(parent);
+            kiv_value* cell = block::cells(parent) + before;
+            uint32_t wrapped = type_of(cell);
+            if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION && wrapped != TYPE_FUNCTION) invalid_record(at);
+            if (dec.wide && wrapped != (h.bits >> WIDE_WRAPPED_SHIFT & 0xFF)) invalid_record(at);
+            cell->header = (cell->header & FLAG_NEW_LINE) | TYPE_OP | (wrapped << OP_WRAPPED_SHIFT);
+            if (wrapped == TYPE_FUNCTION) *function::extra_cell_of(cell, function::EXTRA_OP) = *cell;
+            break;
+        }
+        case TYPE_ERROR: decode_error(parent); break;
+        case TYPE_BITSET: {
+            int32_t n = get_count();
+            const uint8_t* bytes = get_bytes(size_t(n));
+            bitset::make_at(&v, uint32_t(std::max(n, 1)));
+            series_buffer* bb = series::buffer(v.data2);
+            std::memcpy(bb->offset, bytes, size_t(n));
+            bb->tail = bb->offset + n;
+            if (dec.wide ? h.bits & WIDE_COMPLEMENTED : h.b) bb->flags |= SERIES_TYPE_FLAG;
+            append(parent, &v);
+            break;
+        }
+        default:
+            if (block_family_q(t) || t == TYPE_HASH || t == TYPE_MAP) {
+                const uint8_t* count_at = dec.p;
+                int32_t n = get_record_count();
+                if (t == TYPE_MAP && n % 2) invalid_record(count_at);
+                block::make_at(&v, std::max(n, 1));
+                v.header = t == TYPE_MAP ? TYPE_BLOCK : t;
+                v.data1 = head;
+                uint32_t position = block::length_all(parent);
+                kiv_value* cell = append(parent, &v);
+                kiv_value inner = *cell;
+                decode_into(&inner, n);
+                if (t == TYPE_HASH) hash_block::index(block::cells(parent) + position);
+                if (t == TYPE_MAP) {
+                    for (int32_t i = 0; i < n; i += 2)
+                        if (!map::key_type_q(type_of(block::cells(&inner) + i))) invalid_record(count_at);
+                    kiv_value m;
+                    map::make_from(&m, &inner);
+                    block::cells(parent)[position] = m;
+                }
+            } else if (string_family_q(t) || t == TYPE_BINARY) {
+                v = t == TYPE_BINARY ? decode_binary(h) : decode_string(h);
+                v.data1 = head;
+                append(parent, &v);
+            } else if (t == TYPE_VECTOR) {
+                v = decode_vector(h);
+                v.data1 = head;
+                append(parent, &v);
+            } else {
+                fire(err::INTERNAL, err::internal::not_done);
+            }
+    }
+}
+
 void decode_record(kiv_value* parent) {
     nested_record nesting;
-    bool new_line = false, reference = false, definition = false;
-    uint8_t b;
-    for (;;) {
-        b = get_byte();
-        if (b == NEW_LINE) new_line = true;
-        else if (b == REFERENCE) reference = true;
-        else if (b == DEFINITION) definition = true;
-        else break;
-        need(1);
-    }
-    const uint8_t* at = dec.p - 1;
-    if (definition && dec.codec) invalid_record(at);
+    record_head h = read_head();
+    const uint8_t* at = h.at;
     uint32_t before = block::length_all(parent);
-    if (b >= SMALL_INTEGER) {
-        if (reference || definition) invalid_record(at);
+    if (h.special) {
         kiv_value v;
-        if (b < NEW_LINE) integer::make_at(&v, b - SMALL_INTEGER);
-        else if (b == LOGIC_TRUE) v = true_value;
-        else if (b == LOGIC_FALSE) v = false_value;
-        else if (b == COPY_OF) v = resolve_path();
-        else invalid_record(at);
+        if (h.special == COPY_OF) v = resolve_path();
+        else if (h.special == LOGIC_TRUE) v = true_value;
+        else if (h.special == LOGIC_FALSE) v = false_value;
+        else integer::make_at(&v, h.special - SMALL_INTEGER);
         kiv_value* cell = append(parent, &v);
-        if (new_line) cell->header |= FLAG_NEW_LINE;
+        if (h.new_line) cell->header |= FLAG_NEW_LINE;
         return;
     }
-    uint32_t t = read_type(b);
-    bool flag_b = b & FLAG_B;
-    if (definition && !(t >= TYPE_WORD && t <= TYPE_ISSUE)) invalid_record(at);
-    if (t == 0 || t == TYPE_LOGIC || t == TYPE_SYMBOL || t == TYPE_SERIES || t >= TYPE_COUNT) invalid_record(at);
-    if (flag_b && !flag_b_q(t)) invalid_record(at);
+    uint32_t t = h.type;
+    if (h.definition && !(t >= TYPE_WORD && t <= TYPE_ISSUE)) invalid_record(at);
+    // logic! has its own compact headers.
+    bool logic_record = t == TYPE_LOGIC && dec.wide;
+    if (t == 0 || (t == TYPE_LOGIC && !logic_record) || t == TYPE_SYMBOL || t == TYPE_SERIES || t >= TYPE_COUNT)
+        invalid_record(at);
     if (never_written_q(t)) no_codec_type(t);
     if (!registered_q(t) && t != TYPE_CONTEXT) fire(err::INTERNAL, err::internal::not_done);
     uint32_t head = 0;
-    bool has_head = block_family_q(t) || string_family_q(t) || t == TYPE_HASH || t == TYPE_BINARY ||
-                    t == TYPE_VECTOR || t == TYPE_IMAGE;
-    if (has_head && flag_b) head = uint32_t(get_count());
-    if (reference && (has_head || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_FUNCTION)) {
+    if (has_head_q(t) && (h.b || dec.wide)) head = uint32_t(get_count());
+    if (h.reference && (has_head_q(t) || t == TYPE_MAP || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_FUNCTION)) {
         decode_reference(parent, t, head);
     } else if (any_word_q(t) && t != TYPE_ISSUE) {
-        decode_word(parent, t, flag_b, reference);
+        decode_word(parent, h);
     } else {
-        if (reference) invalid_record(at);
-        kiv_value v;
-        switch (t) {
-            case TYPE_DATATYPE: {
-                int32_t id = get_varint();
-                if (id < 1 || id >= int32_t(TYPE_COUNT)) invalid_record(at);
-                datatype::make_at(&v, uint32_t(id));
-                append(parent, &v);
-                break;
-            }
-            case TYPE_UNSET: append(parent, &unset_value); break;
-            case TYPE_NONE: append(parent, &none_value); break;
-            case TYPE_CHAR:
-                char_::make_at(&v, uint32_t(get_varint()));
-                append(parent, &v);
-                break;
-            case TYPE_INTEGER:
-                integer::make_at(&v, get_zigzag());
-                append(parent, &v);
-                break;
-            case TYPE_FLOAT:
-            case TYPE_TIME:
-            case TYPE_PERCENT: {
-                double d = flag_b ? double(get_zigzag()) : get_double();
-                if (flag_b && t == TYPE_PERCENT) d /= 100.0;
-                v = kiv_value{t, 0, 0, 0};
-                cell::set_float(&v, d);
-                append(parent, &v);
-                break;
-            }
-            case TYPE_PAIR: {
-                int32_t x = get_zigzag();
-                pair::make_at(&v, x, get_zigzag());
-                append(parent, &v);
-                break;
-            }
-            case TYPE_TUPLE: {
-                uint32_t n = flag_b ? get_byte() : 3;
-                if (n < 1 || n > tuple::MAX_LENGTH) invalid_record(at);
-                need(n);
-                tuple::make_at(&v, n, dec.p);
-                dec.p += n;
-                append(parent, &v);
-                break;
-            }
-            case TYPE_POINT2D:
-            case TYPE_POINT3D:
-                v = kiv_value{t, 0, 0, 0};
-                for (uint32_t i = 0; i < point::dimensions_of(t); i++) (&v.data1)[i] = get_u32();
-                append(parent, &v);
-                break;
-            case TYPE_TYPESET: decode_typeset(parent); break;
-            case TYPE_DATE: decode_date(parent, flag_b); break;
-            case TYPE_MONEY: {
-                need(1 + money::DIGIT_BYTES);
-                uint8_t currency = get_byte();
-                // A currency past the list or a nibble above 9 is no amount.
-                if (!money::known_currency_q(currency) || !money::make_at_raw(&v, flag_b, currency, dec.p))
-                    invalid_record(at);
-                dec.p += money::DIGIT_BYTES;
-                append(parent, &v);
-                break;
-            }
-            case TYPE_ISSUE: {
-                int32_t symbol = get_symbol();
-                v = kiv_value{TYPE_ISSUE, 0, uint32_t(symbol), uint32_t(-1)};
-                append(parent, &v);
-                break;
-            }
-            case TYPE_CONTEXT: {
-                append(parent, &none_value);
-                context_head h = decode_context_words(context_owner::bare);
-                v = kiv_value{TYPE_OBJECT, h.ctx, uint32_t(-1), 0};
-                *_context::self_of(h.ctx) = v;
-                block::cells(parent)[before] = v;
-                decode_context_values(h);
-                break;
-            }
-            // Appended first: references inside them lead through them.
-            case TYPE_OBJECT:
-                append(parent, &none_value);
-                decode_object(flag_b, owner_slot{parent, before});
-                break;
-            case TYPE_FUNCTION:
-                append(parent, &none_value);
-                decode_function(owner_slot{parent, before});
-                break;
-            case TYPE_NATIVE:
-            case TYPE_ACTION: decode_callable(parent, t); break;
-            case TYPE_OP: {
-                decode_record(parent);
-                kiv_value* cell = block::cells(parent) + before;
-                uint32_t wrapped = type_of(cell);
-                if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION && wrapped != TYPE_FUNCTION) invalid_record(at);
-                cell->header = (cell->header & FLAG_NEW_LINE) | TYPE_OP | (wrapped << OP_WRAPPED_SHIFT);
-                if (wrapped == TYPE_FUNCTION) *function::extra_cell_of(cell, function::EXTRA_OP) = *cell;
-                break;
-            }
-            case TYPE_ERROR: decode_error(parent); break;
-            case TYPE_BITSET: {
-                int32_t n = get_count();
-                bitset::make_at(&v, uint32_t(std::max(n, 1)));
-                series_buffer* bb = series::buffer(v.data2);
-                std::memcpy(bb->offset, dec.p, size_t(n));
-                bb->tail = bb->offset + n;
-                dec.p += n;
-                if (flag_b) bb->flags |= SERIES_TYPE_FLAG;
-                append(parent, &v);
-                break;
-            }
-            default:
-                if (block_family_q(t) || t == TYPE_HASH || t == TYPE_MAP) {
-                    const uint8_t* count_at = dec.p;
-                    int32_t n = get_count();
-                    if (t == TYPE_MAP && n % 2) invalid_record(count_at);
-                    block::make_at(&v, std::max(n, 1));
-                    v.header = t == TYPE_MAP ? TYPE_BLOCK : t;
-                    v.data1 = head;
-                    uint32_t position = block::length_all(parent);
-                    kiv_value* cell = append(parent, &v);
-                    kiv_value inner = *cell;
-                    decode_into(&inner, n);
-                    if (t == TYPE_HASH) hash_block::index(block::cells(parent) + position);
-                    if (t == TYPE_MAP) {
-                        for (int32_t i = 0; i < n; i += 2)
-                            if (!map::key_type_q(type_of(block::cells(&inner) + i))) invalid_record(count_at);
-                        kiv_value m;
-                        map::make_from(&m, &inner);
-                        block::cells(parent)[position] = m;
-                    }
-                } else if (string_family_q(t) || t == TYPE_BINARY) {
-                    v = t == TYPE_BINARY ? decode_binary() : decode_string(t);
-                    v.data1 = head;
-                    append(parent, &v);
-                } else if (t == TYPE_VECTOR) {
-                    v = decode_vector(at);
-                    v.data1 = head;
-                    append(parent, &v);
-                } else {
-                    fire(err::INTERNAL, err::internal::not_done);
-                }
-        }
+        if (h.reference) invalid_record(at);
+        decode_payload(parent, h, head);
     }
-    if (new_line) block::cells(parent)[before].header |= FLAG_NEW_LINE;
-    if (definition) {
+    if (h.new_line) block::cells(parent)[before].header |= FLAG_NEW_LINE;
+    if (h.definition) {
         // The word, then the value: set it and take both back out.
         kiv_value w = block::cells(parent)[before];
         decode_record(parent);
@@ -1382,15 +1634,15 @@ void decode_record(kiv_value* parent) {
 
 // Body after the header: counts, the symbol table, then records to the
 // payload's end.
-void decode_compact(bool symbols) {
+void decode_body(bool symbols) {
     const uint8_t* at = dec.p;
-    get_varint();  // the record count: the payload's end is what counts
-    int32_t payload_size = get_varint();
+    get_index();  // the record count: the payload's end is what counts
+    int32_t payload_size = get_index();
     dec.symbol_count = 0;
     dec.strings_size = 0;
     if (symbols) {
-        int32_t n = get_varint();
-        int32_t s = get_varint();
+        int32_t n = get_index();
+        int32_t s = get_index();
         if (n < 0 || s < 0) invalid_record(at);
         if (dec.end) {
             int64_t left = dec.end - dec.p;
@@ -1434,6 +1686,14 @@ std::vector<uint8_t> encode_cp(const kiv_value* value) {
     return assemble(VERSION, 1);
 }
 
+std::vector<uint8_t> encode(const kiv_value* value) {
+    encoding scope;
+    codec_q = true;
+    enc.wide = true;
+    put_record(value);
+    return assemble(VERSION, 1);
+}
+
 kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t length) {
     // The decoder's state names nodes (the target, values being filled)
     // outside the cells the collector rewrites: they must not move.
@@ -1470,9 +1730,15 @@ kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t le
         dec.start = dec.p = unpacked->data();
         dec.end = dec.p + unpacked->size();
     }
-    if (!(flags & FLAG_COMPACT)) fire(err::INTERNAL, err::internal::not_done);
+    dec.wide = !(flags & FLAG_COMPACT);
+    dec.body = dec.p;
+    if (dec.wide && dec.end && dec.end - dec.p < int64_t(WIDE_BODY_HEAD)) {
+        if (!codec) invalid_record(dec.p);
+        kiv_value arg = stack::arguments[0];
+        fire(err::SCRIPT, err::script::invalid_data, &arg);
+    }
     if (!codec) dec.root_base = block::length_all(target) - target->data1;
-    decode_compact(flags & FLAG_SYMBOLS);
+    decode_body(flags & FLAG_SYMBOLS);
     return block::cells(target) + target->data1 + dec.root_base;
 }
 

@@ -39,6 +39,10 @@ extern bool codec_q;
 // The compact encoding of one value, header included.
 std::vector<uint8_t> encode_cp(const kiv_value* value);
 
+// The same value in the 32-bit layout: every field a little-endian word,
+// records on word boundaries, floating-point records on 8-byte ones.
+std::vector<uint8_t> encode(const kiv_value* value);
+
 // Decodes data (length < 0: unbounded, the boot data) appending every
 // top-level value to the target block. Returns the first cell of this load
 // in the target (boot mode; stale in codec mode).

@@ -22,9 +22,7 @@ constexpr uint32_t MIN_IMAGE = 11;
 
 void encode_star() {
     kiv_value data = stack::arguments[0];
-    // The 32-bit layout has no encoder yet.
-    if (!logic::get(stack::arguments + 1)) fire(err::INTERNAL, err::internal::not_done);
-    std::vector<uint8_t> image = encode_cp(&data);
+    std::vector<uint8_t> image = logic::get(stack::arguments + 1) ? encode_cp(&data) : encode(&data);
     stack::set_last(binary::load(image.data(), uint32_t(image.size())));
 }
 

@@ -33,12 +33,19 @@ class Kivbin : public NativesTest {
         return result;
     }
 
-    bytes encode(const std::string& text) {
+    bytes encode(const std::string& text, bool wide = false) {
         kiv_value v = eval(text);
         stack::push_value(&v);
-        bytes out = kivbin::encode_cp(&v);
+        bytes out = wide ? kivbin::encode(&v) : kivbin::encode_cp(&v);
         stack::pop(1);
         return out;
+    }
+
+    // The 32-bit payload after the header and the two counts.
+    bytes wide_payload_of(const std::string& text) {
+        bytes b = encode(text, true);
+        EXPECT_EQ(b[7], 0) << text;
+        return bytes(b.begin() + 16, b.end());
     }
 
     // The payload after the header and the two counts (no symbol table).
@@ -64,8 +71,8 @@ class Kivbin : public NativesTest {
         return out;
     }
 
-    std::string round_trip(const std::string& text, bool compress = false) {
-        bytes b = encode(text);
+    std::string round_trip(const std::string& text, bool compress = false, bool wide = false) {
+        bytes b = encode(text, wide);
         if (compress) b = compressed(b);
         stack::mark_try(nullptr);
         try {
@@ -182,10 +189,16 @@ TEST_F(Kivbin, RoundTripsKeepValues) {
         ":append",
         ":if",
         ":+",
+        "[1-Jan-2000 29-Feb-2024/13:45:10.25 3-Mar-1999/1:02:03-5:30 USD$12.34 -$0.01 1.2.3 1.2.3.4.5.6.7.8.9.10.11.12]",
+        "reduce [make vector! [integer! 16 [1 -2 300]] make vector! [float! 64 [1.5 -2.25]] (1, 2.5) (1, 2, 3)]",
+        "reduce [make map! [a 1 \"b\" [2]] make hash! [x 1 y 2] #\"^(10FFFF)\" -3.5e-300 -0:00:01.5]",
+        "f: func [a /local b] [b: a * 2 reduce [a b]] reduce [:f f 4]",
     };
     for (const char* c : cases) {
         EXPECT_EQ(round_trip(c), molded(eval(c))) << c;
         EXPECT_EQ(round_trip(c, true), molded(eval(c))) << c << " (compressed)";
+        EXPECT_EQ(round_trip(c, false, true), molded(eval(c))) << c << " (32-bit)";
+        EXPECT_EQ(round_trip(c, true, true), molded(eval(c))) << c << " (32-bit, compressed)";
     }
 }
 
@@ -223,8 +236,89 @@ TEST_F(Kivbin, RandomNestedBlocksRoundTrip) {
     };
     for (int i = 0; i < 200; i++) {
         std::string text = "[" + gen(0) + " " + gen(0) + "]";
-        EXPECT_EQ(round_trip(text, i % 2), molded(eval(text))) << text;
+        EXPECT_EQ(round_trip(text, i % 2, i % 4 >= 2), molded(eval(text))) << text;
     }
+}
+
+bytes words(std::initializer_list<uint32_t> list) {
+    bytes out;
+    for (uint32_t w : list)
+        for (int k = 0; k < 4; k++) out.push_back(uint8_t(w >> (8 * k)));
+    return out;
+}
+
+// A 32-bit image with no symbol table: the payload's words.
+bytes wide_image(std::initializer_list<uint32_t> payload) {
+    bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, 0};
+    bytes counts = words({1, uint32_t(payload.size() * 4)});
+    b.insert(b.end(), counts.begin(), counts.end());
+    bytes p = words(payload);
+    b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+TEST_F(Kivbin, WidePayloads) {
+    // 1.5 is 0x3FF8000000000000: high word first.
+    struct {
+        const char* text;
+        bytes payload;
+    } cases[] = {
+        {"1.5", words({12, 0x3FF80000, 0})},
+        {"reduce [none 1.5]", words({5, 0, 2, 3, 12, 0x3FF80000, 0})},
+        {"[1.5]", words({5, 0, 1, 0, 12, 0x3FF80000, 0})},
+        {"[1 1.5]", words({5, 0, 2, 11, 1, 0, 12, 0x3FF80000, 0})},
+        {"\"abc\"", words({7 | 1 << 8, 0, 3, 0x00636261})},
+        {"1.2.3.4", words({39 | 4 << 8, 0x04030201, 0, 0})},
+        {"true", words({4, 1})},
+        {"-5", words({11, uint32_t(-5)})},
+        {"make pair! [1 -2]", words({37, 1, uint32_t(-2)})},
+        {"#{0102}", words({41 | 1 << 8, 0, 2, 0x0201})},
+        {"make bitset! #{80}", words({30, 1, 0x80})},
+        {"complement make bitset! #{80}", words({30 | 1u << 23, 1, 0x7F})},
+    };
+    for (auto& c : cases) EXPECT_EQ(wide_payload_of(c.text), c.payload) << c.text;
+    // A shared series: the second record names the first by its path.
+    EXPECT_EQ(wide_payload_of("x: [] reduce [x x]"), words({5, 0, 2, 5, 0, 0, 5 | 1u << 19, 0, 0xFF, 2, 0, 0}));
+    // A global word: the global bit, its symbol, its slot.
+    bytes a = encode("[a]", true);
+    EXPECT_EQ(a[7], kivbin::FLAG_SYMBOLS);
+    // Symbol count 1, strings size 8 (the name, a NUL, padding to 8).
+    EXPECT_EQ(bytes(a.begin() + 16, a.begin() + 32), words({1, 8, 0, 0x61}));
+}
+
+TEST_F(Kivbin, WideMalformedRecords) {
+    // Offsets count from the header's first byte; the payload starts at 17.
+    struct {
+        const char* what;
+        bytes image;
+        int32_t offset;
+    } cases[] = {
+        {"type 13", wide_image({13}), 17},
+        {"type 60", wide_image({60}), 17},
+        {"tuple of length 0", wide_image({39, 0, 0, 0}), 17},
+        {"tuple of length 13", wide_image({39 | 13 << 8, 0, 0, 0}), 17},
+        {"binary of unit 2", wide_image({41 | 2 << 8, 0, 0}), 17},
+        {"string of unit 3", wide_image({7 | 3 << 8, 0, 0}), 17},
+        {"vector element type and unit apart", wide_image({35 | 2 << 8, 0, 0, 12}), 17},
+        {"odd map count", wide_image({40, 1, 3}), 21},
+        {"datatype 55", wide_image({1, 55}), 17},
+        {"action 63", wide_image({22, 63}), 21},
+        {"bit a none! cannot carry", wide_image({3 | 1u << 23}), 17},
+        {"count of 2^31", wide_image({5, 0, 0x80000000}), 29},
+        {"block longer than the bytes left", wide_image({5, 0, 2, 3}), 29},
+        {"string past the end", wide_image({7 | 1 << 8, 0, 5, 0}), 29},
+        {"money digit above 9", wide_image({49, 0x0000AF00, 0, 0}), 17},
+        {"reference record without its marker", wide_image({5, 0, 1, 5 | 1u << 19, 0, 7, 1, 0}), 37},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expect_invalid(c.image, c.offset);
+    }
+    // A body shorter than its two counts is not an image at all.
+    stack::mark_try(nullptr);
+    kiv_value e = raised([&] { decode(bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0}); });
+    StackTest::SetUp();
+    expect_error(e, err::SCRIPT, err::script::invalid_data);
 }
 
 TEST_F(Kivbin, CorruptCompressedBodyIsInvalidData) {
