@@ -1727,6 +1727,7 @@ kiv_value* decode(const uint8_t* data, kiv_value* target, bool codec, int64_t le
             kiv_value arg = stack::arguments[0];
             fire(err::SCRIPT, err::script::invalid_data, &arg);
         }
+        unpacked->reserve(1);  // an empty body still has an address: a null end would mean unbounded
         dec.start = dec.p = unpacked->data();
         dec.end = dec.p + unpacked->size();
     }

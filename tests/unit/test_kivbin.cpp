@@ -329,6 +329,13 @@ TEST_F(Kivbin, CorruptCompressedBodyIsInvalidData) {
     kiv_value e = raised([&] { decode(b); });
     StackTest::SetUp();
     expect_error(e, err::SCRIPT, err::script::invalid_data);
+    // A stream that unpacks to nothing leaves no body to read.
+    bytes empty = header({}, kivbin::FLAG_COMPACT | kivbin::FLAG_COMPRESSED);
+    empty.resize(16, 0);
+    stack::mark_try(nullptr);
+    e = raised([&] { decode(empty); });
+    StackTest::SetUp();
+    expect_error(e, err::SCRIPT, err::script::kb_invalid_record);
 }
 
 TEST_F(Kivbin, MalformedInputRaisesInvalidRecord) {
