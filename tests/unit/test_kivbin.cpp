@@ -4,6 +4,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/boot.h"
 #include "runtime/io/kivbin.h"
@@ -284,6 +285,26 @@ TEST_F(Kivbin, WidePayloads) {
     EXPECT_EQ(a[7], kivbin::FLAG_SYMBOLS);
     // Symbol count 1, strings size 8 (the name, a NUL, padding to 8).
     EXPECT_EQ(bytes(a.begin() + 16, a.begin() + 32), words({1, 8, 0, 0x61}));
+}
+
+// Boot mode in the 32-bit layout: a word record with the global bit set is
+// a definition of the value that follows, and neither stays in the target.
+TEST_F(Kivbin, WideBootDefinition) {
+    bytes image = {'K', 'I', 'V', 'B', 'I', 'N', 1, kivbin::FLAG_SYMBOLS};
+    const char name[] = "wide-boot-def";  // 13 bytes and a NUL: 16 with padding
+    bytes head = words({1, 24, 1, 16, 0});
+    image.insert(image.end(), head.begin(), head.end());
+    image.insert(image.end(), name, name + sizeof name);
+    image.resize(image.size() + 16 - sizeof name, 0);
+    bytes payload = words({15 | 1u << 25, 0, uint32_t(-1), uint32_t(-1), 11, 42});
+    image.insert(image.end(), payload.begin(), payload.end());
+    kiv_value* target = block::make_at(stack::push(), 4);
+    kivbin::decode(image.data(), target, false, int64_t(image.size()));
+    EXPECT_EQ(block::length_all(stack::get_top()), 0u);
+    kiv_value w{TYPE_WORD, _context::global, uint32_t(symbol::make("wide-boot-def")), 0};
+    w.data3 = uint32_t(_context::find_word(_context::global, word::symbol_of(&w), true));
+    EXPECT_EQ(int_of(*_context::get(&w)), 42);
+    stack::pop(1);
 }
 
 TEST_F(Kivbin, WideMalformedRecords) {
