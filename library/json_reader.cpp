@@ -1,7 +1,8 @@
 // The JSON reader: a single pass over the units of the text with an explicit
 // stack of open containers, building blocks, maps, strings, numbers, logic
-// values and none exactly as the grammar's actions do. It reads from a copy
-// of the text, so that collections during the build move nothing it reads.
+// values and none exactly as the grammar's actions do. Values wait on a value
+// stack of the reader's own (marked by a collector callback) until their
+// container closes, which then gets exactly their number of cells.
 #include "library/json_reader.h"
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "runtime/boot.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
@@ -41,26 +43,6 @@ inline int32_t hex_digit(uint32_t c) {
     return -1;
 }
 
-// Appends the code point to a key as UTF-8 (surrogates too: the key only
-// has to tell texts apart).
-void append_utf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 // A new string of n code points whose largest is `largest`, in the
 // narrowest unit that holds them (1-byte buffers hold ASCII only).
 template <typename U>
@@ -79,20 +61,49 @@ kiv_value make_text(const U* units, size_t n, uint32_t largest) {
 }
 
 struct container {
-    kiv_value blk;  // an object's members gather in a block until it closes
+    size_t first;  // its first value on the value stack
     bool object;
-    bool fresh;     // nothing read since it opened
+    bool fresh;    // nothing read since it opened
+};
+
+// The value stacks of the readers at work, and the word cells of the member
+// names they met; the collector marks both.
+std::vector<std::vector<kiv_value>*> active;
+
+void mark_active() {
+    for (std::vector<kiv_value>* values : active) collector::mark_values(values->data(), values->data() + values->size());
+}
+
+class marked_values {
+public:
+    marked_values() {
+        static const bool registered = (collector::add_mark_callback(mark_active), true);
+        (void)registered;
+        active.push_back(&values);
+    }
+    ~marked_values() { active.pop_back(); }
+    marked_values(const marked_values&) = delete;
+    marked_values& operator=(const marked_values&) = delete;
+    std::vector<kiv_value> values;
 };
 
 template <typename T>
 class reader {
 public:
-    reader(const T* text, size_t size, const kiv_value& out, const kiv_value& name_of)
-        : p_(text), end_(text + size), name_of_(name_of) {
-        open_.push_back({out, false, false});
+    reader(const T* text, size_t size, const kiv_value* arguments)
+        : head_(text), p_(text), end_(text + size), arguments_(arguments) {
+        open_.push_back({0, false, false});
     }
 
-    bool run() {
+    // The value read, or none when the text is left to the grammar.
+    bool run(kiv_value* result) {
+        if (!read_all()) return false;
+        *result = stack_.values.back();
+        return true;
+    }
+
+private:
+    bool read_all() {
         skip_blanks();
         if (!begin_value()) return false;
         for (;;) {
@@ -122,26 +133,27 @@ public:
         }
     }
 
-private:
+    // The text is read in place: a pointer into its buffer held on the
+    // native stack keeps collections from moving it.
+    const T* volatile head_;
     const T* p_;
     const T* end_;
-    kiv_value name_of_;
+    const kiv_value* arguments_;  // the routine's: input, out, name-of
     std::vector<container> open_;
+    marked_values stack_;
     std::vector<uint32_t> text_;  // the code points of the last string read
     uint32_t largest_ = 0;
-    // Member names by text: the word name-of made of them, or none for a
-    // name that stays a string.
-    std::unordered_map<std::string, kiv_value> names_;
+    // Member names by text: the index of the word name-of made of them in
+    // words_, or -1 for a name that stays a string.
+    std::unordered_map<std::string, int32_t> names_;
+    marked_values words_;
     std::string key_;
 
     void skip_blanks() {
         while (p_ < end_ && blank_q(*p_)) p_++;
     }
 
-    void emit(const kiv_value& v) {
-        kiv_value held = v;
-        *block::alloc_tail(&open_.back().blk) = held;
-    }
+    void emit(const kiv_value& v) { stack_.values.push_back(v); }
 
     bool literal(const char* word, const kiv_value& v) {
         for (const char* w = word; *w; w++, p_++)
@@ -160,12 +172,8 @@ private:
             case '[':
             case '{': {
                 if (open_.size() > DEPTH_LIMIT) return false;
-                bool object = *p_ == '{';
+                open_.push_back({stack_.values.size(), *p_ == '{', true});
                 p_++;
-                kiv_value blk = none_value;
-                block::make_at(&blk, 8);
-                emit(blk);
-                open_.push_back({blk, object, true});
                 return true;
             }
             case '"': {
@@ -184,43 +192,83 @@ private:
         }
     }
 
-    // An object's members go to a map made from the gathered block, which
-    // takes the block's place in the parent.
+    // The values of the closing container become a block, or the members
+    // of an object a map (as make map! makes it of a block), which takes
+    // their place on the value stack.
     void close() {
         container c = open_.back();
         open_.pop_back();
-        if (!c.object) return;
-        kiv_value m;
-        map::make_from(&m, &c.blk);
-        kiv_value& parent = open_.back().blk;
-        block::cells(&parent)[block::length_all(&parent) - 1] = m;
+        std::vector<kiv_value>& values = stack_.values;
+        size_t n = values.size() - c.first;
+        kiv_value made = none_value;
+        if (c.object) {
+            map::make_at(&made, uint32_t(n / 2));
+            for (size_t i = c.first; i < values.size(); i += 2) {
+                kiv_value key = values[i], value = values[i + 1];
+                value.header &= ~FLAG_NEW_LINE;
+                map::set_key(&made, &key, &value, false, nullptr);
+            }
+        } else {
+            block::make_at(&made, int32_t(n));
+            series_buffer* b = series::buffer(made.data2);
+            std::memcpy(b->offset, values.data() + c.first, n * sizeof(kiv_value));
+            b->tail = b->offset + n * sizeof(kiv_value);
+        }
+        values.resize(c.first);
+        values.push_back(made);
     }
 
     // A member name, its blanks and colon; the name is emitted as name-of
-    // makes it, asked once per distinct text.
+    // makes it, asked once per distinct text. A name without escapes is
+    // keyed by its units as they stand, a decoded one by its code points in
+    // the text's unit when they fit, else in 4 bytes each: no plainly
+    // written name has those bytes, as its control characters would be
+    // refused.
     bool member_name() {
         if (p_ >= end_ || *p_ != '"') return false;
         p_++;
-        if (!decode_string()) return false;
+        const T* start = p_;
+        uint32_t largest = 0;
+        const T* stop = plain_end(start, &largest);
+        bool plain = stop < end_ && *stop == '"';
+        if (plain) {
+            key_.assign(reinterpret_cast<const char*>(start), size_t(stop - start) * sizeof(T));
+            p_ = stop + 1;
+        } else {
+            if (!decode_string()) return false;
+            key_.clear();
+            if (largest_ <= T(~T(0))) {
+                for (uint32_t c : text_) {
+                    T unit = T(c);
+                    key_.append(reinterpret_cast<const char*>(&unit), sizeof unit);
+                }
+            } else {
+                key_.append(reinterpret_cast<const char*>(text_.data()), text_.size() * sizeof(uint32_t));
+            }
+        }
         skip_blanks();
         if (p_ >= end_ || *p_ != ':') return false;
         p_++;
         skip_blanks();
-        key_.clear();
-        for (uint32_t c : text_) append_utf8(key_, c);
         auto found = names_.find(key_);
-        if (found != names_.end() && type_of(&found->second) != TYPE_NONE) {
-            emit(found->second);
+        if (found != names_.end() && found->second >= 0) {
+            emit(words_.values[size_t(found->second)]);
             return true;
         }
-        kiv_value name = make_text(text_.data(), text_.size(), largest_);
+        kiv_value name = plain ? make_text(start, size_t(stop - start), largest)
+                               : make_text(text_.data(), text_.size(), largest_);
         if (found == names_.end()) {
             static const kiv_value frame_name{TYPE_WORD, 0, uint32_t(symbol::make("name-of")), uint32_t(-1)};
-            kiv_value made = interpreter::call_back({&name_of_, &frame_name, &name, 1, interpreter::CB_NONE});
+            kiv_value fn = arguments_[2];
+            kiv_value made = interpreter::call_back({&fn, &frame_name, &name, 1, interpreter::CB_NONE});
             if (interpreter::exit_pending_q()) return false;
-            bool word = any_word_q(type_of(&made));
-            names_.emplace(key_, word ? made : none_value);
-            if (word) name = made;
+            int32_t index = -1;
+            if (any_word_q(type_of(&made))) {
+                index = int32_t(words_.values.size());
+                words_.values.push_back(made);
+                name = made;
+            }
+            names_.emplace(key_, index);
         }
         emit(name);
         return true;
@@ -229,21 +277,29 @@ private:
     // A string literal after its opening quote. A run without escapes is
     // copied as it stands.
     bool read_string(kiv_value* out) {
-        const T* start = p_;
         uint32_t largest = 0;
-        for (const T* q = p_; q < end_; q++) {
-            uint32_t c = *q;
-            if (c == '"') {
-                *out = make_text(start, size_t(q - start), largest);
-                p_ = q + 1;
-                return true;
-            }
-            if (c < 0x20 || c == '\\') break;
-            if (c > largest) largest = c;
+        const T* stop = plain_end(p_, &largest);
+        if (stop < end_ && *stop == '"') {
+            *out = make_text(p_, size_t(stop - p_), largest);
+            p_ = stop + 1;
+            return true;
         }
         if (!decode_string()) return false;
         *out = make_text(text_.data(), text_.size(), largest_);
         return true;
+    }
+
+    // The end of the run of units from q that stand for themselves in a
+    // string literal, and the largest of them.
+    const T* plain_end(const T* q, uint32_t* largest) const {
+        uint32_t top = 0;
+        for (; q < end_; q++) {
+            uint32_t c = *q;
+            if (c == '"' || c == '\\' || c < 0x20) break;
+            if (c > top) top = c;
+        }
+        *largest = top;
+        return q;
     }
 
     // The code points of a string literal up to its closing quote, escapes
@@ -350,26 +406,27 @@ private:
 };
 
 template <typename T>
-bool read_units(const std::vector<uint8_t>& copy, const kiv_value& out, const kiv_value& name_of) {
-    reader<T> r(reinterpret_cast<const T*>(copy.data()), copy.size() / sizeof(T), out, name_of);
-    return r.run();
+bool read_units(const uint8_t* head, uint32_t length, kiv_value* result) {
+    reader<T> r(reinterpret_cast<const T*>(head), length, stack::arguments);
+    return r.run(result);
 }
 
 // read-document input out name-of: true with the value appended to out, or
 // false when the grammar is to read the text.
 void read_document() {
-    kiv_value input = stack::arguments[0], out = stack::arguments[1], name_of = stack::arguments[2];
+    kiv_value input = stack::arguments[0];
     uint32_t unit = unit_of(string::buffer_of(&input));
     uint32_t length = string::ks_length_q(&input);
     const uint8_t* head = string::ks_head(&input);
-    std::vector<uint8_t> copy(head, head + size_t(length) * unit);
+    kiv_value result = none_value;
     bool done = false;
     switch (unit) {
-        case 1: done = read_units<uint8_t>(copy, out, name_of); break;
-        case 2: done = read_units<uint16_t>(copy, out, name_of); break;
-        case 4: done = read_units<uint32_t>(copy, out, name_of); break;
+        case 1: done = read_units<uint8_t>(head, length, &result); break;
+        case 2: done = read_units<uint16_t>(head, length, &result); break;
+        case 4: done = read_units<uint32_t>(head, length, &result); break;
         default: string::bad_unit();
     }
+    if (done) *block::alloc_tail(stack::arguments + 1) = result;
     logic::box(done);
 }
 
