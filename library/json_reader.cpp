@@ -52,7 +52,7 @@ kiv_value make_text(const U* units, size_t n, uint32_t largest) {
     string::make_at_unit(&s, uint32_t(n), unit);
     series_buffer* b = series::buffer(s.data2);
     if (unit == sizeof(U)) {
-        std::memcpy(b->offset, units, n * unit);
+        if (n > 0) std::memcpy(b->offset, units, n * unit);
     } else {
         for (size_t i = 0; i < n; i++) string::put_char(b->offset + i * unit, unit, units[i]);
     }
@@ -211,7 +211,7 @@ private:
         } else {
             block::make_at(&made, int32_t(n));
             series_buffer* b = series::buffer(made.data2);
-            std::memcpy(b->offset, values.data() + c.first, n * sizeof(kiv_value));
+            if (n > 0) std::memcpy(b->offset, values.data() + c.first, n * sizeof(kiv_value));
             b->tail = b->offset + n * sizeof(kiv_value);
         }
         values.resize(c.first);
