@@ -411,9 +411,27 @@ bool read_units(const uint8_t* head, uint32_t length, kiv_value* result) {
     return r.run(result);
 }
 
+// Everything the reader allocates stays in the result, so collecting while
+// it reads would only mark the growing result again and again; the cycles
+// wait until it is done, except in stress mode, which tests that the
+// reader keeps what it builds across them.
+class collections_wait {
+public:
+    collections_wait() : saved_(collector::active_q) {
+        if (!collector::stress_q()) collector::active_q = false;
+    }
+    ~collections_wait() { collector::active_q = saved_; }
+    collections_wait(const collections_wait&) = delete;
+    collections_wait& operator=(const collections_wait&) = delete;
+
+private:
+    bool saved_;
+};
+
 // read-document input out name-of: true with the value appended to out, or
 // false when the grammar is to read the text.
 void read_document() {
+    collections_wait wait;
     kiv_value input = stack::arguments[0];
     uint32_t unit = unit_of(string::buffer_of(&input));
     uint32_t length = string::ks_length_q(&input);
