@@ -6,6 +6,7 @@
 #include "library/json_reader.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -95,7 +96,8 @@ public:
         open_.push_back({0, false, false});
     }
 
-    // The value read, or none when the text is left to the grammar.
+    // True with the value in result; false when the text is left to the
+    // grammar.
     bool run(kiv_value* result) {
         if (!read_all()) return false;
         *result = stack_.values.back();
