@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "library/json_reader.h"
 #include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -89,6 +90,7 @@ void start() {
         stack::unwind_drop();
     }
     kivbin::register_codec();
+    json_reader::bind();
     terminal::init();
 }
 

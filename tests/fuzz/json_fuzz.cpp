@@ -1,5 +1,7 @@
-// load-json on arbitrary text, and what to-json writes of a value it read,
-// read again and written in each layout.
+// load-json on arbitrary text next to the json-parser rules reading the
+// same text: the runtime's reader must give the same value or the same
+// error (a difference ends the process, which the fuzzer reports). Then
+// what to-json writes of a value it read, read again in each layout.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +18,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     code = new fuzz::script(R"(
         if string? text: try [to string! data] [
             value: try [load-json text]
+            ruled: try [json-parser/read-rules text]
+            unless either error? :value [
+                all [error? :ruled value/id = ruled/id value/arg1 == ruled/arg1]
+            ][
+                all [not error? :ruled (mold/all :value) == mold/all :ruled]
+            ][
+                print ["reader and rules differ on" mold text]
+                quit-return 3
+            ]
             unless error? :value [
                 try [load-json to-json :value]
                 try [load-json to-json/ascii :value]
