@@ -78,10 +78,13 @@ std::string value_text(const std::string& raw) {
 // The UTF-8 text of a value: a string's own text, any other value formed.
 std::string text_of(const kiv_value* value) {
     kiv_value text = *value;
-    if (!(type_of(value) >= TYPE_STRING && type_of(value) <= TYPE_REF)) {
-        string::make_at(&text, 16);
-        kiv_value v = *value;
-        actions::form_typed(&v, &text, nullptr, INT_MAX);
+    switch (type_of(value)) {
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+            break;
+        default:
+            string::make_at(&text, 16);
+            kiv_value v = *value;
+            actions::form_typed(&v, &text, nullptr, INT_MAX);
     }
     int32_t count = -1;
     const char* bytes = unicode::to_utf8(&text, &count);
@@ -317,7 +320,8 @@ kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_valu
     };
     if (!named("Accept")) h.add("Accept:");
     if (!named("Expect")) h.add("Expect:");
-    if (send_body && !named("Content-Type")) h.add("Content-Type:");
+    bool posts = send_body || verb == "POST";
+    if (posts && !named("Content-Type")) h.add("Content-Type:");
 
     char errors[CURL_ERROR_SIZE] = "";
     exchange x;
@@ -346,7 +350,7 @@ kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_valu
     } else if (verb == "HEAD") {
         curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else {
-        if (send_body || verb == "POST") {
+        if (posts) {
             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload.size()));
             curl_easy_setopt(c, CURLOPT_COPYPOSTFIELDS, payload.c_str());
         }

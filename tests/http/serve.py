@@ -7,8 +7,9 @@ Starts on 127.0.0.1, each on a free port: a plain HTTP server with fixed
 routes, an HTTPS server whose certificate comes from a CA made here with the
 openssl command (trusted through SSL_CERT_FILE), and one whose CA is not
 trusted. Then runs RUNNER TABLE with their base URLs in KIV_TEST_HTTP,
-KIV_TEST_HTTPS and KIV_TEST_HTTPS_UNTRUSTED, a short time limit and a cache
-folder of its own, and exits with the runner's status.
+KIV_TEST_HTTPS and KIV_TEST_HTTPS_UNTRUSTED, a short time limit, a cache
+folder of its own (and in KIV_TEST_THRU_PATH the cache path of the remote
+script, its MD5 digest computed here), and exits with the runner's status.
 """
 import hashlib
 import http.server
@@ -56,10 +57,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route(self):
         path = self.path
+        if path == "/echo":
+            return self.echo()
+        self.body()  # read, so that it does not stay on a kept-alive connection
         if path == "/text":
             self.send(200, "h\u00e9llo\nw\u00f6rld\r\n\nlast".encode())
-        elif path == "/echo":
-            self.echo()
         elif path == "/missing":
             self.send(404, b"not here")
         elif path == "/broken":
@@ -159,13 +161,17 @@ def main():
         stranger = start(untrusted)
         env = dict(os.environ)
         env.pop("APPDATA", None)
+        base = "http://127.0.0.1:%d" % plain.server_address[1]
+        digest = hashlib.md5((base + "/script.kiv").encode()).hexdigest().upper()
+        cache = os.path.join(folder, "cache")
         env.update({
-            "KIV_TEST_HTTP": "http://127.0.0.1:%d" % plain.server_address[1],
+            "KIV_TEST_HTTP": base,
+            "KIV_TEST_THRU_PATH": "%s/Kiv/cache/%s/%s" % (cache, digest[:2], digest),
             "KIV_TEST_HTTPS": "https://localhost:%d" % secure.server_address[1],
             "KIV_TEST_HTTPS_UNTRUSTED": "https://127.0.0.1:%d" % stranger.server_address[1],
             "KIV_TEST_BIG_SHA256": BIG_SHA256,
             "KIV_HTTP_TIMEOUT": "2",
-            "XDG_CACHE_HOME": os.path.join(folder, "cache"),
+            "XDG_CACHE_HOME": cache,
             "SSL_CERT_FILE": trusted_ca,
         })
         status = subprocess.run([runner, table], env=env).returncode
