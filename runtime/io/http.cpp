@@ -143,6 +143,7 @@ bool same_name_q(const std::string& line, const char* name) {
 }
 
 struct exchange {
+    CURL* curl = nullptr;
     std::string head;                // the headers of the latest response
     std::vector<uint8_t> body;
     bool too_big = false;
@@ -151,12 +152,20 @@ struct exchange {
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* x = static_cast<exchange*>(user);
     size_t n = size * count;
+    size_t have = x->body.size();
     // Sizes the language sees are 32-bit.
-    if (x->body.size() + n > size_t(INT32_MAX)) {
+    if (have + n > size_t(INT32_MAX)) {
         x->too_big = true;
         return 0;
     }
-    x->body.insert(x->body.end(), data, data + n);
+    if (have == 0) {
+        // Room for the announced length at once, when it is believable.
+        curl_off_t announced = -1;
+        curl_easy_getinfo(x->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced > 0 && announced <= INT32_MAX) x->body.reserve(size_t(announced));
+    }
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data);
+    x->body.insert(x->body.end(), bytes, bytes + n);
     return n;
 }
 
@@ -326,6 +335,7 @@ kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_valu
     char errors[CURL_ERROR_SIZE] = "";
     exchange x;
     CURL* c = h.curl;
+    x.curl = c;
     curl_easy_setopt(c, CURLOPT_URL, target.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -341,6 +351,7 @@ kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_valu
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout_seconds(30));
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, h.list);
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &x);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);

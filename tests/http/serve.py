@@ -161,6 +161,8 @@ def main():
         stranger = start(untrusted)
         env = dict(os.environ)
         env.pop("APPDATA", None)
+        for proxy in ("http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"):
+            env.pop(proxy, None)
         base = "http://127.0.0.1:%d" % plain.server_address[1]
         digest = hashlib.md5((base + "/script.kiv").encode()).hexdigest().upper()
         cache = os.path.join(folder, "cache")
