@@ -13,7 +13,9 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
+#include "runtime/io/http.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -166,6 +168,24 @@ void check_request_block(kiv_value* spec) {
     }
 }
 
+kiv_value method_word(const char* name) {
+    kiv_value w{0, 0, 0, 0};
+    word::make_at(symbol::make(name), &w);
+    return w;
+}
+
+// One HTTP exchange; a failed one raises `no-connect` with the URL and, as
+// its second argument, the reason.
+kiv_value* http_request(kiv_value* url, const kiv_value* method, const kiv_value* headers,
+                        const kiv_value* data, bool binary, bool lines, bool info) {
+    std::string reason;
+    kiv_value* result = http::request(method, url, headers, data, binary, lines, info, reason);
+    if (result) return result;
+    kiv_value* why = string::load(reinterpret_cast<const uint8_t*>(reason.data()), uint32_t(reason.size()),
+                                  string::UTF8);
+    fire(err::ACCESS, err::access::no_connect, url, why);
+}
+
 }  // namespace
 
 // Percent codes -----------------------------------------------------------------
@@ -274,24 +294,35 @@ kiv_value* open(kiv_value*, bool, bool, bool, bool, kiv_value*) {
     not_done();
 }
 
-kiv_value* read(kiv_value* url, kiv_value* part, kiv_value* seek, bool, bool, bool, kiv_value* as) {
+kiv_value* read(kiv_value* url, kiv_value* part, kiv_value* seek, bool binary, bool lines, bool info,
+                kiv_value* as) {
     if (http_q(url)) {
         if (part || seek || as) not_done();  // no partial, offset or codec reads over HTTP
-        // http/request arrives with the HTTP client.
-        not_done();
+        kiv_value get = method_word("GET");
+        return http_request(url, &get, nullptr, nullptr, binary, lines, info);
     }
     // parse-url and ports arrive with the library and port!.
     not_done();
 }
 
-kiv_value* write(kiv_value* url, kiv_value* data, bool, bool, bool, bool, kiv_value*, kiv_value* seek,
-                 kiv_value* allow, kiv_value* as) {
+kiv_value* write(kiv_value* url, kiv_value* data, bool binary, bool lines, bool info, bool, kiv_value*,
+                 kiv_value* seek, kiv_value* allow, kiv_value* as) {
     if (http_q(url)) {
         if (seek || allow || as) not_done();  // no offset, mode or codec writes over HTTP
-        if (type_of(data) == TYPE_BLOCK) check_request_block(data);
-        else check_request_data(data);
-        // http/request arrives with the HTTP client.
-        not_done();
+        if (type_of(data) != TYPE_BLOCK) {
+            check_request_data(data);
+            kiv_value post = method_word("POST");
+            return http_request(url, &post, nullptr, data, binary, lines, info);
+        }
+        check_request_block(data);
+        kiv_value blk = *data;
+        uint32_t length = block::length_all(&blk);
+        uint32_t head = blk.data1 < length ? blk.data1 : length;
+        kiv_value parts[3] = {method_word("GET"), none_value, none_value};
+        for (uint32_t i = 0; i < 3 && head + i < length; i++) parts[i] = block::cells(&blk)[head + i];
+        const kiv_value* headers = type_of(&parts[1]) == TYPE_BLOCK ? &parts[1] : nullptr;
+        const kiv_value* body = type_of(&parts[2]) == TYPE_NONE ? nullptr : &parts[2];
+        return http_request(url, &parts[0], headers, body, binary, lines, info);
     }
     // parse-url and ports arrive with the library and port!.
     not_done();
