@@ -4,12 +4,17 @@ types keys at it and waits for what a person would see. The history file goes
 to a fresh data folder."""
 import os
 import pty
+import re
 import select
 import signal
 import sys
 import tempfile
 import termios
 import time
+
+# Colours (SGR sequences) are not text: what a person reads is matched
+# without them, unless a case asks for the raw bytes.
+SGR = re.compile(rb"\x1b\[[0-9;]*m")
 
 UP, LEFT, CTRL_A, CTRL_C, CTRL_D, ALT_B = b"\x1b[A", b"\x1b[D", b"\x01", b"\x03", b"\x04", b"\x1bb"
 
@@ -23,10 +28,10 @@ class Console:
         self.seen = b""
         self.prompt()
 
-    def expect(self, text, timeout=10):
+    def expect(self, text, timeout=10, raw=False):
         """Reads until `text` has been shown since the last expectation."""
         end = time.time() + timeout
-        while text not in self.seen:
+        while text not in (self.seen if raw else SGR.sub(b"", self.seen)):
             left = end - time.time()
             if left <= 0:
                 raise AssertionError(f"waited for {text!r}, saw {self.seen!r}")
@@ -38,6 +43,8 @@ class Console:
                 if not chunk:
                     raise AssertionError(f"ended before {text!r}, saw {self.seen!r}")
                 self.seen += chunk
+        if not raw:
+            self.seen = SGR.sub(b"", self.seen)
         self.seen = self.seen[self.seen.index(text) + len(text):]
 
     def type(self, keys, then=None):
