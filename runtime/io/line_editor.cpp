@@ -237,7 +237,7 @@ void history::decode(std::string_view text) {
                 break;
             }
             char next = row[i + 1];
-            if (next >= '0' && next <= '3' && i + 3 < row.size() + 0 && row[i + 2] >= '0' && row[i + 2] <= '7' &&
+            if (next >= '0' && next <= '3' && i + 3 < row.size() && row[i + 2] >= '0' && row[i + 2] <= '7' &&
                 row[i + 3] >= '0' && row[i + 3] <= '7') {
                 entry += char(((next - '0') << 6) | ((row[i + 2] - '0') << 3) | (row[i + 3] - '0'));
                 i += 3;
