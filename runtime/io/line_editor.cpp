@@ -658,6 +658,11 @@ outcome read_line(int in, int out, session& s, const highlighter& colours, std::
     resized = 0;
     int columns = columns_of(out);
     auto paint = [&] {
+        // A new width may come with a signal that did not cut a wait short.
+        if (resized) {
+            resized = 0;
+            columns = columns_of(out);
+        }
         std::vector<style_run> styles;
         if (colours) styles = colours(s.line());
         write_all(out, s.render(columns, styles));
@@ -686,11 +691,7 @@ outcome read_line(int in, int out, session& s, const highlighter& colours, std::
                     result = outcome::INTERRUPT;
                     break;
                 }
-                if (resized) {
-                    resized = 0;
-                    columns = columns_of(out);
-                    paint();
-                }
+                if (resized) paint();
                 continue;
             }
             ssize_t n = ::read(in, buffer, sizeof buffer);
