@@ -437,12 +437,64 @@ void session::complete() {
     listing_ = std::move(answer.listing);
 }
 
+// Ctrl-R: the newest entry at or before `from` holding the query shows
+// in the line, the caret on the match; with none the line stays.
+void session::search(size_t from) {
+    if (!past_) return;
+    const auto& entries = past_->entries();
+    for (size_t i = std::min(from, entries.size()); i-- > 0;) {
+        std::u32string entry = from_utf8(entries[i]);
+        size_t at = entry.find(query_);
+        if (at == std::u32string::npos) continue;
+        found_ = i;
+        line_ = std::move(entry);
+        caret_ = at;
+        return;
+    }
+}
+
+std::u32string session::shown_prompt() const {
+    if (!searching_) return from_utf8(prompt_);
+    return U"(search)'" + query_ + U"': ";
+}
+
 void session::key_char(char32_t c) {
+    if (searching_) {
+        query_ += c;
+        search(found_ + 1);
+        return;
+    }
     insert(std::u32string_view(&c, 1));
 }
 
 void session::key_control(uint8_t c, outcome& result) {
     size_t entries = past_ ? past_->entries().size() : 0;
+    if (searching_) {
+        switch (c) {
+            case 0x12: search(found_); return;  // ^R: an older match
+            case 0x08: case 0x7F:
+                if (!query_.empty()) query_.pop_back();
+                search(entries);
+                return;
+            case 0x07:  // ^G: the line as it was
+                searching_ = false;
+                line_ = std::move(draft_);
+                caret_ = std::min(search_caret_, line_.size());
+                return;
+            default:  // any other key takes the line found and acts on it
+                searching_ = false;
+                recalled_ = entries;
+                break;
+        }
+    } else if (c == 0x12) {
+        searching_ = true;
+        query_.clear();
+        draft_ = line_;
+        search_caret_ = caret_;
+        found_ = entries;
+        recalled_ = entries;
+        return;
+    }
     switch (c) {
         case 0x01: caret_ = 0; break;                                    // ^A
         case 0x02: caret_ = left_of(caret_); break;                      // ^B
@@ -483,6 +535,10 @@ void session::key_control(uint8_t c, outcome& result) {
 
 void session::key_escape(std::string_view s) {
     size_t entries = past_ ? past_->entries().size() : 0;
+    if (searching_) {
+        searching_ = false;
+        recalled_ = entries;
+    }
     if (s.size() == 1) {
         switch (s[0]) {
             case 'b': case 'B': caret_ = word_left(caret_); break;
@@ -529,7 +585,7 @@ std::string session::render(int columns, const std::vector<style_run>& styles) {
         out += "\r\x1b[J";
     }
     place at;
-    for (char32_t c : from_utf8(prompt_)) {
+    for (char32_t c : shown_prompt()) {
         advance(at, c, columns);
         emit(out, c);
     }
@@ -570,7 +626,7 @@ std::string session::render(int columns, const std::vector<style_run>& styles) {
 std::string session::finish(int columns) {
     if (columns < 1) columns = 1;
     place at;
-    for (char32_t c : from_utf8(prompt_)) advance(at, c, columns);
+    for (char32_t c : shown_prompt()) advance(at, c, columns);
     for (char32_t c : line_) advance(at, c, columns);
     place end = settled(at, columns);
     std::string out;

@@ -110,6 +110,8 @@ private:
     void recall(size_t index);
     void change_case(int how);
     void complete();
+    void search(size_t from);
+    std::u32string shown_prompt() const;
 
     std::string prompt_;
     history* past_;
@@ -123,6 +125,10 @@ private:
     std::string listing_;
     bool clear_screen_ = false;
     int cursor_row_ = 0;
+    bool searching_ = false;
+    std::u32string query_;
+    size_t found_ = 0;
+    size_t search_caret_ = 0;
     bool painted_ = false;
 };
 

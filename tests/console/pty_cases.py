@@ -191,7 +191,15 @@ def wrapping_and_resizing(c):
     c.command(b"\x1b[F\r", b"== 123456789013")
 
 
-CASES = [coloured_line, colours_follow_editing, wrapping_and_resizing, editing_keys, unicode_text, interrupting, interrupt_at_prompt, output_before_prompt, multi_line_history]
+def history_search(c):
+    # Ctrl-R finds the newest command holding what is typed; Enter runs it.
+    c.command(b"40 + 2\r", b"== 42")
+    c.command(b"1 + 1\r", b"== 2")
+    c.type(b"\x12" + b"40", b"(search)'40': 40 + 2")
+    c.command(b"\r", b"== 42")
+
+
+CASES = [history_search, coloured_line, colours_follow_editing, wrapping_and_resizing, editing_keys, unicode_text, interrupting, interrupt_at_prompt, output_before_prompt, multi_line_history]
 
 
 def history_across_runs(kiv, data):

@@ -148,6 +148,36 @@ TEST(LineEditor, HistoryKeys) {
     EXPECT_EQ(alone.text(), "x");
 }
 
+TEST(LineEditor, HistorySearch) {
+    history past;
+    for (const char* e : {"print 1", "x: 2", "print 3"}) past.add(e, false);
+    session s("> ", &past);
+    feed(s, "ab\x12pri");
+    EXPECT_EQ(s.text(), "print 3");
+    EXPECT_EQ(s.caret(), 0u);
+    EXPECT_EQ(s.render(80, {}), "(search)'pri': print 3\r\x1b[15C");
+    feed(s, "\x12");  // an older match
+    EXPECT_EQ(s.text(), "print 1");
+    feed(s, "\x12");  // none older: it stays
+    EXPECT_EQ(s.text(), "print 1");
+    feed(s, "\x7f");  // a shorter query starts from the newest again
+    EXPECT_EQ(s.text(), "print 3");
+    feed(s, "\x07");  // Ctrl-G: back to the line as it was
+    EXPECT_EQ(s.text(), "ab");
+    EXPECT_EQ(s.caret(), 2u);
+    EXPECT_EQ(s.render(80, {}), "\r\x1b[J> ab");
+    feed(s, "\x12: 2" + RIGHT);  // another key takes the match and acts
+    EXPECT_EQ(s.text(), "x: 2");
+    EXPECT_EQ(s.caret(), 2u);
+    feed(s, "\x12zz");  // nothing matches: the line stays
+    EXPECT_EQ(s.text(), "x: 2");
+    feed(s, "\x07");
+    size_t used = 0;
+    EXPECT_EQ(feed(s, "\x12" "1\rz", &used), outcome::LINE);
+    EXPECT_EQ(s.text(), "print 1");
+    EXPECT_EQ(used, 3u);
+}
+
 TEST(LineEditor, HistoryEntries) {
     history past(3);
     past.add("[1", false);
