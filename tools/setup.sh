@@ -7,7 +7,6 @@ packages=(
   build-essential cmake ninja-build
   libgtest-dev libgmock-dev libmurmurhash-dev libssl-dev
   python3 lua5.4
-  libedit-dev
   clang libclang-rt-14-dev
   libcurl4-openssl-dev openssl ca-certificates
 )

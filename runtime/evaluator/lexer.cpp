@@ -224,18 +224,24 @@ void skip_token(lexer_state& r) {
     if (r.cursor <= r.token_start && r.token_start < r.input_end) r.cursor = r.token_start + 1;
 }
 
+// Where a value token ends as callbacks see it: past its closing quote,
+// brace or sign, which the machine stopped on.
+const uint8_t* shown_end(const lexer_state& r) {
+    return r.owns_end && r.token_end < r.input_end ? r.token_end + 1 : r.token_end;
+}
+
 // The scan of one value token: its check, then its load, with their events.
 void scan_value(lexer_state& r, uint32_t cls) {
     bool load = r.load_q;
     if (!r.load_q || scanners[cls] || wants_q(r, EV_SCAN)) {
         if (scanners[cls]) scanners[cls](r, r.token_start, r.token_end, r.flags, r.load_q);
         else loaders[cls](r, r.token_start, r.token_end, r.flags, false);
-        bool go = fire_event(r, EV_SCAN, r.token_type, nullptr, r.token_start, r.token_end, r.cursor);
+        bool go = fire_event(r, EV_SCAN, r.token_type, nullptr, r.token_start, shown_end(r), r.cursor);
         load = load && go;
     }
     if (!load || !loaders[cls]) return;
     loaders[cls](r, r.token_start, r.token_end, r.flags, true);
-    if (!fire_event(r, EV_LOAD, r.token_type, cell_at(r.tail - 1), r.token_start, r.token_end,
+    if (!fire_event(r, EV_LOAD, r.token_type, cell_at(r.tail - 1), r.token_start, shown_end(r),
                     r.cursor))
         r.tail--;
 }
@@ -281,8 +287,9 @@ void scan_tokens(lexer_state& r) {
         r.token_type = type_table[s];
         r.flags = flags;
         bool in_string = r.string_depth > 0;
+        r.owns_end = false;
         if (s == S_END) r.cursor = r.input_end;
-        else if (owns_last_byte(s, p, r.input_end)) r.cursor = p + 1;
+        else if (owns_last_byte(s, p, r.input_end)) r.cursor = p + 1, r.owns_end = !structural_q(cls);
         if (s == S_RAW_STRING) extend_raw_string(r);
         if (s == S_POINT) r.state = resume_state(r);
 
@@ -303,7 +310,8 @@ void scan_tokens(lexer_state& r) {
         if (r.cb && !in_string) {
             int32_t type = r.token_type ? r.token_type : -int32_t(cls + 1);
             const uint8_t* input = structural_q(cls) ? r.token_start : r.cursor;
-            go = fire_event(r, EV_PRESCAN, type, nullptr, r.token_start, r.token_end, input) && go;
+            const uint8_t* end = structural_q(cls) ? r.token_end : shown_end(r);
+            go = fire_event(r, EV_PRESCAN, type, nullptr, r.token_start, end, input) && go;
         }
         if (go) {
             if (!structural_q(cls)) scan_value(r, cls);

@@ -42,6 +42,7 @@ struct lexer_state {
     const uint8_t* cursor;       // where the next token starts
     const uint8_t* token_start;  // the current token
     const uint8_t* token_end;
+    bool owns_end;               // the byte at token_end closes the token
     uint32_t flags;              // the current token's ORed byte flags
     int32_t line;        // of the current position, from 1
     int32_t line_delta;  // line feeds between the previous token and this one

@@ -1,31 +1,32 @@
 // The terminal host's routines: reading a line, and the terminal's size.
 //
-// On a terminal, lines are read through libedit: editing keys, and a history
-// of commands kept between runs in the user's data folder. Any other input
-// (a pipe, a file) is read as it comes.
+// On a terminal, lines are read through the console's own line editor:
+// editing keys, the typed line in colours, and a history of commands kept
+// between runs in the user's data folder. Any other input (a pipe, a file,
+// a terminal that cannot move its cursor) is read as it comes.
 #include "runtime/io/terminal.h"
 
-#include <histedit.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-#include <clocale>
-#include <climits>
-#include <cwchar>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/boot.h"
 #include "runtime/console_out.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/io/line_editor.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/stack.h"
@@ -57,16 +58,14 @@ struct echo_off {
     }
 };
 
-// The line editor, made at the first line read from a terminal.
+// The line editor, set up at the first line read from a terminal.
 struct editor {
-    EditLine* el = nullptr;
-    History* history = nullptr;
-    std::string prompt;
+    bool ready = false;
+    bool colours = false;
+    line_editor::history past{HISTORY_SIZE};
     std::string history_file;
 };
 editor ed;
-
-const char* current_prompt(EditLine*) { return ed.prompt.c_str(); }
 
 // $XDG_DATA_HOME/Kiv/history, else ~/.local/share/Kiv/history; the folders
 // are made when missing. Empty when neither variable is set.
@@ -86,129 +85,114 @@ std::string history_path() {
     return dir + "/history";
 }
 
-std::string utf8_of(const wchar_t* from, const wchar_t* to) {
-    std::string text;
-    std::mbstate_t state{};
-    char bytes[MB_LEN_MAX];
-    for (; from < to; from++) {
-        size_t n = std::wcrtomb(bytes, *from, &state);
-        if (n != size_t(-1)) text.append(bytes, n);
-    }
-    return text;
-}
-
 std::string utf8_of(kiv_value* str) {
     int32_t size = -1;
     const char* text = unicode::to_utf8(str, &size);
     return std::string(text, size_t(size));
 }
 
-// Tab: the console's completion (tty/complete-line) rewrites the line and
-// may list the candidates above it. Kiv code runs here from inside the
-// editor's read, so nothing may leave this function but its answer.
-unsigned char complete_key(EditLine* el, int) {
+// Calls a function of the `tty` object with a string and maybe an integer,
+// from inside the editor's read: nothing may leave it but its answer, which
+// `take` reads before anything else runs. False when the call failed.
+template <typename Take>
+bool call_tty(const char* name, const std::string& text, int number, bool with_number, Take take) {
     kiv_value tty = *boot::field(boot::field(boot::system_object(), "words"), "tty");
-    if (type_of(&tty) != TYPE_OBJECT) return CC_ERROR;
-    kiv_value fn = *boot::field(&tty, "complete-line");
-    if (type_of(&fn) != TYPE_FUNCTION) return CC_ERROR;
-    const LineInfoW* info = el_wline(el);
-    int before = int(info->cursor - info->buffer);
-    int after = int(info->lastchar - info->cursor);
-    std::string line = utf8_of(info->buffer, info->lastchar);
+    if (type_of(&tty) != TYPE_OBJECT) return false;
+    kiv_value fn = *boot::field(&tty, name);
+    if (type_of(&fn) != TYPE_FUNCTION) return false;
     kiv_value* saved_top = stack::top;
     kiv_value* saved_arguments = stack::arguments;
     call_frame* saved_frames = stack::ctop;
     kiv_value* args = stack::push();
-    string::load_at(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()), args, string::UTF8);
-    integer::make_at(stack::push(), before);
-    kiv_value name = *word::load("complete-line");
-    std::string text, listing;
-    int caret = 0;
-    bool changed = false;
+    string::load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), args, string::UTF8);
+    if (with_number) integer::make_at(stack::push(), number);
+    kiv_value word = *word::load(name);
+    bool done = false;
     try {
-        kiv_value result = interpreter::call_back({&fn, &name, args, 2, interpreter::CB_NONE});
-        if (!interpreter::exit_pending_q() && type_of(&result) == TYPE_BLOCK && block::length_all(&result) >= 3) {
-            kiv_value* cells = block::cells(&result);
-            if (type_of(cells) == TYPE_STRING && type_of(cells + 1) == TYPE_INTEGER) {
-                kiv_value head = cells[0];
-                kiv_value shown = cells[2];
-                caret = integer::get_value(cells + 1);
-                text = utf8_of(&head);
-                if (type_of(&shown) == TYPE_STRING) listing = utf8_of(&shown);
-                changed = true;
-            }
-        }
+        kiv_value result =
+            interpreter::call_back({&fn, &word, args, with_number ? 2u : 1u, interpreter::CB_NONE});
+        if (!interpreter::exit_pending_q()) done = take(result);
     } catch (...) {
-        changed = false;
+        done = false;
     }
     sys.pending_exit = LEVEL_NONE;
     stack::revert(saved_frames);
     stack::arguments = saved_arguments;
     stack::top = saved_top;
-    if (!changed) return CC_ERROR;
-    el_cursor(el, after);
-    el_deletestr(el, before + after);
-    if (!text.empty()) el_insertstr(el, text.c_str());
-    int length = int(el_wline(el)->lastchar - el_wline(el)->buffer);
-    el_cursor(el, caret - length);
-    if (listing.empty()) return CC_REFRESH;
-    std::fputc('\n', stdout);
-    std::fwrite(listing.data(), 1, listing.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    return CC_REDISPLAY;
+    return done;
 }
 
+// Tab: the console's completion (tty/complete-line) rewrites the line and
+// may list the candidates above it.
+bool complete(const std::u32string& line, size_t caret, line_editor::completion& out) {
+    return call_tty("complete-line", line_editor::to_utf8(line), int(caret), true, [&](kiv_value result) {
+        if (type_of(&result) != TYPE_BLOCK || block::length_all(&result) < 3) return false;
+        kiv_value* cells = block::cells(&result);
+        if (type_of(cells) != TYPE_STRING || type_of(cells + 1) != TYPE_INTEGER) return false;
+        kiv_value head = cells[0];
+        kiv_value shown = cells[2];
+        out.line = line_editor::from_utf8(utf8_of(&head));
+        out.caret = size_t(std::max<int64_t>(0, integer::get_value(cells + 1)));
+        if (type_of(&shown) == TYPE_STRING) out.listing = utf8_of(&shown);
+        return true;
+    });
+}
+
+// The colours of the typed line: tty/line-styles gives a block of ranges,
+// each a pair (1-based start and length) and its SGR parameters.
+std::vector<line_editor::style_run> colours_of(const std::u32string& line) {
+    std::vector<line_editor::style_run> runs;
+    call_tty("line-styles", line_editor::to_utf8(line), 0, false, [&](kiv_value result) {
+        if (type_of(&result) != TYPE_BLOCK) return false;
+        kiv_value* cells = block::cells(&result);
+        int64_t n = block::length_all(&result);
+        for (int64_t i = 0; i + 1 < n; i += 2) {
+            if (type_of(cells + i) != TYPE_PAIR || type_of(cells + i + 1) != TYPE_STRING) continue;
+            int32_t start = pair::x_of(cells + i), length = pair::y_of(cells + i);
+            if (start < 1 || length < 1) continue;
+            kiv_value sgr = cells[i + 1];
+            runs.push_back({size_t(start - 1), size_t(length), utf8_of(&sgr)});
+        }
+        return true;
+    });
+    return runs;
+}
+
+// The own editor runs when both ends are terminals that can move the
+// cursor; NO_COLOR keeps the editing and drops the colours.
 bool editing_q() {
-    static const bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
-    if (!terminal || ed.el) return terminal;
-    // libedit reads and measures characters by the locale: text is UTF-8.
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    ed.el = el_init("kiv", stdin, stdout, stderr);
-    el_set(ed.el, EL_PROMPT, current_prompt);
-    el_set(ed.el, EL_EDITOR, "emacs");
-    HistEvent event;
-    ed.history = history_init();
-    history(ed.history, &event, H_SETSIZE, HISTORY_SIZE);
-    history(ed.history, &event, H_SETUNIQUE, 1);
-    el_set(ed.el, EL_HIST, history, ed.history);
-    el_set(ed.el, EL_ADDFN, "kiv-complete", "Complete the word before the cursor", complete_key);
-    el_set(ed.el, EL_BIND, "^I", "kiv-complete", nullptr);
-    el_source(ed.el, nullptr);
+    static const bool terminal = [] {
+        const char* term = std::getenv("TERM");
+        return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) && term && *term && std::strcmp(term, "dumb") != 0;
+    }();
+    if (!terminal || ed.ready) return terminal;
+    const char* no_colour = std::getenv("NO_COLOR");
+    ed.colours = !(no_colour && *no_colour);
     ed.history_file = history_path();
-    if (!ed.history_file.empty()) history(ed.history, &event, H_LOAD, ed.history_file.c_str());
+    if (!ed.history_file.empty()) ed.past.load(ed.history_file);
+    ed.ready = true;
     return true;
 }
 
 // A command typed over several lines is one entry: each continuation line
 // joins the entry of the line before.
 void remember(const std::string& line, bool continued) {
-    HistEvent event;
-    std::string entry = line;
-    if (continued && history(ed.history, &event, H_FIRST) == 0) {
-        entry = std::string(event.str) + "\n" + line;
-        // H_FIRST leaves the newest entry current; deleting it by number
-        // keeps the order of the others.
-        history(ed.history, &event, H_DEL, event.num);
-    }
-    history(ed.history, &event, H_ENTER, entry.c_str());
-    if (!ed.history_file.empty()) history(ed.history, &event, H_SAVE, ed.history_file.c_str());
+    ed.past.add(line, continued);
+    if (!ed.history_file.empty()) ed.past.save(ed.history_file);
 }
 
 // One line through the editor; the end of the input (Ctrl-D on an empty
 // line) answers "quit".
 std::string edit_line(const std::string& prompt, bool continued) {
     if (!console::at_line_start) console::write("\n", 1, 1, false);
-    ed.prompt = prompt;
-    int count = 0;
-    const char* text = el_gets(ed.el, &count);
-    input_ended = !text && !system::interrupt_pending;
-    if (!text) {
-        console::write("\n", 1, 1, false);
-        return input_ended ? "quit" : INTERRUPTED;
-    }
-    std::string line(text, size_t(count));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    line_editor::session s(prompt, &ed.past, complete);
+    line_editor::highlighter colours;
+    if (ed.colours) colours = colours_of;
+    std::string line;
+    auto result = line_editor::read_line(STDIN_FILENO, STDOUT_FILENO, s, colours, line, &system::interrupt_pending);
+    input_ended = result == line_editor::outcome::END;
+    if (input_ended) return "quit";
+    if (result == line_editor::outcome::INTERRUPT) return INTERRUPTED;
     if (!line.empty() || continued) remember(line, continued);
     return line;
 }
@@ -265,7 +249,6 @@ void read_line() {
     system::halt_on_interrupt = console_runs;
     system::interrupt_pending = 0;
     if (line == INTERRUPTED && !console_runs) {
-        if (ed.el) el_end(ed.el);
         std::_Exit(128 + SIGINT);
     }
     string::load_at(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()), stack::arguments,
