@@ -111,6 +111,13 @@ void collect_calls() {
 
 void tracing_q() { logic::box(interpreter::tracing_q); }
 
+// Event delivery can be paused and resumed inside a traced run, never
+// started without a tracer.
+void set_tracing() {
+    interpreter::switch_tracing(logic::truthy(arg(0)) && interpreter::trace_q);
+    unset::return_();
+}
+
 void write_stdout() {
     simple_io::write(nullptr, arg(0), nullptr, nullptr, false, false);
     unset::return_();
@@ -222,6 +229,7 @@ constexpr binding GLOBAL_ROUTINES[] = {
     {"as-color", as_tuple<3>},
     {"as-ipv4", as_tuple<4>},
     {"as-rgba", as_tuple<4>},
+    {"__set-tracing", set_tracing},
 };
 
 }  // namespace

@@ -510,11 +510,14 @@ void exec_routine(const kiv_value* routine) {
     f();
 }
 
-// Restores a switch when a call ends, however it ends.
-struct restore_flag {
-    bool& flag;
-    bool saved;
-    ~restore_flag() { flag = saved; }
+// Puts the tracing switch back when a call ends, however it ends, unless
+// the call switched it on purpose (trace on/off) meanwhile.
+struct restore_tracing {
+    bool saved = tracing_q;
+    uint32_t switches = tracing_switches;
+    ~restore_tracing() {
+        if (tracing_switches == switches) tracing_q = saved;
+    }
 };
 
 }  // namespace
@@ -526,7 +529,7 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     uint32_t header = fn_value->header;
     node_id ctx = fn_value->data1;
     const kiv_value* body = function::extra_cell_of(fn_value, function::EXTRA_BODY);
-    restore_flag restore_tracing{tracing_q, tracing_q};
+    restore_tracing restore;
     if (tracing() && callback) tracing_q = false;
     if (header & FUNCTION_TRACE) tracing_q = trace_q;
     if (header & FUNCTION_NO_TRACE) tracing_q = false;

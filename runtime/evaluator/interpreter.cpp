@@ -30,6 +30,12 @@ static kiv_value tracer_cell{TYPE_NONE, 0, 0, 0};
 kiv_value* tracer = &tracer_cell;
 bool tracing_q = false;
 bool trace_q = false;
+uint32_t tracing_switches = 0;
+
+void switch_tracing(bool on) {
+    tracing_q = on;
+    tracing_switches++;
+}
 uint32_t event_mask = 0;
 
 kiv_value body_name{TYPE_NONE, 0, 0, 0};

@@ -19,6 +19,10 @@ extern bool tracing_q;
 // Tracing is rare: tests of it keep the event code off the hot paths.
 inline bool tracing() { return __builtin_expect(tracing_q, false); }
 extern bool trace_q;
+// Counts explicit switches of tracing_q: a function call puts the flag back
+// on return only when its body made no explicit switch.
+extern uint32_t tracing_switches;
+void switch_tracing(bool on);
 extern uint32_t event_mask;
 // The names of the runtime's own frames: evaluated blocks and parens, and
 // calls whose callable was not named by a word.

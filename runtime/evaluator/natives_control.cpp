@@ -457,9 +457,18 @@ struct tracer_scope {
         uint32_t pending = sys.pending_exit;
         sys.pending_exit = LEVEL_NONE;
         kiv_value* top = stack::top;
-        interpreter::fire_event(interpreter::EVT_END, nullptr, nullptr, nullptr, nullptr);
+        try {
+            interpreter::fire_event(interpreter::EVT_END, nullptr, nullptr, nullptr, nullptr);
+        } catch (...) {
+            uninstall();  // a tracer failing at the end must not stay installed
+            throw;
+        }
         stack::top = top;
         sys.pending_exit = pending;
+        uninstall();
+    }
+
+    static void uninstall() {
         *interpreter::tracer = none_value;
         interpreter::trace_q = interpreter::tracing_q = false;
     }
