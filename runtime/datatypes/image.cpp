@@ -354,7 +354,7 @@ static int32_t mold(kiv_value* img, kiv_value* buffer, bool only, bool, bool fla
         text += " #{}";
     } else {
         uint64_t n = pixel_count(&held), from = std::min<uint64_t>(held.data1, n);
-        bool lines = !flat && (n - from) * 3 > 30;
+        bool lines = !flat && n - from >= 8;
         const uint32_t* p = l.pixels();
         text += " #{";
         if (lines) line_break(text, indent + 1);
@@ -365,7 +365,7 @@ static int32_t mold(kiv_value* img, kiv_value* buffer, bool only, bool, bool fla
             if (!flat && (i - from + 1) % 10 == 0 && i + 1 < n) line_break(text, indent + 1);
             cut = limited && int64_t(part) - int64_t(text.size()) <= 0;
         }
-        if (lines && (n - from) % 10) line_break(text, indent);
+        if (lines) line_break(text, indent);
         text += "}";
         for (uint64_t i = from; i < n && opaque && !cut; i++) opaque = p[i] >> 24 == 255;
         if (!opaque && !cut) {
