@@ -215,16 +215,14 @@ status decode_bmp(const uint8_t* data, size_t size, pixels* out) {
         }
     }
     if (offset >= size) return CORRUPT;
+    bool runs = compression == BI_RLE8_ || compression == BI_RLE4_;
+    // Plain rows must all be there before any pixel is made.
+    uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
+    if (!runs && stride * uint64_t(height) > size - offset) return CORRUPT;
     status s = alloc_pixels(uint32_t(width), uint32_t(height), out);
     if (s != OK) return s;
-    if (compression == BI_RLE8_ || compression == BI_RLE4_) {
+    if (runs) {
         if (decode_rle(data + offset, data + size, bits, palette, colours, out, top_down)) return OK;
-        std::free(out->data);
-        out->data = nullptr;
-        return CORRUPT;
-    }
-    uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
-    if (stride * uint64_t(height) > size - offset) {
         std::free(out->data);
         out->data = nullptr;
         return CORRUPT;
