@@ -9,6 +9,7 @@
 // of each format in its common variants.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "runtime/io/image_codecs.h"
 
