@@ -24,6 +24,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/io/image_codecs.h"
+#include "runtime/ownership.h"
 #include "runtime/slots.h"
 #include "runtime/stack.h"
 
@@ -527,6 +528,21 @@ int32_t method_named(const kiv_value* element) {
     return -2;
 }
 
+// An owned image tells its owner before and after a change through a path,
+// as poke and change do.
+template <class Change>
+void told_owner(kiv_value* img, const char* before, const char* after, const kiv_value* value, int32_t index,
+                int32_t part, Change change) {
+    if (!(img->header & ownership::IMAGE_OWNED)) {
+        change();
+        return;
+    }
+    kiv_value target = *img, told = *value;
+    bool notified = ownership::check(&target, symbol::make(before), &told, index, part);
+    change();
+    if (notified) ownership::check(&target, symbol::make(after), &told, index, part);
+}
+
 }  // namespace
 
 static kiv_value* eval_path(kiv_value* img, kiv_value* element, kiv_value* value, kiv_value* path, kiv_value*,
@@ -535,7 +551,7 @@ static kiv_value* eval_path(kiv_value* img, kiv_value* element, kiv_value* value
     if (t == TYPE_INTEGER || t == TYPE_PAIR) {
         if (!value) return pick(img, 0, element);
         kiv_value v = *value;
-        poke(img, 0, &v, element);
+        told_owner(img, "poke", "poked", &v, int32_t(img->data1), 1, [&] { poke(img, 0, &v, element); });
         return value;
     }
     int32_t method = method_named(element);
@@ -545,7 +561,7 @@ static kiv_value* eval_path(kiv_value* img, kiv_value* element, kiv_value* value
     }
     if (method == -1) return pair::push(int32_t(width_of(img)), int32_t(height_of(img)));
     if (!value) return extract_data(img, method);
-    set_data(img, value, method);
+    told_owner(img, "change", "changed", value, 0, int32_t(pixel_count(img)), [&] { set_data(img, value, method); });
     return value;
 }
 
