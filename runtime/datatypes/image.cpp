@@ -146,6 +146,45 @@ class pixel_lock {
 
 }  // namespace
 
+kiv_value* push_resized(const kiv_value* img, uint32_t width, uint32_t height) {
+    kiv_value held = *img;
+    codecs::pixels px = alloc_checked(width, height);
+    uint32_t sw = width_of(&held), sh = height_of(&held);
+    pixel_lock l(&held, false);
+    for (uint32_t y = 0; px.data && y < height; y++)
+        for (uint32_t x = 0; x < width; x++)
+            px.data[uint64_t(y) * width + x] =
+                l.pixels() ? l.pixels()[uint64_t(y) * sh / height * sw + uint64_t(x) * sw / width] : 0xFFFFFFFF;
+    return adopt(stack::push(), px);
+}
+
+kiv_value* push_flipped(const kiv_value* img) {
+    kiv_value held = *img;
+    uint32_t w = width_of(&held), h = height_of(&held);
+    if (!store_of(&held)) return stack::push_value(&held);
+    codecs::pixels px = alloc_checked(w, h);
+    pixel_lock l(&held, false);
+    for (uint32_t y = 0; y < h; y++)
+        std::memcpy(px.data + uint64_t(y) * w, l.pixels() + uint64_t(h - 1 - y) * w, size_t(w) * 4);
+    return adopt(stack::push(), px);
+}
+
+void premultiply(const uint32_t* in, uint32_t* out, uint64_t count) {
+    for (uint64_t i = 0; i < count; i++) {
+        uint32_t p = in[i], a = p >> 24;
+        auto scale = [a](uint32_t c) { return (c * a + 127) / 255; };
+        out[i] = a << 24 | scale(p >> 16 & 255) << 16 | scale(p >> 8 & 255) << 8 | scale(p & 255);
+    }
+}
+
+void unpremultiply(const uint32_t* in, uint32_t* out, uint64_t count) {
+    for (uint64_t i = 0; i < count; i++) {
+        uint32_t p = in[i], a = p >> 24;
+        auto scale = [a](uint32_t c) { return a ? std::min<uint32_t>(255, (c * 255 + a / 2) / a) : 0; };
+        out[i] = a << 24 | scale(p >> 16 & 255) << 16 | scale(p >> 8 & 255) << 8 | scale(p & 255);
+    }
+}
+
 // Pixels and tuples ------------------------------------------------------------
 
 kiv_value* pixel_to_tuple(kiv_value* cell, uint32_t p) {

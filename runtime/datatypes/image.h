@@ -61,6 +61,16 @@ kiv_value* push_from_pixels(uint32_t width, uint32_t height, const uint32_t* arg
 uint32_t* lock(const kiv_value* img, bool write);
 void unlock(const kiv_value* img);
 
+// Derived images, pushed: a nearest-neighbour scaling to a new size, and the
+// rows in reverse order (camera frames arrive bottom-up).
+kiv_value* push_resized(const kiv_value* img, uint32_t width, uint32_t height);
+kiv_value* push_flipped(const kiv_value* img);
+
+// The drawing boundary: cairo's ARGB32 surfaces hold the same words with the
+// colour premultiplied by alpha. `in` and `out` may be the same memory.
+void premultiply(const uint32_t* in, uint32_t* out, uint64_t count);
+void unpremultiply(const uint32_t* in, uint32_t* out, uint64_t count);
+
 // Conversions between a pixel and its tuple.
 kiv_value* pixel_to_tuple(kiv_value* cell, uint32_t pixel);
 uint32_t tuple_to_pixel(const kiv_value* tuple);

@@ -99,6 +99,36 @@ TEST_F(Image, CollectorFreesStoresNoValueNames) {
     collector::scan_native_q = true;
 }
 
+TEST_F(Image, ResizedAndFlippedCopies) {
+    SetUp();
+    const uint32_t four[] = {1, 2, 3, 4};
+    kiv_value* img = image::push_from_pixels(2, 2, four, 0);
+    kiv_value* big = image::push_resized(img, 4, 1);
+    const uint32_t* p = image::lock(big, false);
+    EXPECT_EQ(std::vector<uint32_t>(p, p + 4), (std::vector<uint32_t>{1, 1, 2, 2}));
+    image::unlock(big);
+    kiv_value* flipped = image::push_flipped(img);
+    p = image::lock(flipped, false);
+    EXPECT_EQ(std::vector<uint32_t>(p, p + 4), (std::vector<uint32_t>{3, 4, 1, 2}));
+    image::unlock(flipped);
+    EXPECT_NE(image::store_of(flipped), image::store_of(img));
+}
+
+TEST(ImagePremultiplied, RoundTripsWhereAlphaAllows) {
+    const uint32_t straight[] = {0xFF102030, 0x80FF8000, 0x00FFFFFF, 0x01FFFFFF};
+    uint32_t pre[4], back[4];
+    image::premultiply(straight, pre, 4);
+    EXPECT_EQ(pre[0], 0xFF102030u);
+    EXPECT_EQ(pre[1], 0x80804000u);
+    EXPECT_EQ(pre[2], 0x00000000u);
+    EXPECT_EQ(pre[3], 0x01010101u);
+    image::unpremultiply(pre, back, 4);
+    EXPECT_EQ(back[0], straight[0]);
+    EXPECT_EQ(back[1], straight[1]);
+    EXPECT_EQ(back[2], 0x00000000u);
+    EXPECT_EQ(back[3], 0x01FFFFFFu);
+}
+
 TEST_F(Image, SidesAboveTheSizeWordAreRefused) {
     auto raised_by = [this](uint32_t w, uint32_t h) {
         SetUp();
