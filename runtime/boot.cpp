@@ -11,6 +11,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -89,6 +90,7 @@ void start() {
         interpreter::eval(&module, false);
         stack::unwind_drop();
     }
+    image::register_codecs();
     kivbin::register_codec();
     json_reader::bind();
     terminal::init();

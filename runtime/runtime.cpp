@@ -14,10 +14,11 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash_block.h"
-#include "runtime/datatypes/event.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -120,6 +121,7 @@ static void register_datatypes() {
     money::init();
     map::init();
     hash_block::init();
+    image::init();
     event::init();
 }
 

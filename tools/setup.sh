@@ -9,6 +9,7 @@ packages=(
   python3 lua5.4
   clang libclang-rt-14-dev
   libcurl4-openssl-dev openssl ca-certificates
+  libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev python3-pil imagemagick
 )
 
 missing=()

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/base_codecs.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -389,6 +390,7 @@ int32_t compare_bytes(kiv_value* bin, kiv_value* other, int32_t op, bool prefix)
 
 kiv_value* to(kiv_value*, kiv_value* spec, uint32_t type) {
     kiv_value v = *spec;
+    if (type_of(&v) == TYPE_IMAGE) return image::extract_data(&v, image::METHOD_ARGB);
     bytes data;
     switch (type_of(&v)) {
         case TYPE_INTEGER: {

@@ -149,7 +149,7 @@ bool buffered_q(uint32_t t) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
         case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH: case TYPE_STRING:
         case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_IMAGE: case TYPE_MAP:
+        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_MAP:
             return true;
         default:
             return false;

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -219,6 +220,12 @@ namespace {
 
 // The loop words of foreach and remove-each: a word, or a non-empty block
 // of words set from consecutive elements.
+// Units of a walked series from its first one; an image! holds width x
+// height pixels outside any series buffer.
+uint32_t walk_length(const kiv_value* s) {
+    return type_of(s) == TYPE_IMAGE ? image::pixel_count(s) : series::ks_length_all(s);
+}
+
 struct loop_words {
     kiv_value words;
     uint32_t count;
@@ -240,7 +247,7 @@ struct loop_words {
 
     // Sets the words from the record at an index; past the tail, none.
     void set_record(const kiv_value* series, uint32_t index) const {
-        uint32_t length = series::ks_length_all(series);
+        uint32_t length = walk_length(series);
         bool cells = series::block_like_q(type_of(series));
         for (uint32_t k = 0; k < count; k++) {
             kiv_value value = none_value;
@@ -251,7 +258,9 @@ struct loop_words {
                     kiv_value at = *series;
                     at.data1 = index;
                     kiv_value* top = stack::top;
-                    value = *actions::get<SLOT_PICK>(&at)(&at, int32_t(k + 1), nullptr);
+                    kiv_value position;
+                    integer::make_at(&position, int32_t(k + 1));
+                    value = *actions::get<SLOT_PICK>(&at)(&at, int32_t(k + 1), &position);
                     stack::top = top;
                 }
             }
@@ -265,7 +274,7 @@ struct loop_words {
 kiv_value walked_series(const kiv_value* value, const char* argument) {
     if (!series::series_type_q(type_of(value))) fire_expect(value, argument);
     kiv_value s = *value;
-    s.data1 = std::min(s.data1, series::ks_length_all(&s));
+    s.data1 = std::min(s.data1, walk_length(&s));
     return s;
 }
 
@@ -304,7 +313,7 @@ void foreach(bool, const int32_t*) {
     kiv_value body = *arg(2);
     stack::mark_loop(body_word());
     kiv::unset::return_();
-    for (uint32_t index = series.data1; index < series::ks_length_all(&series); index += words.count) {
+    for (uint32_t index = series.data1; index < walk_length(&series); index += words.count) {
         words.set_record(&series, index);
         body_end e = run_body(&body);
         if (e == BODY_LEAVE) return;
@@ -320,9 +329,7 @@ void forall(bool, const int32_t*) {
     kiv_value body = *arg(1);
     stack::mark_loop(body_word());
     kiv::unset::return_();
-    // An image! is at its tail after width times height pixels: its own
-    // length joins with image!.
-    while (!series::ks_tail_q(_context::get(&w))) {
+    while (_context::get(&w)->data1 < walk_length(_context::get(&w))) {
         body_end e = run_body(&body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) {
@@ -346,7 +353,7 @@ void remove_each(bool, const int32_t*) {
     kiv_value body = *arg(2);
     stack::mark_loop(body_word());
     uint32_t index = data.data1;
-    while (index < series::ks_length_all(&data)) {
+    while (index < walk_length(&data)) {
         words.set_record(&data, index);
         body_end e = run_body(&body);
         if (e == BODY_LEAVE) return;

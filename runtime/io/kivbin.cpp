@@ -22,6 +22,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash_block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
@@ -449,9 +450,31 @@ void put_word(const kiv_value* w) {
 void put_series_lead(const kiv_value* s) {
     uint32_t t = type_of(s);
     uint32_t head = s->data1;
-    uint32_t unit = block_family_q(t) || t == TYPE_HASH ? 0 : unit_of(series::buffer_of(s));
+    bool units = string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
+    uint32_t unit = units ? unit_of(series::buffer_of(s)) : 0;
     put_type(t, head != 0, unit << WIDE_UNIT_SHIFT);
     if (head != 0 || enc.wide) put_count(head);
+}
+
+// An image is written whole each time it appears: its pixels are not a
+// series that a path could name.
+void put_image(const kiv_value* v) {
+    put_series_lead(v);
+    uint32_t w = image::width_of(v), h = image::height_of(v);
+    if (enc.wide) {
+        put_u32(w | h << 16);
+    } else {
+        put_varint(w);
+        put_varint(h);
+    }
+    const uint32_t* p = image::lock(v, false);
+    if (p) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(p);
+        enc.payload.insert(enc.payload.end(), bytes, bytes + size_t(w) * h * 4);
+    } else if (w && h) {
+        enc.payload.insert(enc.payload.end(), size_t(w) * h * 4, 0);
+    }
+    image::unlock(v);
 }
 
 void put_series_payload(const kiv_value* s) {
@@ -714,6 +737,10 @@ void put_record(const kiv_value* v) {
             if (block_family_q(t) || string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_HASH ||
                 t == TYPE_MAP) {
                 put_shared(v);
+                break;
+            }
+            if (t == TYPE_IMAGE) {
+                put_image(v);
                 break;
             }
             // A datatype whose payload this runtime does not build yet.
@@ -1336,6 +1363,31 @@ kiv_value decode_vector(const record_head& h) {
     return vec;
 }
 
+// Sides of at most 65,535 and their pixels within the input; the image is
+// made on the stack so that the collector keeps it while it is appended.
+kiv_value decode_image(const uint8_t* at, uint32_t head) {
+    int32_t w, h;
+    if (dec.wide) {
+        uint32_t size = get_u32();
+        w = int32_t(size & 0xFFFF);
+        h = int32_t(size >> 16);
+    } else {
+        w = get_varint();
+        h = get_varint();
+    }
+    if (w < 0 || h < 0 || w > int32_t(image::MAX_SIDE) || h > int32_t(image::MAX_SIDE)) invalid_record(at);
+    uint64_t bytes = uint64_t(w) * uint64_t(h) * 4;
+    if (head > uint64_t(w) * uint64_t(h)) invalid_record(at);
+    need(size_t(bytes));
+    if (!dec.end && bytes > INT32_MAX) invalid_record(at);
+    kiv_value* cell = image::push(uint32_t(w), uint32_t(h));
+    if (uint32_t* p = image::lock(cell, true)) std::memcpy(p, dec.p, size_t(bytes));
+    image::unlock(cell);
+    dec.p += bytes;
+    cell->data1 = head;
+    return *cell;
+}
+
 // Types whose reference may share another value's series, and what the copy
 // keeps of the record.
 bool shareable_q(uint32_t t) {
@@ -1580,6 +1632,10 @@ void decode_payload(kiv_value* parent, const record_head& h, uint32_t head) {
                 v = decode_vector(h);
                 v.data1 = head;
                 append(parent, &v);
+            } else if (t == TYPE_IMAGE) {
+                v = decode_image(at, head);
+                append(parent, &v);
+                stack::pop(1);
             } else {
                 fire(err::INTERNAL, err::internal::not_done);
             }

@@ -194,6 +194,7 @@ TEST_F(Kivbin, RoundTripsKeepValues) {
         "reduce [make vector! [integer! 16 [1 -2 300]] make vector! [float! 64 [1.5 -2.25]] (1, 2.5) (1, 2, 3)]",
         "reduce [make map! [a 1 \"b\" [2]] make hash! [x 1 y 2] #\"^(10FFFF)\" -3.5e-300 -0:00:01.5]",
         "f: func [a /local b] [b: a * 2 reduce [a b]] reduce [:f f 4]",
+        "i: make image! [2x3 10.20.30] poke i 4 1.2.3.4 reduce [i next i]",
     };
     for (const char* c : cases) {
         EXPECT_EQ(round_trip(c), molded(eval(c))) << c;
