@@ -12,11 +12,13 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
@@ -30,9 +32,12 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/port.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
@@ -117,8 +122,13 @@ static void register_datatypes() {
     vector::init();
     percent::init();
     time::init();
+    tag::init();
+    email::init();
+    handle::init();
     date::init();
+    port::init();
     money::init();
+    ref::init();
     map::init();
     hash_block::init();
     image::init();

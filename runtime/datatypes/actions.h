@@ -164,6 +164,10 @@ extern code* table;
 
 inline code entry(uint32_t type, uint32_t slot) { return table[type * ACTION_ROW + slot - 1]; }
 
+// What a length? implementation answers when it has written its result into
+// the result slot itself (a port's actor may answer any value).
+constexpr int32_t RESULT_IN_PLACE = INT32_MIN;
+
 // The implementation for a slot as seen from a value (ports redirect their
 // I/O slots to their actor); raises `expect-arg` when unsupported.
 code get_action_ptr_from(uint32_t type, const kiv_value* value, uint32_t slot);

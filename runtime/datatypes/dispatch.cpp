@@ -245,6 +245,7 @@ void find_star(const int32_t* r) {
 
 void length_star(const int32_t*) {
     int32_t n = first<SLOT_LENGTH_Q>()(arg(0));
+    if (n == RESULT_IN_PLACE) return;
     if (n < 0) none::return_();
     else integer::return_(n);
 }
@@ -256,8 +257,9 @@ void pick_star(const int32_t*) {
 }
 
 void poke_star(const int32_t*) {
+    bool port = type_of(arg(0)) == TYPE_PORT;  // a port's actor answers for itself
     told_owner("poke", "poked", arg(2), 1, [] { first<SLOT_POKE>()(arg(0), get_index_arg(arg(1)), arg(2), arg(1)); });
-    stack::set_last(arg(2));
+    if (!port) stack::set_last(arg(2));
 }
 
 void put_star(const int32_t* r) {
@@ -307,8 +309,9 @@ void port_star(const int32_t*) {
 }
 
 void modify_star(const int32_t* r) {
+    bool port = type_of(arg(0)) == TYPE_PORT;
     first<SLOT_MODIFY>()(arg(0), arg(1), arg(2), used(r[0]));
-    stack::set_last(arg(0));
+    if (!port) stack::set_last(arg(0));
 }
 
 void open_star(const int32_t* r) {

@@ -4,7 +4,9 @@
 #include <cstdlib>
 
 #include "runtime/datatypes/actions.h"
+#include "runtime/boot.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -129,7 +131,11 @@ kiv_value refinement_word(const char* name) {
     return kiv_value{TYPE_REFINEMENT, 0, uint32_t(symbol::make(name)), uint32_t(-1)};
 }
 
-code get_action_ptr_from(uint32_t type, const kiv_value*, uint32_t slot) {
+code get_action_ptr_from(uint32_t type, const kiv_value* value, uint32_t slot) {
+    if (type == TYPE_PORT && slot >= SLOT_APPEND && value && type_of(value) == TYPE_PORT) {
+        kiv_value* actor = boot::field(value, "actor");
+        if (type_of(actor) == TYPE_HANDLE) return port::native_action(actor, slot);
+    }
     code c = entry(type, slot);
     if (c) return c;
     fire_expect_arg(type, 0);

@@ -558,14 +558,17 @@ kiv_value call_back(const callback_call& c) {
     stack::mark_func(c.name, fn.data1);
     kiv_value spec{TYPE_BLOCK, 0, fn.data2, 0};
     uint32_t given = 0;
-    bool refinements = false;
+    bool refinements = false, locals = false;
     for (uint32_t i = 0; i < block::length_all(&spec); i++) {
         uint32_t t = type_of(block::cells(&spec) + i);
         if (t == TYPE_REFINEMENT) {
+            kiv_value* r = block::cells(&spec) + i;
+            if (symbol::resolve(word::symbol_of(r)) == symbol::resolve(symbol::make("local"))) locals = true;
             refinements = true;
-            stack::push_value(&false_value);
+            bool filled = c.refinements_given && !locals && given < c.count;
+            stack::push_value(filled ? c.args + given++ : &false_value);
         } else if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
-            bool filled = !refinements && given < c.count;
+            bool filled = (c.refinements_given ? !locals : !refinements) && given < c.count;
             stack::push_value(filled ? c.args + given++ : &none_value);
         }
     }

@@ -107,6 +107,9 @@ struct callback_call {
     uint32_t callback_bit;
     uint32_t moved_index = 0;
     kiv_value* moved = nullptr;
+    // The values also fill the refinements (each its flag, then its
+    // arguments), up to /local.
+    bool refinements_given = false;
 };
 kiv_value call_back(const callback_call& c);
 // The node of a callable's argument list, built on first use.

@@ -1,6 +1,5 @@
 // The lexer's token loaders: each checks the text of one token class and,
-// in load mode, appends its value to the value buffer. A datatype that does
-// not exist yet still has its text checked; loading it raises `not-done`.
+// in load mode, appends its value to the value buffer.
 #include <cstring>
 
 #include "runtime/datatypes/actions.h"
@@ -498,11 +497,6 @@ bool coordinate_q(const uint8_t* start, const uint8_t* end) {
 
 // Constructions ------------------------------------------------------------------
 
-
-// The loaders of the datatypes that do not exist yet check their text, then
-// stop here.
-[[noreturn]] void not_done() { fire(err::INTERNAL, err::internal::not_done); }
-
 }  // namespace
 
 int32_t construct_value(const uint8_t* name, const uint8_t* end, kiv_value* out) {
@@ -831,11 +825,9 @@ void load_money(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32
     if (load) append(r, value);
 }
 
-void load_tag(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+void load_tag(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     if (*start != '<') invalid(r, TYPE_TAG);
-    check_utf8(r, start + 1, end, TYPE_TAG);
-    // tag! joins later.
-    if (load) not_done();
+    load_text(r, start + 1, end, flags, false, TYPE_TAG, load);
 }
 
 void load_url(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
@@ -844,16 +836,12 @@ void load_url(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t
     load_escaped_name(r, start, end, flags, TYPE_URL, load);
 }
 
-void load_email(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    check_utf8(r, start, end, TYPE_EMAIL);
-    // email! joins later.
-    if (load) not_done();
+void load_email(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    load_text(r, start, end, flags, false, TYPE_EMAIL, load);
 }
 
-void load_ref(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    check_utf8(r, start + 1, end, TYPE_REF);
-    // ref! joins later.
-    if (load) not_done();
+void load_ref(lexer_state& r, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    load_text(r, start + 1, end, flags, false, TYPE_REF, load);
 }
 
 }  // namespace kiv::lexer

@@ -139,8 +139,6 @@ void as(bool, const int32_t*) {
         datatype::make_at(&to, target);
         fire(err::SCRIPT, err::script::not_same_class, &from, &to);
     }
-    // tag!, email! and ref! come with their modules.
-    if (!datatype::table[target].name) fire(err::INTERNAL, err::internal::not_done);
     stack::set_last(cell::set_type(&value, target));
 }
 
