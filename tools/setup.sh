@@ -9,6 +9,7 @@ packages=(
   python3 lua5.4
   libedit-dev
   clang libclang-rt-14-dev
+  libgtk-3-dev xvfb xdotool fonts-dejavu-core
 )
 
 missing=()
