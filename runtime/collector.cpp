@@ -205,8 +205,8 @@ void mark_cell(kiv_value* v) {
         case TYPE_HANDLE:
             if (int32_t(v->data3) >= 0) externals::mark_slot(int32_t(v->data3), nullptr);
             break;
-        case TYPE_EVENT:
-            if ((v->data3 & 0x10000) && v->data2) mark_later(&v->data2);
+        case TYPE_EVENT:  // its value block, when it has one
+            if (v->data2) mark_later(&v->data2);
             break;
         default:
             break;

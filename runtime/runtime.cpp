@@ -17,6 +17,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash_block.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -119,6 +120,7 @@ static void register_datatypes() {
     money::init();
     map::init();
     hash_block::init();
+    event::init();
 }
 
 void init(const uint8_t* boot_data, uint64_t boot_size) {
