@@ -20,6 +20,7 @@
 #include "runtime/io/terminal.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
+#include "view/gtk/routines.h"
 
 namespace kiv::boot {
 
@@ -90,6 +91,7 @@ void start() {
     }
     kivbin::register_codec();
     terminal::init();
+    gui::install_backend();
 }
 
 }  // namespace kiv::boot

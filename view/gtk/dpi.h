@@ -16,17 +16,22 @@ double dpi_factor_of(int xft_dpi, int gdk_scale);
 // rate (caller raises), 0 for none (no timer).
 int32_t rate_period(uint32_t type, int64_t integer, double seconds);
 
-// The event loop's counters (see do_events).
+// The event loop's state. A quit request is one flag, as asking twice
+// before a loop looks is asking once; the pending exits carry the request
+// on to the loops further out.
 struct loop_counters {
-    int depth = 0;          // blocking loops entered, less windows closed
-    int pending = 0;        // loops still to end after the current one
-    int quit_requests = 0;  // loops asked to end, innermost first
-    // A blocking loop saw its quit request: the next loop out ends too while
-    // exits are pending. The count never goes below zero.
+    int depth = 0;             // blocking loops entered, less windows closed
+    int pending = 0;           // loops still to end, counting the current one
+    bool quit_posted = false;  // the innermost loop is to end
+    void post_quit() { quit_posted = true; }
+    // A blocking loop ended on its quit request: the next loop out ends too
+    // while exits are pending. The count never goes below zero (loops ended
+    // by a plain request would otherwise leave it negative, and closing a
+    // window of two stacked loops would then end only the inner one).
     void loop_ended() {
-        if (quit_requests > 0) quit_requests--;
+        quit_posted = false;
         if (pending > 0) pending--;
-        if (pending > 0) quit_requests++;
+        if (pending > 0) quit_posted = true;
     }
     // A window that a blocking loop served was destroyed.
     void window_closed() {

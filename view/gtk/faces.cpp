@@ -89,26 +89,6 @@ const factory* factory_of(const kiv_value* type) {
     return nullptr;
 }
 
-struct flag_word {
-    const char* name;
-    uint32_t bit;
-};
-
-constexpr flag_word FLAG_WORDS[] = {
-    {"all-over", FF_ALL_OVER}, {"focusable", FF_FOCUSABLE}, {"resize", FF_RESIZE}, {"no-title", FF_NO_TITLE},
-    {"no-border", FF_NO_BORDER}, {"no-min", FF_NO_MIN}, {"no-max", FF_NO_MAX}, {"no-buttons", FF_NO_BUTTONS},
-    {"modal", FF_MODAL}, {"popup", FF_POPUP}, {"tri-state", FF_TRI_STATE}, {"scrollable", FF_SCROLLABLE},
-    {"password", FF_PASSWORD}, {"no-sync", FF_NO_SYNC}, {"fullscreen", FF_FULLSCREEN},
-};
-
-uint32_t flag_of(const kiv_value* w) {
-    if (!any_word_q(type_of(w))) fire(err::SCRIPT, err::script::invalid_arg, w);
-    const char* name = symbol::name_of(word::symbol_of(w));
-    for (const flag_word& f : FLAG_WORDS)
-        if (strcasecmp(f.name, name) == 0) return f.bit;
-    fire(err::SCRIPT, err::script::invalid_arg, w);
-}
-
 // A facet holding a pair! or point2D!, in logical pixels.
 bool read_point(const kiv_value* v, double* x, double* y) {
     if (type_of(v) == TYPE_PAIR) {
@@ -176,7 +156,7 @@ void place(uint32_t index) {
         // A window's size is its client area's: without `resize` it cannot
         // change; with it the user may make it larger or smaller.
         if (w < 0 || h < 0) w = h = scale(200);
-        bool resizable = v->flags & FF_RESIZE;
+        bool resizable = v->flags & FACET_RESIZE;
         gtk_window_set_resizable(GTK_WINDOW(v->widget), resizable);
         gtk_widget_set_size_request(v->box, resizable ? 1 : w, resizable ? 1 : h);
         gtk_window_set_default_size(GTK_WINDOW(v->widget), w, h);
@@ -287,7 +267,7 @@ void apply(uint32_t index, uint32_t bits) {
     if (bits & bit(FACET_SELECTED)) apply_focus(index);
     if (bits & bit(FACET_FLAGS)) {
         v->flags = get_flags(facet(face_of(index), FACET_FLAGS));
-        if (v->kind == K_FIELD) gtk_entry_set_visibility(GTK_ENTRY(v->widget), !(v->flags & FF_PASSWORD));
+        if (v->kind == K_FIELD) gtk_entry_set_visibility(GTK_ENTRY(v->widget), !(v->flags & FACET_PASSWORD));
     }
     if (bits & bit(FACET_COLOR)) apply_color(index);
     if (bits & (bit(FACET_DRAW) | bit(FACET_IMAGE) | bit(FACET_PARA))) gtk_widget_queue_draw(v->widget);
@@ -335,14 +315,6 @@ std::string text_of(kiv_value* v) {
     return std::string(text, size_t(count));
 }
 
-uint32_t get_flags(kiv_value* flags) {
-    if (any_word_q(type_of(flags))) return flag_of(flags);
-    if (type_of(flags) != TYPE_BLOCK) return 0;
-    uint32_t bits = 0;
-    for (int32_t i = 0; i < block::ks_length_q(flags); i++) bits |= flag_of(block::ks_head(flags) + i);
-    return bits;
-}
-
 uint32_t window_of(uint32_t index) {
     for (view* v = view_at(index); v; v = view_at(index = v->parent))
         if (v->kind == K_WINDOW) return index;
@@ -365,14 +337,14 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         gtk_container_add(GTK_CONTAINER(v->widget), v->box);
         gtk_widget_show(v->box);
         GtkWindow* w = GTK_WINDOW(v->widget);
-        if (flags & (FF_NO_TITLE | FF_NO_BORDER)) gtk_window_set_decorated(w, FALSE);
-        if (flags & FF_POPUP) gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_UTILITY);
-        if (flags & FF_MODAL) gtk_window_set_modal(w, TRUE);
+        if (flags & (FACET_NO_TITLE | FACET_NO_BORDER)) gtk_window_set_decorated(w, FALSE);
+        if (flags & FACET_POPUP) gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_UTILITY);
+        if (flags & FACET_MODAL) gtk_window_set_modal(w, TRUE);
         gtk_widget_set_can_focus(v->box, TRUE);
     } else if (f->container || f->own_text) {
         v->box = v->widget;
     }
-    if (f->kind == K_FIELD && (flags & FF_PASSWORD)) gtk_entry_set_visibility(GTK_ENTRY(v->widget), FALSE);
+    if (f->kind == K_FIELD && (flags & FACET_PASSWORD)) gtk_entry_set_visibility(GTK_ENTRY(v->widget), FALSE);
     v->parent = view_at(parent) ? parent : 0;
     uint32_t index = new_view(v);
     g_object_set_data(G_OBJECT(v->widget), "kiv-view", GUINT_TO_POINTER(index));

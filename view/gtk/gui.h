@@ -13,6 +13,7 @@
 #include <gtk/gtk.h>
 
 #include "runtime/value.h"
+#include "view/convert.h"
 
 namespace kiv::gui {
 
@@ -27,13 +28,6 @@ enum facet : uint32_t {
 // Handle classes of `handle!` values.
 enum handle_class : uint32_t { HANDLE_NULL = 0, HANDLE_FD, HANDLE_MONITOR, HANDLE_WINDOW };
 
-// Face flag bits of the `flags` facet.
-enum face_flag : uint32_t {
-    FF_ALL_OVER = 0x1, FF_FOCUSABLE = 0x2, FF_TRI_STATE = 0x20000, FF_SCROLLABLE = 0x40000,
-    FF_PASSWORD = 0x80000, FF_NO_SYNC = 0x100000, FF_FULLSCREEN = 0x200000, FF_POPUP = 0x1000000,
-    FF_MODAL = 0x2000000, FF_RESIZE = 0x4000000, FF_NO_BUTTONS = 0x8000000, FF_NO_MAX = 0x10000000,
-    FF_NO_MIN = 0x20000000, FF_NO_TITLE = 0x40000000, FF_NO_BORDER = 0x80000000,
-};
 
 // Event modifier and button bits (the flags word of an event).
 enum event_flag : uint32_t {
@@ -75,7 +69,6 @@ uint32_t view_of_face(const kiv_value* face);
 bool init();
 bool active_q();
 double dpi_factor();  // logical to device pixels, on top of GDK's own scale
-int dpi();
 // From logical to device pixels: truncate(v * factor + 0.5).
 int scale(double logical);
 double unscale(double device);
@@ -143,7 +136,6 @@ void text_size(kiv_value* face, kiv_value* text, double* width, double* height);
 cairo_surface_t* face_to_surface(kiv_value* face);
 // A face timer: every period in ms (clamped), 0 stops it.
 void set_timer(uint32_t index, const kiv_value* rate);
-uint32_t get_flags(kiv_value* flags);
 std::string text_of(kiv_value* v);  // UTF-8 of a string!, "" otherwise
 
 }  // namespace kiv::gui

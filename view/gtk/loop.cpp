@@ -71,12 +71,12 @@ bool do_events(bool no_wait) {
     if (no_wait) return g_main_context_iteration(nullptr, FALSE);
     loop.depth++;
     bool received = false;
-    while (loop.quit_requests == 0) received |= bool(g_main_context_iteration(nullptr, TRUE));
+    while (!loop.quit_posted) received |= bool(g_main_context_iteration(nullptr, TRUE));
     loop.loop_ended();
     return received;
 }
 
-void exit_event_loop() { loop.quit_requests++; }
+void exit_event_loop() { loop.post_quit(); }
 int loop_depth() { return loop.depth; }
 int pending_exits() { return loop.pending; }
 void count_closed_loop() { loop.window_closed(); }
@@ -112,7 +112,7 @@ bool raise(uint32_t index, const event_args& e) {
     stack::top = saved_top;
     interpreter::tracing_q = saved_tracing;
     // A window closed during the event: the loop that ran it ends as well.
-    if (loop.depth < depth) loop.quit_requests++;
+    if (loop.depth < depth) loop.post_quit();
     return stop;
 }
 

@@ -8,6 +8,8 @@
 #include "runtime/boot.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -37,6 +39,17 @@ uint32_t handle_value(const kiv_value* h) { return type_of(h) == TYPE_HANDLE ? h
 bool type_word_q(kiv_value* face, const char* name) {
     kiv_value* t = facet(face, FACET_TYPE);
     return any_word_q(type_of(t)) && strcasecmp(symbol::name_of(word::symbol_of(t)), name) == 0;
+}
+
+// Every routine needs the display; the first one called opens it.
+void require_display() {
+    if (!init()) fire(err::SCRIPT, err::script::face_type);
+}
+
+template <void (*Routine)()>
+void with_display() {
+    require_display();
+    Routine();
 }
 
 void make_null_handle() { return_handle(0, HANDLE_NULL); }
@@ -172,6 +185,23 @@ void set_dark_mode() {
 
 void support_dark_mode_q() { logic::box(active_q()); }
 
+// An event! given back to the backend as if the system had raised it.
+void send_event_os() {
+    kiv_value e = *arg(0);
+    bool queued = logic::truthy(arg(1));
+    kiv_value* top = stack::top;
+    kiv_value face = *event::read_field(&e, event::FIELD_FACE);
+    kiv_value offset = *event::read_field(&e, event::FIELD_OFFSET);
+    kiv_value picked = *event::read_field(&e, event::FIELD_PICKED);
+    stack::top = top;
+    double x = 0, y = 0;
+    if (type_of(&offset) == TYPE_PAIR) x = pair::x_of(&offset), y = pair::y_of(&offset);
+    else if (type_of(&offset) == TYPE_POINT2D) x = point::component(&offset, 0), y = point::component(&offset, 1);
+    int32_t steps = type_of(&picked) == TYPE_INTEGER ? integer::get_value(&picked) : 0;
+    uint32_t index = active_q() ? view_of_face(&face) : 0;
+    logic::box(index && send_event(index, e.data1, e.data3, x, y, steps, queued));
+}
+
 struct routine_def {
     const char* name;
     const char* spec;
@@ -179,40 +209,53 @@ struct routine_def {
 };
 
 constexpr routine_def PLATFORM_ROUTINES[] = {
-    {"make-null-handle", "", make_null_handle},
-    {"fetch-all-screens", "", fetch_all_screens_routine},
-    {"get-current-screen", "", get_current_screen_routine},
-    {"get-screen-size", "id [integer!]", get_screen_size},
-    {"size-text", "face [object!] value [any-type!]", size_text},
+    {"make-null-handle", "", with_display<make_null_handle>},
+    {"fetch-all-screens", "", with_display<fetch_all_screens_routine>},
+    {"get-current-screen", "", with_display<get_current_screen_routine>},
+    {"get-screen-size", "id [integer!]", with_display<get_screen_size>},
+    {"size-text", "face [object!] value [any-type!]", with_display<size_text>},
     {"on-change-facet",
      "owner [object!] word [any-word!] value [any-type!] action [word!] new [any-type!] index [integer!] "
      "part [integer!]",
-     on_change_facet},
-    {"update-text", "face [object!]", update_text},
-    {"update-font", "font [object!] flags [integer!]", update_font},
-    {"update-para", "face [object!] flags [integer!]", update_para},
-    {"destroy-view", "face [object!] empty? [logic!]", destroy_view_routine},
-    {"detach-image", "img [any-type!]", nothing},
-    {"update-view", "face [any-type!]", update_view_routine},
-    {"refresh-window", "h [handle!]", refresh_window_routine},
-    {"redraw", "face [object!]", redraw_routine},
-    {"show-window", "id [handle!]", show_window_routine},
-    {"make-view", "face [object!] parent [handle!]", make_view_routine},
-    {"draw-image", "image [any-type!] cmds [block!]", nothing},
-    {"draw-face", "face [object!] cmds [block!]", draw_face_routine},
-    {"do-event-loop", "no-wait? [logic!]", do_event_loop},
-    {"exit-event-loop", "", exit_event_loop_routine},
-    {"request-font", "font [object!] selected [any-type!] mono? [logic!]", nothing},
-    {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", nothing},
-    {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", nothing},
-    {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box_metrics},
-    {"update-scroller", "scroller [object!] flags [integer!]", nothing},
-    {"set-dark-mode", "face [object!] dark? [logic!]", set_dark_mode},
-    {"support-dark-mode?", "return: [logic!]", support_dark_mode_q},
-    {"toggle-GPU", "", nothing},
+     with_display<on_change_facet>},
+    {"update-text", "face [object!]", with_display<update_text>},
+    {"update-font", "font [object!] flags [integer!]", with_display<update_font>},
+    {"update-para", "face [object!] flags [integer!]", with_display<update_para>},
+    {"destroy-view", "face [object!] empty? [logic!]", with_display<destroy_view_routine>},
+    {"detach-image", "img [any-type!]", with_display<nothing>},
+    {"update-view", "face [any-type!]", with_display<update_view_routine>},
+    {"refresh-window", "h [handle!]", with_display<refresh_window_routine>},
+    {"redraw", "face [object!]", with_display<redraw_routine>},
+    {"show-window", "id [handle!]", with_display<show_window_routine>},
+    {"make-view", "face [object!] parent [handle!]", with_display<make_view_routine>},
+    {"draw-image", "image [any-type!] cmds [block!]", with_display<nothing>},
+    {"draw-face", "face [object!] cmds [block!]", with_display<draw_face_routine>},
+    {"do-event-loop", "no-wait? [logic!]", with_display<do_event_loop>},
+    {"exit-event-loop", "", with_display<exit_event_loop_routine>},
+    {"request-font", "font [object!] selected [any-type!] mono? [logic!]", with_display<nothing>},
+    {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", with_display<nothing>},
+    {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", with_display<nothing>},
+    {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", with_display<text_box_metrics>},
+    {"update-scroller", "scroller [object!] flags [integer!]", with_display<nothing>},
+    {"set-dark-mode", "face [object!] dark? [logic!]", with_display<set_dark_mode>},
+    {"support-dark-mode?", "return: [logic!]", with_display<support_dark_mode_q>},
+    {"toggle-GPU", "", with_display<nothing>},
 };
 
 }  // namespace
+
+void install_backend() {
+    kiv_value* view_object = boot::field(boot::system_object(), "view");
+    if (type_of(view_object) != TYPE_OBJECT) return;
+    kiv_value platform = *boot::field(view_object, "platform");
+    if (type_of(&platform) != TYPE_OBJECT) return;
+    bind_platform(&platform);
+    kiv_value* held = stack::push();
+    *held = boot::load_source("event [event!] queued? [logic!] return: [logic!]");
+    kiv_value routine = *routine::push(held, nullptr, routine::register_entry(send_event_os), 0, false);
+    stack::pop(2);
+    _context::set(word::load("send-event-os"), &routine);
+}
 
 void bind_platform(kiv_value* platform) {
     for (const routine_def& r : PLATFORM_ROUTINES) {

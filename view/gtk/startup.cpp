@@ -15,8 +15,6 @@ namespace {
 
 bool started = false;
 bool active = false;
-int current_dpi = 96;
-double factor = 1.0;
 std::string system_font = "DejaVu Sans";
 int system_size = 10;
 
@@ -45,8 +43,7 @@ bool init() {
     GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
     if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
     int gdk_scale = monitor ? gdk_monitor_get_scale_factor(monitor) : 1;
-    factor = dpi_factor_of(xft_dpi(display), gdk_scale);
-    current_dpi = int(std::lround(96.0 * factor));
+    set_dpi(int32_t(std::lround(96.0 * dpi_factor_of(xft_dpi(display), gdk_scale))));
 
     gchar* font_name = nullptr;
     g_object_get(gtk_settings_get_default(), "gtk-font-name", &font_name, nullptr);
@@ -68,10 +65,9 @@ bool init() {
 }
 
 bool active_q() { return active; }
-double dpi_factor() { return factor; }
-int dpi() { return current_dpi; }
-int scale(double logical) { return int(std::trunc(logical * factor + 0.5)); }
-double unscale(double device) { return device / factor; }
+double dpi_factor() { return dpi.factor; }
+int scale(double logical) { return dpi_scale(logical); }
+double unscale(double device) { return dpi_unscale(device); }
 const char* default_font_name() { return system_font.c_str(); }
 int default_font_size() { return system_size; }
 const char* fixed_font_name() { return "Monospace"; }
@@ -84,7 +80,7 @@ std::vector<screen_info> fetch_all_screens() {
     for (int i = 0; i < n; i++) {
         GdkRectangle g;
         gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &g);
-        out.push_back({g.x, g.y, g.width, g.height, factor, uint32_t(i + 1)});
+        out.push_back({g.x, g.y, g.width, g.height, dpi_factor(), uint32_t(i + 1)});
     }
     return out;
 }
@@ -105,7 +101,7 @@ uint32_t current_screen() {
 screen_info screen_size(uint32_t id) {
     std::vector<screen_info> all = fetch_all_screens();
     if (id >= 1 && id <= all.size()) return all[id - 1];
-    return all.empty() ? screen_info{0, 0, 0, 0, factor, 0} : all[0];
+    return all.empty() ? screen_info{0, 0, 0, 0, dpi_factor(), 0} : all[0];
 }
 
 void show_error_box(const char* caption, const char* text) {

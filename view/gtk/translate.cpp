@@ -112,7 +112,7 @@ gboolean on_motion(GtkWidget* w, GdkEventMotion* ev, gpointer) {
     move_known = true;
     last_move_x = ev->x_root, last_move_y = ev->y_root;
     view* v = view_at(index);
-    if (gtk_widget_is_sensitive(w) && (index != hover || (v->flags & FF_ALL_OVER))) {
+    if (gtk_widget_is_sensitive(w) && (index != hover || (v->flags & FACET_ALL_OVER))) {
         uint32_t was = hover;
         hover = index;
         raise(index, at(ev::OVER, modifier_flags(ev->state), index, ev->x_root, ev->y_root));
