@@ -62,12 +62,13 @@ void fetch_all_screens_routine() {
         pair::make_in(entry, s.x, s.y);
         pair::make_in(entry, s.width, s.height);
         float_::make_in(entry, s.factor);
-        *block::append_value(entry, 1) = kiv_value{TYPE_HANDLE, HANDLE_MONITOR, s.handle, 0xFFFFFFFF};
+        integer::make_in(entry, int32_t(s.handle));
     }
     stack::set_last(result);
 }
 
-void get_current_screen_routine() { return_handle(current_screen(), HANDLE_MONITOR); }
+// Displays are named by their number from 1: the GUI layer compares them.
+void get_current_screen_routine() { integer::return_(int32_t(current_screen())); }
 
 void get_screen_size() {
     screen_info s = screen_size(uint32_t(integer::get_value(arg(0))));

@@ -40,7 +40,11 @@ bool already_seen(const GdkEvent* ev) {
 
 kiv_value key_word(const char* name) { return *word::load(name); }
 
-kiv_value char_value(uint32_t cp) { return kiv_value{TYPE_CHAR, cp, 0, 0}; }
+kiv_value char_value(uint32_t cp) {
+    kiv_value c;
+    char_::make_at(&c, cp);
+    return c;
+}
 
 // The position of an event inside the face's own widget, in device pixels.
 void local_position(GtkWidget* w, double root_x, double root_y, double* x, double* y) {
