@@ -146,6 +146,7 @@ enum id : uint32_t {
     react_gctx = 91,
     lib_invalid_arg = 92,
     kb_invalid_record = 93,
+    no_display = 94,
 };
 }
 

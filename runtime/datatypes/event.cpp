@@ -75,11 +75,15 @@ kiv_value* push_flags(uint32_t flags) {
     return blk;
 }
 
-// A word bound to a context in a `make event!` spec stands for its value.
-const kiv_value* spec_value(const kiv_value* v) {
+// A word bound to a context in a `make event!` spec stands for its value
+// (read into `into`, which the caller keeps).
+const kiv_value* spec_value(const kiv_value* v, kiv_value* into) {
     uint32_t t = type_of(v);
     if ((t == TYPE_WORD || t == TYPE_GET_WORD) && v->data1) {
-        if (const kiv_value* got = _context::get(v)) return got;
+        kiv_value w = *v;
+        *into = *word::get(&w);
+        stack::pop(1);
+        return into;
     }
     return v;
 }
@@ -102,7 +106,8 @@ kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
         kiv_value* end = block::ks_tail(spec);
         for (kiv_value* p = block::ks_head(spec); p + 1 < end; p += 2) {
             if (type_of(p) != TYPE_SET_WORD) continue;
-            const kiv_value* v = spec_value(p + 1);
+            kiv_value got;
+            const kiv_value* v = spec_value(p + 1, &got);
             uint32_t vt = type_of(v);
             int32_t name = symbol::resolve(word::symbol_of(p));
             if (name == resolved("type")) {

@@ -358,7 +358,7 @@ void rebind_function(kiv_value* fn, const kiv_value* obj) {
     node_id ctx = _context::create(_context::words_count(old.data1), true, false, old.data1, CTX_FUNCTION);
     kiv_value* words = context::value_ref(ctx, 0);
     for (uint32_t i = 0; i < _context::words_count(ctx); i++) words[i].data1 = ctx;
-    kiv_value copy = *block::clone(&body, true, false);
+    kiv_value copy = *block::clone(&body, true, true);
     stack::pop(1);
     _context::bind(&copy, obj->data1, true);
     _context::bind(&copy, ctx, false);

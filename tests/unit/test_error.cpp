@@ -63,8 +63,8 @@ TEST_F(Errors, CodesNameTheirCategoryAndId) {
     kiv_value z = make_error(int_value(400));
     EXPECT_EQ(error::category_of(&z), err::MATH);
     EXPECT_EQ(error::id_of(&z), uint32_t(err::math::zero_divide));
-    kiv_value last = make_error(int_value(393));
-    EXPECT_EQ(error::id_of(&last), uint32_t(err::script::kb_invalid_record));
+    kiv_value last = make_error(int_value(394));
+    EXPECT_EQ(error::id_of(&last), uint32_t(err::script::no_display));
 }
 
 // The catalog and the id enums list the same ids: each category's last id
@@ -76,7 +76,7 @@ TEST_F(Errors, TheCatalogMatchesTheIdEnums) {
         const char* name;
     } lasts[] = {
         {err::THROW, err::throw_::while_cond, "while-cond"},   {err::NOTE, err::note::no_load, "no-load"},
-        {err::SYNTAX, err::syntax::bad_char, "bad-char"},     {err::SCRIPT, err::script::kb_invalid_record, "kb-invalid-record"},
+        {err::SYNTAX, err::syntax::bad_char, "bad-char"},     {err::SCRIPT, err::script::no_display, "no-display"},
         {err::MATH, err::math::positive, "positive"},          {err::ACCESS, err::access::invalid_cmd, "invalid-cmd"},
         {err::USER, err::user::message, "message"},            {err::INTERNAL, err::internal::deprecated, "deprecated"},
     };
@@ -93,7 +93,7 @@ TEST_F(Errors, TheCatalogMatchesTheIdEnums) {
 }
 
 TEST_F(Errors, CodesOutsideTheCatalogAreOutOfRange) {
-    for (int32_t code : {394, -1, 1000, 399}) {
+    for (int32_t code : {395, -1, 1000, 399}) {
         kiv_value e = caught([&] { make_error(int_value(code)); });
         expect_error(e, err::SCRIPT, err::script::out_of_range);
         EXPECT_EQ(int_of(get(e, error::FIELD_ARG1)), code);
