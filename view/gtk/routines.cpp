@@ -43,7 +43,7 @@ bool type_word_q(kiv_value* face, const char* name) {
 
 // Every routine needs the display; the first one called opens it.
 void require_display() {
-    if (!init()) fire(err::SCRIPT, err::script::face_type);
+    if (!init()) fire(err::SCRIPT, err::script::no_display);
 }
 
 template <void (*Routine)()>
