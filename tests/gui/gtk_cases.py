@@ -273,7 +273,20 @@ def timer_rate(display, kiv):
         prog.kill()
 
 
-CASES = [faces_on_screen, input_events, nested_loops, timer_rate]
+def no_display(display, kiv):
+    """Without a display `view` is a script error and the console goes on."""
+    import os
+    import subprocess
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    out = subprocess.run([kiv, "--cli"], input='view make face! [type: \'window size: 10x10]\nprint "alive"\n',
+                         env=env, capture_output=True, text=True, timeout=30)
+    assert "*** Script Error: VIEW - no display available" in out.stdout, out.stdout + out.stderr
+    assert "alive" in out.stdout and out.returncode == 0, out.stdout + out.stderr
+
+
+CASES = [faces_on_screen, input_events, nested_loops, timer_rate, no_display]
 
 if __name__ == "__main__":
     if missing_tools():

@@ -9,6 +9,8 @@ namespace kiv::gui {
 
 namespace {
 
+unsigned long paints = 0;
+
 struct child_place {
     GtkWidget* widget;
     int x, y, w, h;
@@ -99,6 +101,7 @@ void preferred_height(GtkWidget* widget, int* minimum, int* natural) {
 }
 
 gboolean draw(GtkWidget* widget, cairo_t* cr) {
+    paints++;
     KivBox* box = self(widget);
     int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
     if (box->rgba[3] > 0) {
@@ -160,6 +163,8 @@ void kiv_box_class_init(KivBoxClass* klass) {
 }
 
 }  // namespace
+
+unsigned long kivbox_paints() { return paints; }
 
 GtkWidget* kivbox_new() { return GTK_WIDGET(g_object_new(kiv_box_get_type(), nullptr)); }
 

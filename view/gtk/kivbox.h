@@ -19,6 +19,8 @@ void kivbox_remove(GtkWidget* box, GtkWidget* child);
 void kivbox_restack(GtkWidget* box, GtkWidget* const* children, int count);
 // Background colour (rgba 0..1; alpha 0 draws nothing) and own text.
 void kivbox_set_color(GtkWidget* box, double r, double g, double b, double a);
+// How many times any box was painted: benchmarks wait on it for a frame.
+unsigned long kivbox_paints();
 void kivbox_set_text(GtkWidget* box, const std::string& text, const std::string& font, int size, bool center,
                      double r, double g, double b);
 

@@ -25,17 +25,10 @@ uint32_t key_view = 0;                 // the view of the key being translated
 uint32_t key_flags = 0;
 
 // One GDK event reaches every widget up the tree that does not handle it:
-// only the first (the face's own widget) raises the event.
-struct seen_event {
-    const void* event = nullptr;
-    uint32_t type = 0, time = 0;
-} seen;
-
-bool already_seen(const GdkEvent* ev) {
-    uint32_t time = gdk_event_get_time(ev);
-    if (seen.event == ev && seen.type == uint32_t(ev->type) && seen.time == time) return true;
-    seen = {ev, uint32_t(ev->type), time};
-    return false;
+// only the face whose widget the event came to raises it.
+bool already_seen(GtkWidget* w, const GdkEvent* ev) {
+    GtkWidget* source = gtk_get_event_widget(const_cast<GdkEvent*>(ev));
+    return !source || view_of_widget(source) != view_of_widget(w);
 }
 
 kiv_value key_word(const char* name) { return *word::load(name); }
@@ -84,7 +77,7 @@ uint32_t button_bit(uint32_t button) {
 }
 
 gboolean on_button(GtkWidget* w, GdkEventButton* ev, gpointer) {
-    if (already_seen(reinterpret_cast<GdkEvent*>(ev))) return FALSE;
+    if (already_seen(w, reinterpret_cast<GdkEvent*>(ev))) return FALSE;
     uint32_t index = view_of_widget(w);
     if (!index) return FALSE;
     uint32_t bit = button_bit(ev->button);
@@ -108,7 +101,7 @@ gboolean on_button(GtkWidget* w, GdkEventButton* ev, gpointer) {
 }
 
 gboolean on_motion(GtkWidget* w, GdkEventMotion* ev, gpointer) {
-    if (already_seen(reinterpret_cast<GdkEvent*>(ev))) return FALSE;
+    if (already_seen(w, reinterpret_cast<GdkEvent*>(ev))) return FALSE;
     uint32_t index = view_of_widget(w);
     if (!index) return FALSE;
     // The same position again is no move.
@@ -128,7 +121,7 @@ gboolean on_motion(GtkWidget* w, GdkEventMotion* ev, gpointer) {
 
 gboolean on_leave(GtkWidget* w, GdkEventCrossing* ev, gpointer) {
     if (ev->mode != GDK_CROSSING_NORMAL) return FALSE;
-    if (already_seen(reinterpret_cast<GdkEvent*>(ev))) return FALSE;
+    if (already_seen(w, reinterpret_cast<GdkEvent*>(ev))) return FALSE;
     uint32_t index = view_of_widget(w);
     if (!index) return FALSE;
     move_known = false;
@@ -138,7 +131,7 @@ gboolean on_leave(GtkWidget* w, GdkEventCrossing* ev, gpointer) {
 }
 
 gboolean on_scroll(GtkWidget* w, GdkEventScroll* ev, gpointer) {
-    if (already_seen(reinterpret_cast<GdkEvent*>(ev))) return FALSE;
+    if (already_seen(w, reinterpret_cast<GdkEvent*>(ev))) return FALSE;
     uint32_t index = view_of_widget(w);
     if (!index) return FALSE;
     double steps = 0;
