@@ -199,7 +199,7 @@ void send_event_os() {
     if (type_of(&offset) == TYPE_PAIR) x = pair::x_of(&offset), y = pair::y_of(&offset);
     else if (type_of(&offset) == TYPE_POINT2D) x = point::component(&offset, 0), y = point::component(&offset, 1);
     int32_t steps = type_of(&picked) == TYPE_INTEGER ? integer::get_value(&picked) : 0;
-    uint32_t index = active_q() ? view_of_face(&face) : 0;
+    uint32_t index = view_of_face(&face);
     logic::box(index && send_event(index, e.data1, e.data3, x, y, steps, queued));
 }
 
@@ -253,7 +253,7 @@ void install_backend() {
     bind_platform(&platform);
     kiv_value* held = stack::push();
     *held = boot::load_source("event [event!] queued? [logic!] return: [logic!]");
-    kiv_value routine = *routine::push(held, nullptr, routine::register_entry(send_event_os), 0, false);
+    kiv_value routine = *routine::push(held, nullptr, routine::register_entry(with_display<send_event_os>), 0, false);
     stack::pop(2);
     _context::set(word::load("send-event-os"), &routine);
 }
