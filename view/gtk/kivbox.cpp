@@ -79,6 +79,7 @@ void size_allocate(GtkWidget* widget, GtkAllocation* a) {
         gdk_window_move_resize(gtk_widget_get_window(widget), a->x, a->y, a->width, a->height);
     for (const child_place& c : *self(widget)->children) {
         if (!gtk_widget_get_visible(c.widget)) continue;
+        // GTK wants every child measured before it is placed.
         GtkRequisition minimum;
         gtk_widget_get_preferred_size(c.widget, &minimum, nullptr);
         GtkAllocation ca{c.x, c.y, std::max(c.w, 1), std::max(c.h, 1)};

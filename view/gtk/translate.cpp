@@ -109,13 +109,11 @@ gboolean on_motion(GtkWidget* w, GdkEventMotion* ev, gpointer) {
     move_known = true;
     last_move_x = ev->x_root, last_move_y = ev->y_root;
     view* v = view_at(index);
-    if (gtk_widget_is_sensitive(w) && (index != hover || (v->flags & FACET_ALL_OVER))) {
-        uint32_t was = hover;
-        hover = index;
-        raise(index, at(ev::OVER, modifier_flags(ev->state), index, ev->x_root, ev->y_root));
-        (void)was;
-    }
+    bool enters = index != hover;
     hover = index;
+    // Moves inside a face count only for faces that ask for them all.
+    if (gtk_widget_is_sensitive(w) && (enters || (v->flags & FACET_ALL_OVER)))
+        raise(index, at(ev::OVER, modifier_flags(ev->state), index, ev->x_root, ev->y_root));
     return FALSE;
 }
 
