@@ -22,6 +22,7 @@
 #include "runtime/io/terminal.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
+#include "view/gtk/routines.h"
 
 namespace kiv::boot {
 
@@ -94,6 +95,7 @@ void start() {
     kivbin::register_codec();
     json_reader::bind();
     terminal::init();
+    gui::install_backend();
 }
 
 }  // namespace kiv::boot

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   libcurl4-openssl-dev openssl ca-certificates
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev python3-pil imagemagick
+  libgtk-3-dev xvfb xdotool fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,222 @@
+// KivBox: a GtkContainer with its own GdkWindow that places children
+// exactly and clips them.
+#include "view/gtk/kivbox.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace kiv::gui {
+
+namespace {
+
+unsigned long paints = 0;
+
+struct child_place {
+    GtkWidget* widget;
+    int x, y, w, h;
+};
+
+struct KivBox {
+    GtkContainer parent;
+    std::vector<child_place>* children;
+    double rgba[4];
+    std::string* text;
+    std::string* font;
+    int font_size;
+    bool center;
+    double text_rgb[3];
+};
+
+struct KivBoxClass {
+    GtkContainerClass parent_class;
+};
+
+G_DEFINE_TYPE(KivBox, kiv_box, GTK_TYPE_CONTAINER)
+
+KivBox* self(GtkWidget* w) { return reinterpret_cast<KivBox*>(w); }
+
+void kiv_box_init(KivBox* box) {
+    gtk_widget_set_has_window(GTK_WIDGET(box), TRUE);
+    box->children = new std::vector<child_place>();
+    box->text = new std::string();
+    box->font = new std::string();
+    box->font_size = 0;
+    box->center = true;
+    for (double& c : box->rgba) c = 0;
+    for (double& c : box->text_rgb) c = 0;
+}
+
+void kiv_box_finalize(GObject* object) {
+    KivBox* box = reinterpret_cast<KivBox*>(object);
+    delete box->children;
+    delete box->text;
+    delete box->font;
+    G_OBJECT_CLASS(kiv_box_parent_class)->finalize(object);
+}
+
+void realize(GtkWidget* widget) {
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    GdkWindowAttr attrs{};
+    attrs.window_type = GDK_WINDOW_CHILD;
+    attrs.x = a.x;
+    attrs.y = a.y;
+    attrs.width = a.width;
+    attrs.height = a.height;
+    attrs.wclass = GDK_INPUT_OUTPUT;
+    attrs.visual = gtk_widget_get_visual(widget);
+    attrs.event_mask = gtk_widget_get_events(widget) | GDK_EXPOSURE_MASK;
+    GdkWindow* window = gdk_window_new(gtk_widget_get_parent_window(widget), &attrs,
+                                       GDK_WA_X | GDK_WA_Y | GDK_WA_VISUAL);
+    gtk_widget_register_window(widget, window);
+    gtk_widget_set_window(widget, window);
+    gtk_widget_set_realized(widget, TRUE);
+}
+
+void size_allocate(GtkWidget* widget, GtkAllocation* a) {
+    gtk_widget_set_allocation(widget, a);
+    if (gtk_widget_get_realized(widget))
+        gdk_window_move_resize(gtk_widget_get_window(widget), a->x, a->y, a->width, a->height);
+    for (const child_place& c : *self(widget)->children) {
+        if (!gtk_widget_get_visible(c.widget)) continue;
+        // GTK wants every child measured before it is placed.
+        GtkRequisition minimum;
+        gtk_widget_get_preferred_size(c.widget, &minimum, nullptr);
+        GtkAllocation ca{c.x, c.y, std::max(c.w, 1), std::max(c.h, 1)};
+        gtk_widget_size_allocate(c.widget, &ca);
+    }
+}
+
+// The size is the face's, set by the parent through the placement; alone in
+// a window the box asks for what the window was given.
+void preferred_width(GtkWidget* widget, int* minimum, int* natural) {
+    int w = 0;
+    gtk_widget_get_size_request(widget, &w, nullptr);
+    *minimum = *natural = std::max(w, 0);
+}
+
+void preferred_height(GtkWidget* widget, int* minimum, int* natural) {
+    int h = 0;
+    gtk_widget_get_size_request(widget, nullptr, &h);
+    *minimum = *natural = std::max(h, 0);
+}
+
+gboolean draw(GtkWidget* widget, cairo_t* cr) {
+    paints++;
+    KivBox* box = self(widget);
+    int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
+    if (box->rgba[3] > 0) {
+        cairo_set_source_rgba(cr, box->rgba[0], box->rgba[1], box->rgba[2], box->rgba[3]);
+        cairo_rectangle(cr, 0, 0, w, h);
+        cairo_fill(cr);
+    }
+    if (!box->text->empty()) {
+        PangoLayout* layout = gtk_widget_create_pango_layout(widget, box->text->c_str());
+        PangoFontDescription* desc = pango_font_description_from_string(box->font->c_str());
+        if (box->font_size > 0) pango_font_description_set_size(desc, box->font_size * PANGO_SCALE);
+        pango_layout_set_font_description(layout, desc);
+        pango_font_description_free(desc);
+        int tw, th;
+        pango_layout_get_pixel_size(layout, &tw, &th);
+        cairo_set_source_rgb(cr, box->text_rgb[0], box->text_rgb[1], box->text_rgb[2]);
+        cairo_move_to(cr, box->center ? (w - tw) / 2 : 0, (h - th) / 2);
+        pango_cairo_show_layout(cr, layout);
+        g_object_unref(layout);
+    }
+    for (const child_place& c : *box->children) gtk_container_propagate_draw(GTK_CONTAINER(widget), c.widget, cr);
+    return FALSE;
+}
+
+void add(GtkContainer* container, GtkWidget* child) {
+    kivbox_put(GTK_WIDGET(container), child, 0, 0, 1, 1);
+}
+
+void remove(GtkContainer* container, GtkWidget* child) {
+    auto& children = *self(GTK_WIDGET(container))->children;
+    auto it = std::find_if(children.begin(), children.end(), [&](const child_place& c) { return c.widget == child; });
+    if (it == children.end()) return;
+    bool visible = gtk_widget_get_visible(child);
+    gtk_widget_unparent(child);
+    children.erase(it);
+    if (visible) gtk_widget_queue_resize(GTK_WIDGET(container));
+}
+
+void forall(GtkContainer* container, gboolean, GtkCallback callback, gpointer data) {
+    // The callback may remove the child it is given.
+    std::vector<GtkWidget*> copy;
+    for (const child_place& c : *self(GTK_WIDGET(container))->children) copy.push_back(c.widget);
+    for (GtkWidget* w : copy) callback(w, data);
+}
+
+void kiv_box_class_init(KivBoxClass* klass) {
+    G_OBJECT_CLASS(klass)->finalize = kiv_box_finalize;
+    GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
+    widget->realize = realize;
+    widget->size_allocate = size_allocate;
+    widget->get_preferred_width = preferred_width;
+    widget->get_preferred_height = preferred_height;
+    widget->draw = draw;
+    GtkContainerClass* container = GTK_CONTAINER_CLASS(klass);
+    container->add = add;
+    container->remove = remove;
+    container->forall = forall;
+    gtk_container_class_handle_border_width(container);
+}
+
+}  // namespace
+
+unsigned long kivbox_paints() { return paints; }
+
+GtkWidget* kivbox_new() { return GTK_WIDGET(g_object_new(kiv_box_get_type(), nullptr)); }
+
+void kivbox_put(GtkWidget* widget, GtkWidget* child, int x, int y, int w, int h) {
+    auto& children = *self(widget)->children;
+    for (child_place& c : children) {
+        if (c.widget != child) continue;
+        c.x = x, c.y = y, c.w = w, c.h = h;
+        gtk_widget_queue_resize(widget);
+        return;
+    }
+    children.push_back({child, x, y, w, h});
+    gtk_widget_set_parent(child, widget);
+    gtk_widget_queue_resize(widget);
+}
+
+void kivbox_remove(GtkWidget* box, GtkWidget* child) { remove(GTK_CONTAINER(box), child); }
+
+void kivbox_restack(GtkWidget* widget, GtkWidget* const* order, int count) {
+    auto& children = *self(widget)->children;
+    std::vector<child_place> sorted;
+    for (int i = 0; i < count; i++)
+        for (const child_place& c : children)
+            if (c.widget == order[i]) sorted.push_back(c);
+    for (const child_place& c : children)
+        if (std::find_if(sorted.begin(), sorted.end(), [&](const child_place& s) { return s.widget == c.widget; }) ==
+            sorted.end())
+            sorted.insert(sorted.begin(), c);
+    children = sorted;
+    for (const child_place& c : children) {
+        GdkWindow* w = gtk_widget_get_has_window(c.widget) ? gtk_widget_get_window(c.widget) : nullptr;
+        if (w && gtk_widget_get_realized(c.widget)) gdk_window_raise(w);
+    }
+    gtk_widget_queue_draw(widget);
+}
+
+void kivbox_set_color(GtkWidget* widget, double r, double g, double b, double a) {
+    KivBox* box = self(widget);
+    box->rgba[0] = r, box->rgba[1] = g, box->rgba[2] = b, box->rgba[3] = a;
+    gtk_widget_queue_draw(widget);
+}
+
+void kivbox_set_text(GtkWidget* widget, const std::string& text, const std::string& font, int size, bool center,
+                     double r, double g, double b) {
+    KivBox* box = self(widget);
+    *box->text = text;
+    *box->font = font;
+    box->font_size = size;
+    box->center = center;
+    box->text_rgb[0] = r, box->text_rgb[1] = g, box->text_rgb[2] = b;
+    gtk_widget_queue_draw(widget);
+}
+
+}  // namespace kiv::gui
