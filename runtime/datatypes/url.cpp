@@ -9,12 +9,14 @@
 
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/io/http.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -289,9 +291,25 @@ kiv_value* eval_path(kiv_value* parent, kiv_value* element, kiv_value* value, ki
     return cell::set_type(result, type_of(parent));
 }
 
-kiv_value* open(kiv_value*, bool, bool, bool, bool, kiv_value*) {
-    // parse-url and ports arrive with the library and port!.
-    not_done();
+// A URL of any scheme but HTTP is read, written and opened through a port
+// made from its parts: the scheme's actor does the work.
+kiv_value* port_of(kiv_value* url) {
+    kiv_value name = *word::load("decode-url");
+    kiv_value fn = *_context::get(&name);
+    if (type_of(&fn) != TYPE_FUNCTION) fire(err::SCRIPT, err::script::invalid_arg, url);
+    kiv_value* arg = stack::push_value(url);
+    kiv_value parts = interpreter::call_back({&fn, &name, arg, 1, interpreter::CB_NONE});
+    if (type_of(&parts) != TYPE_OBJECT) fire(err::SCRIPT, err::script::invalid_arg, url);
+    *arg = parts;  // kept for the collector while the port is made
+    auto make_port = reinterpret_cast<actions::make_fn>(actions::entry(TYPE_PORT, SLOT_MAKE));
+    kiv_value dt;
+    datatype::make_at(&dt, TYPE_PORT);
+    return make_port(&dt, arg, TYPE_PORT);
+}
+
+kiv_value* open(kiv_value* url, bool new_, bool read, bool write, bool seek, kiv_value* allow) {
+    kiv_value* port = port_of(url);
+    return actions::get<SLOT_OPEN>(port)(port, new_, read, write, seek, allow);
 }
 
 kiv_value* read(kiv_value* url, kiv_value* part, kiv_value* seek, bool binary, bool lines, bool info,
@@ -301,12 +319,12 @@ kiv_value* read(kiv_value* url, kiv_value* part, kiv_value* seek, bool binary, b
         kiv_value get = method_word("GET");
         return http_request(url, &get, nullptr, nullptr, binary, lines, info);
     }
-    // parse-url and ports arrive with the library and port!.
-    not_done();
+    kiv_value* port = port_of(url);
+    return actions::get<SLOT_READ>(port)(port, part, seek, binary, lines, info, as);
 }
 
-kiv_value* write(kiv_value* url, kiv_value* data, bool binary, bool lines, bool info, bool, kiv_value*,
-                 kiv_value* seek, kiv_value* allow, kiv_value* as) {
+kiv_value* write(kiv_value* url, kiv_value* data, bool binary, bool lines, bool info, bool append,
+                 kiv_value* part, kiv_value* seek, kiv_value* allow, kiv_value* as) {
     if (http_q(url)) {
         if (seek || allow || as) not_done();  // no offset, mode or codec writes over HTTP
         if (type_of(data) != TYPE_BLOCK) {
@@ -324,8 +342,8 @@ kiv_value* write(kiv_value* url, kiv_value* data, bool binary, bool lines, bool 
         const kiv_value* body = type_of(&parts[2]) == TYPE_NONE ? nullptr : &parts[2];
         return http_request(url, &parts[0], headers, body, binary, lines, info);
     }
-    // parse-url and ports arrive with the library and port!.
-    not_done();
+    kiv_value* port = port_of(url);
+    return actions::get<SLOT_WRITE>(port)(port, data, binary, lines, info, append, part, seek, allow, as);
 }
 
 void init() {
