@@ -9,6 +9,7 @@ packages=(
   python3 lua5.4
   libedit-dev
   clang libclang-rt-14-dev
+  libcairo2-dev libpango1.0-dev python3-cairo
 )
 
 missing=()
