@@ -718,6 +718,7 @@ void run(context& ctx, const kiv_value* block, bool silent, bool catch_errors) {
     sys.pending_exit = LEVEL_NONE;
     kiv_value err = *stack::get_top();
     restore();
+    stack::throw_origin = nullptr;
     bool draw_error = error::category_of(&err) == err::SCRIPT &&
                       (error::id_of(&err) == err::script::draw_invalid ||
                        error::id_of(&err) == err::script::draw_infinite);
