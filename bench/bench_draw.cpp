@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/boot.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/runtime.h"
 #include "runtime/system.h"
 #include "view/gtk/draw_cairo.h"
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     }
     std::printf("Kiv draw: %d boxes into %dx%d: %.1f ms (best of 3)\n", BOXES, W, H, best * 1000);
     std::fflush(stdout);
-    std::string twin = std::string("python3 ") + KIV_SOURCE_DIR + "/bench/bench_draw.py";
+    // The system interpreter: the cairo binding is a Debian package.
+    std::string twin = std::string("/usr/bin/python3 ") + KIV_SOURCE_DIR + "/bench/bench_draw.py";
     return std::system(twin.c_str()) == 0 ? 0 : 1;
 }
