@@ -2,6 +2,7 @@
 // pixel by pixel.
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -114,6 +115,21 @@ TEST_F(DrawCairo, PixelProbes) {
                                                   << " not " << hex(p.argb);
         }
     }
+}
+
+TEST_F(DrawCairo, TextPaintsWithThePenWhereItIsPlaced) {
+    auto px = drawn("[pen red text 20x20 \"HHHH\"]");
+    int inside = 0, outside = 0;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            if (!px[y * W + x]) continue;
+            EXPECT_EQ(px[y * W + x] & 0x00FFFF, 0u) << "not red at " << x << "x" << y;
+            (x >= 20 && x < 70 && y >= 20 && y < 40 ? inside : outside)++;
+        }
+    EXPECT_GT(inside, 30);
+    EXPECT_EQ(outside, 0);
+    auto none = drawn("[pen off text 20x20 \"HHHH\"]");
+    EXPECT_EQ(std::count(none.begin(), none.end(), 0u), W * H);
 }
 
 TEST(DrawPixels, PremultiplyRoundTrips) {

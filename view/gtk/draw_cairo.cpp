@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include <pango/pangocairo.h>
+
+#include "runtime/unicode.h"
+
 namespace kiv::draw {
 
 void premultiply(uint32_t* px, size_t n) {
@@ -272,6 +276,29 @@ void cairo_context::spline(const point* p, size_t n, bool closed) {
     }
     if (closed) cairo_close_path(cr);
     paint(closed);
+}
+
+// A string in the current font, its layout's top-left corner at the point,
+// painted with the pen. Until font objects reach the context the font is the
+// default sans face at an absolute 12 pixels. Rich-text faces are drawn by
+// the text-box layout, not here.
+void cairo_context::text(point at, const kiv_value* s) {
+    if (type_of(s) != TYPE_STRING || top().pen.kind == brush::OFF) return;
+    kiv_value str = *s;
+    int32_t bytes = -1;
+    const char* utf8 = unicode::to_utf8(&str, &bytes);
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* font = pango_font_description_from_string("Sans");
+    pango_font_description_set_absolute_size(font, 12 * PANGO_SCALE);
+    pango_layout_set_font_description(layout, font);
+    pango_layout_set_text(layout, utf8, bytes);
+    cairo_new_path(cr);
+    cairo_move_to(cr, at.x, at.y);
+    set_source(top().pen);
+    pango_cairo_show_layout(cr, layout);
+    cairo_new_path(cr);
+    pango_font_description_free(font);
+    g_object_unref(layout);
 }
 
 // Clips: each narrows the area in force (the mode word is read, not

@@ -44,7 +44,7 @@ class cairo_context : public context {
     void curve(const point* p, size_t n) override;
     void spline(const point* p, size_t n, bool closed) override;
     void image(const kiv_value*, const point*, size_t, const point*) override {}
-    void text(point, const kiv_value*) override {}
+    void text(point at, const kiv_value* string_or_face) override;
     void shadow_off() override {}
     void shadow(const shadow_spec&) override {}
     void clip_rect(point a, point b, clip_mode mode) override;
