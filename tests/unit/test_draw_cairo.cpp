@@ -100,6 +100,15 @@ TEST_F(DrawCairo, PixelProbes) {
         {"[pen off fill-pen linear blue green translate 'fill-pen 50x0 box 0x0 100x10]", {{0, 5, BLUE, 3}, {49, 5, BLUE, 3}, {75, 5, 0xFF0040BF, 3}}},
         // push restores brushes and widths
         {"[fill-pen red pen off push [fill-pen blue] box 0x0 10x10]", {{5, 5, RED}}},
+        // shadows: offset, spread and blur, under boxes and ellipses only
+        {"[shadow 10x10 fill-pen red pen off box 10x10 30x30]", {{20, 20, RED}, {35, 35, BLACK}, {45, 45, NONE}}},
+        {"[shadow 10x10 0 5 blue fill-pen red pen off box 10x10 30x30]", {{44, 44, BLUE, 1}, {47, 47, NONE}}},
+        // a blurred edge fades over the blur's reach, half way at the edge
+        {"[shadow 0x40 8 fill-pen red pen off box 10x10 30x30]",
+         {{20, 60, BLACK, 1}, {20, 50, 0x80000000, 0x20}, {20, 41, NONE}, {20, 20, RED}}},
+        {"[shadow 0x50 fill-pen red pen off circle 20x20 10 line 0x0 0x1]", {{20, 70, BLACK}}},
+        {"[shadow 0x50 shadow off fill-pen red pen off circle 20x20 10]", {{20, 70, NONE}}},
+        {"[shadow 0x50 fill-pen red pen off triangle 10x10 30x10 10x30]", {{12, 62, NONE}}},
         // shapes
         {"[fill-pen red pen off shape [move 0x0 'line 100x0 0x100]]", {{90, 50, RED}, {10, 50, NONE}}},
         {"[fill-pen red pen off shape [move 10x10 hline 90 vline 90 hline 10 close]]", {{50, 50, RED}, {5, 5, NONE}}},

@@ -33,6 +33,31 @@ void unpremultiply(uint32_t* px, size_t n) {
 }
 
 namespace {
+// One pass of a box blur along rows (step 1) or columns (step = stride),
+// with a running sum: cost per pixel is constant whatever the radius.
+void blur_pass(uint8_t* px, int count, int lines, int step, int line_step, int r) {
+    std::vector<uint8_t> src(static_cast<size_t>(count));
+    for (int l = 0; l < lines; l++) {
+        uint8_t* row = px + size_t(l) * size_t(line_step);
+        for (int i = 0; i < count; i++) src[size_t(i)] = row[size_t(i) * size_t(step)];
+        int sum = 0, width = 2 * r + 1;
+        for (int i = -r; i <= r; i++) sum += i >= 0 && i < count ? src[size_t(i)] : 0;
+        for (int i = 0; i < count; i++) {
+            row[size_t(i) * size_t(step)] = uint8_t(sum / width);
+            int out = i - r, in = i + r + 1;
+            if (out >= 0) sum -= src[size_t(out)];
+            if (in < count) sum += src[size_t(in)];
+        }
+    }
+}
+// Three box passes each way come close to a gaussian of the same reach.
+void box_blur(uint8_t* px, int w, int h, int stride, int radius) {
+    int r = std::max(1, radius / 3);
+    for (int pass = 0; pass < 3; pass++) {
+        blur_pass(px, w, h, 1, stride, r);
+        blur_pass(px, h, w, stride, 1, r);
+    }
+}
 constexpr double PI = 3.14159265358979323846;
 double rad(double deg) { return deg * PI / 180; }
 void rgba(cairo_pattern_t* pat, double offset, colour c) {
@@ -178,6 +203,54 @@ void cairo_context::set_source(const brush& b) {
     cairo_pattern_destroy(pat);
 }
 
+void cairo_context::shadow_off() { top().shadows.clear(); }
+void cairo_context::shadow(const shadow_spec& s) { top().shadows.push_back(s); }
+
+// Drop shadows of the current path: its shape, grown by the spread, moved
+// by the offset and blurred, painted in the shadow colour below the shape.
+// Inset shadows are not painted yet.
+void cairo_context::cast_shadows() {
+    if (top().shadows.empty()) return;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    cairo_identity_matrix(cr);
+    cairo_path_t* path = cairo_copy_path(cr);
+    double x0, y0, x1, y1;
+    cairo_path_extents(cr, &x0, &y0, &x1, &y1);
+    for (const shadow_spec& s : top().shadows) {
+        if (s.inset) continue;
+        int pad = s.blur + std::max(0, s.spread) + 2;
+        int ox = int(std::floor(x0)) - pad, oy = int(std::floor(y0)) - pad;
+        int w = int(std::ceil(x1)) - ox + pad, h = int(std::ceil(y1)) - oy + pad;
+        if (w <= 0 || h <= 0 || w > 16384 || h > 16384) continue;
+        cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
+        cairo_t* mc = cairo_create(mask);
+        cairo_translate(mc, -ox, -oy);
+        cairo_append_path(mc, path);
+        cairo_set_source_rgba(mc, 0, 0, 0, 1);
+        cairo_fill_preserve(mc);
+        if (s.spread > 0) {
+            cairo_set_line_width(mc, 2.0 * s.spread);
+            cairo_stroke(mc);
+        }
+        cairo_destroy(mc);
+        cairo_surface_flush(mask);
+        if (s.blur > 0)
+            box_blur(cairo_image_surface_get_data(mask), w, h, cairo_image_surface_get_stride(mask), s.blur);
+        cairo_surface_mark_dirty(mask);
+        cairo_save(cr);
+        cairo_new_path(cr);
+        cairo_set_source_rgba(cr, s.c.r / 255.0, s.c.g / 255.0, s.c.b / 255.0, (255 - s.c.t) / 255.0);
+        cairo_mask_surface(cr, mask, ox + s.offset.x, oy + s.offset.y);
+        cairo_restore(cr);
+        cairo_surface_destroy(mask);
+    }
+    cairo_new_path(cr);
+    cairo_append_path(cr, path);
+    cairo_path_destroy(path);
+    cairo_set_matrix(cr, &m);
+}
+
 // Fills (when asked) and strokes the current path, then clears it.
 void cairo_context::paint(bool fill_too) {
     if (fill_too && top().fill.kind != brush::OFF) {
@@ -211,6 +284,7 @@ void cairo_context::box(point a, point b, float radius) {
         cairo_arc(cr, x0 + r, y0 + r, r, PI, 3 * PI / 2);
         cairo_close_path(cr);
     }
+    cast_shadows();
     paint(true);
 }
 
@@ -231,6 +305,7 @@ void cairo_context::ellipse(point tl, point size) {
     cairo_scale(cr, size.x / 2, size.y / 2);
     cairo_arc(cr, 0, 0, 1, 0, 2 * PI);
     cairo_restore(cr);  // the path stays, the pen keeps its own width
+    cast_shadows();
     paint(true);
 }
 

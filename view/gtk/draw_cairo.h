@@ -45,8 +45,8 @@ class cairo_context : public context {
     void spline(const point* p, size_t n, bool closed) override;
     void image(const kiv_value*, const point*, size_t, const point*) override {}
     void text(point at, const kiv_value* string_or_face) override;
-    void shadow_off() override {}
-    void shadow(const shadow_spec&) override {}
+    void shadow_off() override;
+    void shadow(const shadow_spec& s) override;
     void clip_rect(point a, point b, clip_mode mode) override;
     void clip_path(clip_mode mode) override;
     void clip_pop() override;
@@ -83,6 +83,7 @@ class cairo_context : public context {
         float width = 1;
         std::vector<float> dashes;  // in pen widths
         size_t clips = 0;           // how many of the clips below were in force
+        std::vector<shadow_spec> shadows;  // under later boxes, circles and ellipses
     };
     cairo_t* cr;
     std::vector<cairo_path_t*> clips;  // device space, re-applied after a pop
@@ -95,6 +96,7 @@ class cairo_context : public context {
     state& top() { return states.back(); }
     void apply_dashes();
     void paint(bool fill_too);
+    void cast_shadows();
     void set_source(const brush& b);
     void on_matrix(target_kind t, const cairo_matrix_t& m);
     void drop_clips(size_t keep);
