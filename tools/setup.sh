@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev openssl ca-certificates
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev python3-pil imagemagick
   libgtk-3-dev xvfb xdotool fonts-dejavu-core
+  libcairo2-dev libpango1.0-dev python3-cairo
 )
 
 missing=()
