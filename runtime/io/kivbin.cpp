@@ -1486,7 +1486,31 @@ struct nested_record {
 
 // Builds the cell of a record whose header is read and which is neither a
 // reference nor a word.
-void decode_payload(kiv_value* parent, const record_head& h, uint32_t head) {
+// The block family, hash! and map!: a new block, then its records.
+void decode_block(kiv_value* parent, uint32_t t, uint32_t head) {
+    const uint8_t* count_at = dec.p;
+    int32_t n = get_record_count();
+    if (t == TYPE_MAP && n % 2) invalid_record(count_at);
+    kiv_value v;
+    block::make_at(&v, std::max(n, 1));
+    v.header = t == TYPE_MAP ? TYPE_BLOCK : t;
+    v.data1 = head;
+    uint32_t position = block::length_all(parent);
+    kiv_value inner = *append(parent, &v);
+    decode_into(&inner, n);
+    if (t == TYPE_HASH) hash_block::index(block::cells(parent) + position);
+    if (t == TYPE_MAP) {
+        for (int32_t i = 0; i < n; i += 2)
+            if (!map::key_type_q(type_of(block::cells(&inner) + i))) invalid_record(count_at);
+        kiv_value m;
+        map::make_from(&m, &inner);
+        block::cells(parent)[position] = m;
+    }
+}
+
+// Blocks nest deepest: their records take the small path of decode_block,
+// so that deep images reach the depth limit before the native stack's.
+[[gnu::noinline]] void decode_payload(kiv_value* parent, const record_head& h, uint32_t head) {
     uint32_t t = h.type;
     const uint8_t* at = h.at;
     uint32_t before = block::length_all(parent);
@@ -1605,26 +1629,7 @@ void decode_payload(kiv_value* parent, const record_head& h, uint32_t head) {
             break;
         }
         default:
-            if (block_family_q(t) || t == TYPE_HASH || t == TYPE_MAP) {
-                const uint8_t* count_at = dec.p;
-                int32_t n = get_record_count();
-                if (t == TYPE_MAP && n % 2) invalid_record(count_at);
-                block::make_at(&v, std::max(n, 1));
-                v.header = t == TYPE_MAP ? TYPE_BLOCK : t;
-                v.data1 = head;
-                uint32_t position = block::length_all(parent);
-                kiv_value* cell = append(parent, &v);
-                kiv_value inner = *cell;
-                decode_into(&inner, n);
-                if (t == TYPE_HASH) hash_block::index(block::cells(parent) + position);
-                if (t == TYPE_MAP) {
-                    for (int32_t i = 0; i < n; i += 2)
-                        if (!map::key_type_q(type_of(block::cells(&inner) + i))) invalid_record(count_at);
-                    kiv_value m;
-                    map::make_from(&m, &inner);
-                    block::cells(parent)[position] = m;
-                }
-            } else if (string_family_q(t) || t == TYPE_BINARY) {
+            if (string_family_q(t) || t == TYPE_BINARY) {
                 v = t == TYPE_BINARY ? decode_binary(h) : decode_string(h);
                 v.data1 = head;
                 append(parent, &v);
@@ -1673,7 +1678,8 @@ void decode_record(kiv_value* parent) {
         decode_word(parent, h);
     } else {
         if (h.reference) invalid_record(at);
-        decode_payload(parent, h, head);
+        if (block_family_q(t) || t == TYPE_HASH || t == TYPE_MAP) decode_block(parent, t, head);
+        else decode_payload(parent, h, head);
     }
     if (h.new_line) block::cells(parent)[before].header |= FLAG_NEW_LINE;
     if (h.definition) {
