@@ -11,6 +11,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -20,7 +21,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
+#include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
 
@@ -166,6 +169,51 @@ void draw_face_routine() {
     *stack::arguments = none_value;
 }
 
+// Renders a draw block into an image, with or without a display: the
+// pixels go premultiplied to a cairo surface and come back straight. The
+// owner hears of it as of a poke of the whole image.
+void draw_image_routine() {
+    kiv_value img = *arg(0), cmds = *arg(1);
+    *stack::arguments = none_value;
+    if (type_of(&img) != TYPE_IMAGE) return;
+    uint32_t w = image::width_of(&img), h = image::height_of(&img);
+    if (w == 0 || h == 0) return;
+    kiv_value silent = none_value;
+    if (kiv_value* view = boot::field(boot::system_object(), "view"); view && type_of(view) == TYPE_OBJECT)
+        if (kiv_value* s = boot::field(view, "silent?")) silent = *s;
+    bool owned = img.header & ownership::IMAGE_OWNED;
+    kiv_value target = img, told = img;
+    bool notified = owned && ownership::check(&target, symbol::make("poke"), &told, -1, -1);
+    uint64_t count = uint64_t(w) * h;
+    std::vector<uint32_t> surface_pixels(count);
+    uint32_t* pixels = image::lock(&img, true);
+    image::premultiply(pixels, surface_pixels.data(), count);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(surface_pixels.data()), CAIRO_FORMAT_ARGB32, int(w), int(h), int(w * 4));
+    cairo_t* cr = cairo_create(surface);
+    struct done {
+        const kiv_value* img;
+        cairo_t* cr;
+        cairo_surface_t* surface;
+        std::vector<uint32_t>& from;
+        uint32_t* to;
+        uint64_t count;
+        ~done() {
+            cairo_destroy(cr);
+            cairo_surface_flush(surface);
+            cairo_surface_destroy(surface);
+            image::unpremultiply(from.data(), to, count);
+            image::unlock(img);
+        }
+    };
+    {
+        done finish{&img, cr, surface, surface_pixels, pixels, count};
+        draw::cairo_context ctx(cr);
+        draw::run(ctx, &cmds, logic::truthy(&silent), false);
+    }
+    if (notified) ownership::check(&target, symbol::make("poked"), &told, -1, -1);
+}
+
 void do_event_loop() { logic::box(do_events(logic::truthy(arg(0)))); }
 
 void exit_event_loop_routine() {
@@ -229,7 +277,7 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
     {"redraw", "face [object!]", with_display<redraw_routine>},
     {"show-window", "id [handle!]", with_display<show_window_routine>},
     {"make-view", "face [object!] parent [handle!]", with_display<make_view_routine>},
-    {"draw-image", "image [any-type!] cmds [block!]", with_display<nothing>},
+    {"draw-image", "image [any-type!] cmds [block!]", draw_image_routine},
     {"draw-face", "face [object!] cmds [block!]", with_display<draw_face_routine>},
     {"do-event-loop", "no-wait? [logic!]", with_display<do_event_loop>},
     {"exit-event-loop", "", with_display<exit_event_loop_routine>},
