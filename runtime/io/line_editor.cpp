@@ -4,6 +4,8 @@
 #include "runtime/io/line_editor.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -689,15 +691,32 @@ struct raw_mode {
     ~raw_mode() { leave(); }
 };
 
+// A resize is taken only while waiting for keys: the signal stays blocked
+// otherwise and ppoll opens it atomically, so one that comes while the line
+// is painted still cuts the next wait short.
 struct resize_watch {
     struct sigaction saved{};
+    sigset_t saved_mask{}, waiting_mask{};
     resize_watch() {
         struct sigaction sa{};
         sa.sa_handler = on_resize;
         sigemptyset(&sa.sa_mask);
         sigaction(SIGWINCH, &sa, &saved);
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGWINCH);
+        pthread_sigmask(SIG_BLOCK, &block, &saved_mask);
+        waiting_mask = saved_mask;
+        sigdelset(&waiting_mask, SIGWINCH);
     }
-    ~resize_watch() { sigaction(SIGWINCH, &saved, nullptr); }
+    ~resize_watch() {
+        pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+        sigaction(SIGWINCH, &saved, nullptr);
+    }
+    int wait(pollfd* p, int milliseconds) const {
+        timespec ts{milliseconds / 1000, long(milliseconds % 1000) * 1000000L};
+        return ppoll(p, 1, milliseconds < 0 ? nullptr : &ts, &waiting_mask);
+    }
 };
 
 bool input_waiting_q(int fd, int milliseconds) {
@@ -735,7 +754,7 @@ outcome read_line(int in, int out, session& s, const highlighter& colours, std::
             got = ahead.size();
         } else {
             pollfd p{in, POLLIN, 0};
-            int ready = poll(&p, 1, s.waiting_q() ? 50 : -1);
+            int ready = watch.wait(&p, s.waiting_q() ? 50 : -1);
             if (ready == 0) {
                 s.flush();
                 paint();
