@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
@@ -104,7 +105,6 @@ class walker {
   private:
     context& ctx;
     int32_t keyword[K_COUNT];
-    std::vector<node_id> cycle;  // the blocks being walked, to refuse one that holds itself
     std::vector<point> pts;
     std::vector<float> floats;
 
@@ -119,12 +119,13 @@ class walker {
         pos.data1 = std::min(i, tail(b));
         fire(err::SCRIPT, err::script::draw_invalid, &pos);
     }
+    // The blocks being walked go on the cycle stack, which the collector
+    // keeps up to date, to refuse one that holds itself.
     void enter(const kiv_value* blk) {
-        if (std::find(cycle.begin(), cycle.end(), blk->data2) != cycle.end())
-            fire(err::SCRIPT, err::script::draw_infinite, blk);
-        cycle.push_back(blk->data2);
+        if (cycles::find_q(blk->data2)) fire(err::SCRIPT, err::script::draw_infinite, blk);
+        cycles::push(blk->data2);
     }
-    void leave() { cycle.pop_back(); }
+    void leave() { cycles::pop(); }
 
     int kw_of(const kiv_value* v) const {
         if (!v || !any_word_q(type_of(v))) return -1;
@@ -687,7 +688,13 @@ class walker {
 
 void parse_block(context& ctx, const kiv_value* block) {
     walker w(ctx);
-    w.block(block);
+    uint32_t depth = cycles::depth();
+    try {
+        w.block(block);
+    } catch (...) {
+        if (cycles::depth() > depth) cycles::drop(cycles::depth() - depth);
+        throw;
+    }
 }
 
 void run(context& ctx, const kiv_value* block, bool silent, bool catch_errors) {
