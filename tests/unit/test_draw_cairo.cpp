@@ -130,6 +130,20 @@ TEST_F(DrawCairo, PixelProbes) {
     }
 }
 
+// A blur wider than the mask is worked at a smaller scale: the shadow it
+// casts must match the full-scale one just below that width, and a blur of
+// thousands of pixels must still end (quickly) with a faint shadow.
+TEST_F(DrawCairo, WideBlursStayCloseToTheFullScaleOnes) {
+    auto full = drawn("[shadow 50x0 32 fill-pen red pen off box 0x0 50x100]");
+    auto scaled = drawn("[shadow 50x0 33 fill-pen red pen off box 0x0 50x100]");
+    for (int x = 50; x < W; x += 7)
+        for (int y = 0; y < H; y += 9)
+            EXPECT_TRUE(near(full[y * W + x], scaled[y * W + x], 12))
+                << x << "x" << y << ": " << hex(full[y * W + x]) << " then " << hex(scaled[y * W + x]);
+    auto faint = drawn("[shadow 50x0 5000 fill-pen red pen off box 0x0 50x100]");
+    EXPECT_LT(faint[50 * W + 75] >> 24, 0x10u);
+}
+
 TEST_F(DrawCairo, TextPaintsWithThePenWhereItIsPlaced) {
     auto px = drawn("[pen red text 20x20 \"HHHH\"]");
     int inside = 0, outside = 0;

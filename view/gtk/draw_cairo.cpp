@@ -217,14 +217,27 @@ void cairo_context::cast_shadows() {
     cairo_path_t* path = cairo_copy_path(cr);
     double x0, y0, x1, y1;
     cairo_path_extents(cr, &x0, &y0, &x1, &y1);
+    double cx0, cy0, cx1, cy1;
+    cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
     for (const shadow_spec& s : top().shadows) {
         if (s.inset) continue;
-        int pad = s.blur + std::max(0, s.spread) + 2;
-        int ox = int(std::floor(x0)) - pad, oy = int(std::floor(y0)) - pad;
-        int w = int(std::ceil(x1)) - ox + pad, h = int(std::ceil(y1)) - oy + pad;
-        if (w <= 0 || h <= 0 || w > 16384 || h > 16384) continue;
+        // The mask covers the shape grown by the blur's reach, cut to what
+        // can land inside the clip once offset. A wide blur is worked at a
+        // smaller scale and stretched back: its cost stays bounded whatever
+        // the radius, and a blur that wide shows no fine detail anyway.
+        int reach = s.blur + 2;
+        int pad = reach + std::max(0, s.spread);
+        double k = std::max(1.0, std::ceil(s.blur / 32.0));
+        double rx0 = std::max(x0 - pad, cx0 - s.offset.x - reach), ry0 = std::max(y0 - pad, cy0 - s.offset.y - reach);
+        double rx1 = std::min(x1 + pad, cx1 - s.offset.x + reach), ry1 = std::min(y1 + pad, cy1 - s.offset.y + reach);
+        if (!(rx1 > rx0 && ry1 > ry0)) continue;
+        double ox = std::floor(rx0 / k) * k, oy = std::floor(ry0 / k) * k;
+        double wd = std::ceil((rx1 - ox) / k), hd = std::ceil((ry1 - oy) / k);
+        if (wd > 16384 || hd > 16384) continue;
+        int w = int(wd), h = int(hd);
         cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
         cairo_t* mc = cairo_create(mask);
+        cairo_scale(mc, 1 / k, 1 / k);
         cairo_translate(mc, -ox, -oy);
         cairo_append_path(mc, path);
         cairo_set_source_rgba(mc, 0, 0, 0, 1);
@@ -236,12 +249,15 @@ void cairo_context::cast_shadows() {
         cairo_destroy(mc);
         cairo_surface_flush(mask);
         if (s.blur > 0)
-            box_blur(cairo_image_surface_get_data(mask), w, h, cairo_image_surface_get_stride(mask), s.blur);
+            box_blur(cairo_image_surface_get_data(mask), w, h, cairo_image_surface_get_stride(mask),
+                     int(std::lround(s.blur / k)));
         cairo_surface_mark_dirty(mask);
         cairo_save(cr);
         cairo_new_path(cr);
         cairo_set_source_rgba(cr, s.c.r / 255.0, s.c.g / 255.0, s.c.b / 255.0, (255 - s.c.t) / 255.0);
-        cairo_mask_surface(cr, mask, ox + s.offset.x, oy + s.offset.y);
+        cairo_translate(cr, ox + s.offset.x, oy + s.offset.y);
+        cairo_scale(cr, k, k);
+        cairo_mask_surface(cr, mask, 0, 0);
         cairo_restore(cr);
         cairo_surface_destroy(mask);
     }
