@@ -22,7 +22,7 @@
 #include "runtime/io/terminal.h"
 #include "runtime/runtime.h"
 #include "runtime/stack.h"
-#include "view/gtk/routines.h"
+#include "view/backend.h"
 
 namespace kiv::boot {
 
@@ -95,7 +95,7 @@ void start() {
     kivbin::register_codec();
     json_reader::bind();
     terminal::init();
-    gui::install_backend();
+    backend::install();
 }
 
 }  // namespace kiv::boot

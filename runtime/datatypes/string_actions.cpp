@@ -336,13 +336,15 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     if (wild)
         for (uint32_t i = 0; i < p.length; i++) fixed -= p.at(i) == run;
     int64_t range_end = 0;  // set below, before any match is tried
-    std::function<int64_t(uint32_t, int64_t)> wild_end = [&](uint32_t pi, int64_t ti) -> int64_t {
+    // Recursive through its own reference: a std::function here would be
+    // built (and allocate) on every search.
+    auto wild_end = [&](auto& self, uint32_t pi, int64_t ti) -> int64_t {
         for (; pi < plen; pi++, ti++) {
             uint32_t c = p.at(pi);
             if (c == run) {
                 while (pi + 1 < plen && p.at(pi + 1) == run) pi++;
                 for (int64_t k = ti; k <= range_end; k++) {
-                    int64_t end = wild_end(pi + 1, k);
+                    int64_t end = self(self, pi + 1, k);
                     if (end >= 0) return end;
                 }
                 return -1;
@@ -377,7 +379,7 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     range_end = o.reverse ? cursor : hi;
     for (int64_t at = first; direction > 0 ? at <= last : at >= last; at += direction) {
         if (wild) {
-            int64_t end = wild_end(0, at);
+            int64_t end = wild_end(wild_end, 0, at);
             if (end >= 0) return {at, uint32_t(end - at)};
         } else if (matches_at(at)) {
             return {at, p.length};

@@ -522,6 +522,18 @@ struct restore_tracing {
 
 }  // namespace
 
+void hand_on_routine(const kiv_value* routine, const kiv_value* name) {
+    call_state c{routine, nullptr, name, nullptr, false, 0};
+    argument_list list = argument_list_of(routine);
+    uint32_t n = 0;
+    for (uint32_t k = 0; k < list.length; k++) {
+        const kiv_value* ts = list.items + k;
+        if (type_of(ts) != TYPE_TYPESET || kind_of(ts) == ARG_RETURN) continue;
+        check_type(c, ts, k, stack::arguments + n++);
+    }
+    exec_routine(routine);
+}
+
 void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, uint32_t callback) {
     // Read in place: the copy is for the events only. The body cell is set
     // when the function is made and never changes.

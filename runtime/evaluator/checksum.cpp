@@ -1,7 +1,10 @@
 // Checksums and digests, and the `checksum` native.
 #include "runtime/evaluator/checksum.h"
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
+
+#include <type_traits>
 
 #include <array>
 #include <cstring>
@@ -61,13 +64,55 @@ const crc_tables& crc_table() {
     return tables;
 }
 
+// libcrypto is opened on the first digest: linked in, its relocation
+// would be paid at every start-up.
+struct libcrypto {
+    bool ok = false;
+    const EVP_MD* (*md5)();
+    const EVP_MD* (*sha1)();
+    const EVP_MD* (*sha256)();
+    const EVP_MD* (*sha384)();
+    const EVP_MD* (*sha512)();
+    EVP_MD_CTX* (*ctx_new)();
+    void (*ctx_free)(EVP_MD_CTX*);
+    int (*init)(EVP_MD_CTX*, const EVP_MD*, ENGINE*);
+    int (*update)(EVP_MD_CTX*, const void*, size_t);
+    int (*final)(EVP_MD_CTX*, unsigned char*, unsigned int*);
+};
+
+const libcrypto& crypto() {
+    static const libcrypto api = [] {
+        libcrypto a{};
+        void* h = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (!h) return a;
+        bool all = true;
+        auto take = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
+            all = all && fn;
+        };
+        take(a.md5, "EVP_md5");
+        take(a.sha1, "EVP_sha1");
+        take(a.sha256, "EVP_sha256");
+        take(a.sha384, "EVP_sha384");
+        take(a.sha512, "EVP_sha512");
+        take(a.ctx_new, "EVP_MD_CTX_new");
+        take(a.ctx_free, "EVP_MD_CTX_free");
+        take(a.init, "EVP_DigestInit_ex");
+        take(a.update, "EVP_DigestUpdate");
+        take(a.final, "EVP_DigestFinal_ex");
+        a.ok = all;
+        return a;
+    }();
+    return api;
+}
+
 const EVP_MD* algorithm(int32_t id) {
     switch (id) {
-        case MD5: return EVP_md5();
-        case SHA1: return EVP_sha1();
-        case SHA256: return EVP_sha256();
-        case SHA384: return EVP_sha384();
-        case SHA512: return EVP_sha512();
+        case MD5: return crypto().md5();
+        case SHA1: return crypto().sha1();
+        case SHA256: return crypto().sha256();
+        case SHA384: return crypto().sha384();
+        case SHA512: return crypto().sha512();
         default: return nullptr;
     }
 }
@@ -76,28 +121,29 @@ const EVP_MD* algorithm(int32_t id) {
 [[noreturn]] void library_failed() { fire(err::INTERNAL, err::internal::feature_na); }
 
 struct md_ctx_free {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+    void operator()(EVP_MD_CTX* c) const { crypto().ctx_free(c); }
 };
 using md_ctx = std::unique_ptr<EVP_MD_CTX, md_ctx_free>;
 
 // One digest over a sequence of pieces.
 struct hasher {
     md_ctx ctx;
-    explicit hasher(int32_t id) : ctx(EVP_MD_CTX_new()) {
+    explicit hasher(int32_t id) : ctx(crypto().ok ? crypto().ctx_new() : nullptr) {
+        if (!crypto().ok) library_failed();
         const EVP_MD* md = algorithm(id);
         if (!md) {
             kiv_value n;
             integer::make_at(&n, id);
             fire(err::SCRIPT, err::script::invalid_arg, &n);
         }
-        if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) library_failed();
+        if (!ctx || crypto().init(ctx.get(), md, nullptr) != 1) library_failed();
     }
     void update(const uint8_t* bytes, size_t length) {
-        if (length && EVP_DigestUpdate(ctx.get(), bytes, length) != 1) library_failed();
+        if (length && crypto().update(ctx.get(), bytes, length) != 1) library_failed();
     }
     uint32_t final(uint8_t* out) {
         unsigned int size = 0;
-        if (EVP_DigestFinal_ex(ctx.get(), out, &size) != 1 || size > MAX_DIGEST) library_failed();
+        if (crypto().final(ctx.get(), out, &size) != 1 || size > MAX_DIGEST) library_failed();
         return size;
     }
 };

@@ -93,6 +93,10 @@ kiv_value* eval_code(const kiv_value* callable, kiv_value* pos, kiv_value* end, 
 // Calls a function! whose argument frame is complete.
 void call_function(const kiv_value* fn, node_id ctx, const kiv_value* name, uint32_t callback);
 
+// Runs a routine! on the arguments already in the current frame (a stand-in
+// handing its call on), checking their types against its spec first.
+void hand_on_routine(const kiv_value* routine, const kiv_value* name);
+
 // Calls a Kiv function from the runtime (the lexer's and PARSE's trace
 // callbacks): the `count` given values fill its arguments in spec order
 // (arguments past them get none, refinements are off) and the stacks come

@@ -2,6 +2,9 @@
 #include "runtime/io/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
+
+#include <type_traits>
 
 #include <cctype>
 #include <climits>
@@ -24,6 +27,47 @@
 namespace kiv::http {
 
 namespace {
+
+// libcurl is opened on the first request: linked in, its two dozen
+// libraries would be relocated at every start-up.
+struct libcurl {
+    bool ok = false;
+    CURLcode (*global_init)(long);
+    CURL* (*easy_init)();
+    void (*easy_cleanup)(CURL*);
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
+    CURLcode (*easy_perform)(CURL*);
+    const char* (*easy_strerror)(CURLcode);
+    curl_slist* (*slist_append)(curl_slist*, const char*);
+    void (*slist_free_all)(curl_slist*);
+};
+
+const libcurl& lib() {
+    static const libcurl api = [] {
+        libcurl a{};
+        void* h = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!h) return a;
+        bool all = true;
+        auto take = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
+            all = all && fn;
+        };
+        take(a.global_init, "curl_global_init");
+        take(a.easy_init, "curl_easy_init");
+        take(a.easy_cleanup, "curl_easy_cleanup");
+        take(a.easy_setopt, "curl_easy_setopt");
+        take(a.easy_getinfo, "curl_easy_getinfo");
+        take(a.easy_perform, "curl_easy_perform");
+        take(a.easy_strerror, "curl_easy_strerror");
+        take(a.slist_append, "curl_slist_append");
+        take(a.slist_free_all, "curl_slist_free_all");
+        a.ok = all;
+        return a;
+    }();
+    return api;
+}
+
 
 // The characters of a header name (an HTTP token).
 bool token_char_q(uint8_t c) {
@@ -161,7 +205,7 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     if (have == 0) {
         // Room for the announced length at once, when it is believable.
         curl_off_t announced = -1;
-        curl_easy_getinfo(x->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        lib().easy_getinfo(x->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
         if (announced > 0 && announced <= INT32_MAX) x->body.reserve(size_t(announced));
     }
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data);
@@ -193,11 +237,11 @@ struct handle {
     CURL* curl = nullptr;
     curl_slist* list = nullptr;
     ~handle() {
-        curl_slist_free_all(list);
-        if (curl) curl_easy_cleanup(curl);
+        lib().slist_free_all(list);
+        if (curl) lib().easy_cleanup(curl);
     }
     void add(const std::string& line) {
-        curl_slist* grown = curl_slist_append(list, line.c_str());
+        curl_slist* grown = lib().slist_append(list, line.c_str());
         if (grown) list = grown;
     }
 };
@@ -278,7 +322,7 @@ kiv_value* headers_to_map(const uint8_t* text, size_t size, kiv_value* slot) {
 
 kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_value* headers,
                    const kiv_value* data, bool binary, bool lines, bool info, std::string& reason) {
-    static bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    static bool ready = lib().ok && lib().global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     if (!ready) {
         reason = "the HTTP library could not start";
         return nullptr;
@@ -314,7 +358,7 @@ kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_valu
     }
     std::string target = url_text(url);
 
-    h.curl = curl_easy_init();
+    h.curl = lib().easy_init();
     if (!h.curl) {
         reason = "the HTTP library could not start";
         return nullptr;
@@ -336,45 +380,45 @@ kiv_value* request(const kiv_value* method, const kiv_value* url, const kiv_valu
     exchange x;
     CURL* c = h.curl;
     x.curl = c;
-    curl_easy_setopt(c, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) curl_easy_setopt(c, CURLOPT_CAINFO, file);
-    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) curl_easy_setopt(c, CURLOPT_CAPATH, dir);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout_seconds(60));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout_seconds(30));
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, h.list);
-    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &x);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &x);
+    lib().easy_setopt(c, CURLOPT_URL, target.c_str());
+    lib().easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib().easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib().easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    lib().easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+    lib().easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    lib().easy_setopt(c, CURLOPT_ERRORBUFFER, errors);
+    lib().easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib().easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) lib().easy_setopt(c, CURLOPT_CAINFO, file);
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) lib().easy_setopt(c, CURLOPT_CAPATH, dir);
+    lib().easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout_seconds(60));
+    lib().easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib().easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout_seconds(30));
+    lib().easy_setopt(c, CURLOPT_HTTPHEADER, h.list);
+    lib().easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
+    lib().easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    lib().easy_setopt(c, CURLOPT_WRITEDATA, &x);
+    lib().easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    lib().easy_setopt(c, CURLOPT_HEADERDATA, &x);
     if (verb == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        lib().easy_setopt(c, CURLOPT_HTTPGET, 1L);
     } else if (verb == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        lib().easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else {
         if (posts) {
-            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload.size()));
-            curl_easy_setopt(c, CURLOPT_COPYPOSTFIELDS, payload.c_str());
+            lib().easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload.size()));
+            lib().easy_setopt(c, CURLOPT_COPYPOSTFIELDS, payload.c_str());
         }
-        if (verb != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        if (verb != "POST") lib().easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
 
-    CURLcode done = curl_easy_perform(c);
+    CURLcode done = lib().easy_perform(c);
     if (done != CURLE_OK) {
-        reason = x.too_big ? "the response is too large" : *errors ? errors : curl_easy_strerror(done);
+        reason = x.too_big ? "the response is too large" : *errors ? errors : lib().easy_strerror(done);
         return nullptr;
     }
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    lib().easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
 
     kiv_value* result = stack::push();
     if (!info) return body_value(x.body, binary, lines, result);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -789,6 +790,7 @@ struct decoder {
     const uint8_t* p = nullptr;
     const uint8_t* end = nullptr;    // null: unbounded
     int32_t symbol_count = 0;
+    int32_t* symbol_ids = nullptr;  // the ids made so far by table index, -1 before
     const uint8_t* offsets = nullptr;
     const uint8_t* strings = nullptr;
     int32_t strings_size = 0;
@@ -879,8 +881,11 @@ int32_t get_symbol() {
     uint32_t offset = uint32_t(dec.offsets[4 * index]) | uint32_t(dec.offsets[4 * index + 1]) << 8 |
                       uint32_t(dec.offsets[4 * index + 2]) << 16 | uint32_t(dec.offsets[4 * index + 3]) << 24;
     if (offset >= uint32_t(dec.strings_size)) invalid_record(at);
+    if (dec.symbol_ids && dec.symbol_ids[index] >= 0) return dec.symbol_ids[index];
     const char* name = reinterpret_cast<const char*>(dec.strings + offset);
-    return symbol::make_alt(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
+    int32_t id = symbol::make_alt(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
+    if (dec.symbol_ids) dec.symbol_ids[index] = id;
+    return id;
 }
 
 // The container a value opens to a reference path.
@@ -1717,12 +1722,16 @@ void decode_body(bool symbols) {
         dec.strings_size = s;
         dec.p = dec.strings + s;
     }
+    // Each name is interned once, however often the records use it.
+    std::vector<int32_t> ids(size_t(dec.symbol_count), -1);
+    dec.symbol_ids = ids.data();
     if (payload_size < 0 || (dec.end && payload_size > dec.end - dec.p)) invalid_record(at);
     const uint8_t* payload_end = dec.p + payload_size;
     const uint8_t* saved_end = dec.end;
     dec.end = payload_end;
     while (dec.p < payload_end) decode_record(&dec.target);
     dec.end = saved_end;
+    dec.symbol_ids = nullptr;
 }
 
 // Boot data that cannot be read ends the process with an error status: a

@@ -4,6 +4,7 @@
 #include "view/gtk/routines.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "runtime/boot.h"
 #include "runtime/datatypes/actions.h"
@@ -26,6 +27,7 @@
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
+#include "view/backend.h"
 
 namespace kiv::gui {
 
@@ -251,11 +253,7 @@ void send_event_os() {
     logic::box(index && send_event(index, e.data1, e.data3, x, y, steps, queued));
 }
 
-struct routine_def {
-    const char* name;
-    const char* spec;
-    void (*code)();
-};
+using backend::routine_def;
 
 constexpr routine_def PLATFORM_ROUTINES[] = {
     {"make-null-handle", "", with_display<make_null_handle>},
@@ -294,27 +292,14 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
 }  // namespace
 
 void install_backend() {
-    kiv_value* view_object = boot::field(boot::system_object(), "view");
-    if (type_of(view_object) != TYPE_OBJECT) return;
-    kiv_value platform = *boot::field(view_object, "platform");
-    if (type_of(&platform) != TYPE_OBJECT) return;
-    bind_platform(&platform);
-    kiv_value* held = stack::push();
-    *held = boot::load_source("event [event!] queued? [logic!] return: [logic!]");
-    kiv_value routine = *routine::push(held, nullptr, routine::register_entry(with_display<send_event_os>), 0, false);
-    stack::pop(2);
-    _context::set(word::load("send-event-os"), &routine);
-}
-
-void bind_platform(kiv_value* platform) {
-    for (const routine_def& r : PLATFORM_ROUTINES) {
-        kiv_value* held = stack::push();
-        *held = boot::load_source(r.spec);
-        kiv_value routine = *routine::push(held, nullptr, routine::register_entry(r.code), 0, false);
-        stack::pop(2);
-        kiv_value name = *word::load(r.name);
-        if (object::find_word(platform, &name) >= 0) *object::get_field(platform, &name) = routine;
-    }
+    backend::provide(PLATFORM_ROUTINES, std::size(PLATFORM_ROUTINES), false);
+    const routine_def send{"send-event-os", "event [event!] queued? [logic!] return: [logic!]",
+                           with_display<send_event_os>};
+    backend::provide(&send, 1, true);
 }
 
 }  // namespace kiv::gui
+
+// The module's entry: the backend seam calls it once, on the first use of
+// a platform routine.
+extern "C" void kiv_backend_module_gtk() { kiv::gui::install_backend(); }

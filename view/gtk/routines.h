@@ -4,10 +4,8 @@
 
 namespace kiv::gui {
 
-// Replaces every routine field of the platform object that the backend
-// implements by its routine.
-void bind_platform(kiv_value* platform);
-// Binds them into `system/view/platform` when the GUI's Kiv layer made it.
+// Binds the backend's routines in place of the stand-ins of
+// `system/view/platform` and of `send-event-os` (see view/backend.h).
 void install_backend();
 
 }  // namespace kiv::gui
