@@ -209,6 +209,7 @@ void draw_image_routine() {
     {
         done finish{&img, cr, surface, surface_pixels, pixels, count};
         draw::cairo_context ctx(cr);
+        ctx.drawing_on(&img, surface);
         draw::run(ctx, &cmds, logic::truthy(&silent), false);
     }
     if (notified) ownership::check(&target, symbol::make("poked"), &told, -1, -1);
