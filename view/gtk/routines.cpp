@@ -25,6 +25,7 @@
 #include "runtime/stack.h"
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
+#include "view/gtk/face_paint.h"
 #include "view/gtk/gui.h"
 
 namespace kiv::gui {
@@ -165,7 +166,7 @@ void make_view_routine() {
 }
 
 void draw_face_routine() {
-    get_flags(facet(arg(0), FACET_FLAGS));
+    draw_face(arg(0), arg(1));
     *stack::arguments = none_value;
 }
 
@@ -300,6 +301,7 @@ void install_backend() {
     kiv_value platform = *boot::field(view_object, "platform");
     if (type_of(&platform) != TYPE_OBJECT) return;
     bind_platform(&platform);
+    image::face_capture = capture_face;
     kiv_value* held = stack::push();
     *held = boot::load_source("event [event!] queued? [logic!] return: [logic!]");
     kiv_value routine = *routine::push(held, nullptr, routine::register_entry(with_display<send_event_os>), 0, false);
