@@ -475,7 +475,7 @@ void cairo_context::shadow(const shadow_spec& s) { top().shadows.push_back(s); }
 
 // Drop shadows of the current path: its shape, grown by the spread, moved
 // by the offset and blurred, painted in the shadow colour below the shape.
-// Inset shadows are not painted yet.
+// The `inset` mark is kept with the shadow and paints like any other.
 void cairo_context::cast_shadows() {
     if (top().shadows.empty()) return;
     cairo_matrix_t m;
@@ -487,7 +487,6 @@ void cairo_context::cast_shadows() {
     double cx0, cy0, cx1, cy1;
     cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
     for (const shadow_spec& s : top().shadows) {
-        if (s.inset) continue;
         // The mask covers the shape grown by the blur's reach, cut to what
         // can land inside the clip once offset. A wide blur is worked at a
         // smaller scale and stretched back: its cost stays bounded whatever
