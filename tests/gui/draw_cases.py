@@ -32,14 +32,24 @@ b3: make face! [
         ]
     ]
 ]
+b4: make face! [
+    type: 'base offset: 0x0 size: 20x20 color: 255.255.255 visible?: false
+    draw: [pen off fill-pen 0.0.255 box 0x0 10x10]
+]
 win: make face! [
-    type: 'window text: "gtk-draw" offset: 100x100 size: 200x100 color: 200.200.200 pane: reduce [b1 b2 b3]
+    type: 'window text: "gtk-draw" offset: 100x100 size: 200x100 color: 200.200.200 pane: reduce [b1 b2 b3 b4]
     actors: object [
         on-key: func [face event] [
             if event/key = #"c" [
                 cap: to image! b1
                 print ["cap" cap/size mold/flat cap/rgb]
+                hid: to image! b4
+                print ["hidden" hid/size hid/(5x5) hid/(15x15)]
                 print "captured"
+            ]
+            if event/key = #"s" [
+                scr: to image! first system/view/screens
+                print ["screen" scr/size scr/(131x131) scr/(106x106) scr/(91x91)]
             ]
         ]
     ]
@@ -102,9 +112,14 @@ def same_block_in_window_and_image(display, kiv):
         # The face captured into an image shows what the screen shows.
         display.xdotool("key", "c")
         lines = prog.expect("captured")
+        # A face not on screen is rendered at its size.
+        assert "hidden 20x20 0.0.255.0 255.255.255.0" in lines, lines[-1:]
         cap = rgb_rows([l for l in lines if l.startswith("cap ")][0], "cap")
         bad = differences(cap, ref, 1)
         assert not bad, "%d pixels differ (x, y, capture, image), first: %s" % (len(bad), bad[:8])
+        # The screen captured whole.
+        display.xdotool("key", "s")
+        prog.expect("screen 1280x1024 255.0.0.0 200.200.200.0 0.0.0.0", timeout=10)
         display.close(wid)
         prog.expect("done")
         status, rest = prog.finish()

@@ -2,6 +2,7 @@
 #include "view/gtk/face_paint.h"
 
 #include <algorithm>
+#include <strings.h>
 
 #include "runtime/boot.h"
 #include "runtime/datatypes/image.h"
@@ -9,6 +10,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/exits.h"
@@ -152,11 +154,39 @@ kiv_value* image_of(cairo_surface_t* s) {
     return img;
 }
 
+// The whole screen, as the display shows it.
+cairo_surface_t* capture_screen(kiv_value* face) {
+    GdkWindow* root = gdk_get_default_root_window();
+    if (!root) return nullptr;
+    double lw = 0, lh = 0;
+    int w = gdk_window_get_width(root), h = gdk_window_get_height(root);
+    if (face_size(face, &lw, &lh) && lw > 0 && lh > 0) w = std::min(w, scale(lw)), h = std::min(h, scale(lh));
+    if (w < 1 || h < 1) return nullptr;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    gdk_cairo_set_source_window(cr, root, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    return s;
+}
+
+bool screen_q(kiv_value* face) {
+    kiv_value* t = facet(face, FACET_TYPE);
+    return any_word_q(type_of(t)) && strcasecmp(symbol::name_of(word::symbol_of(t)), "screen") == 0;
+}
+
 }  // namespace
 
 kiv_value* capture_face(const kiv_value* value) {
     if (!face_q(value)) return nullptr;
     kiv_value face = *value;
+    if (screen_q(&face) && active_q()) {
+        if (cairo_surface_t* s = capture_screen(&face)) {
+            kiv_value* img = image_of(s);
+            cairo_surface_destroy(s);
+            return img;
+        }
+    }
     uint32_t index = view_of_face(&face);
     view* v = view_at(index);
     if (!v || !active_q()) {
