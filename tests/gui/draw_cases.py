@@ -82,7 +82,7 @@ def differences(a, b, tolerance):
     return out
 
 
-def wait_same(display, x, y, want, tolerance=1, timeout=8):
+def wait_same(display, x, y, want, tolerance=1, timeout=60):
     end = time.time() + timeout
     while True:
         got = display.pixels(x, y, len(want[0]), len(want))
@@ -97,7 +97,7 @@ def wait_same(display, x, y, want, tolerance=1, timeout=8):
 def same_block_in_window_and_image(display, kiv):
     prog = Program(display, kiv, SCRIPT)
     try:
-        before = prog.expect("ready")
+        before = prog.expect("ready", timeout=120)
         ref = rgb_rows([l for l in before if l.startswith("ref ")][0], "ref")
         wid = display.window("gtk-draw")
         display.focus(wid)
@@ -111,7 +111,7 @@ def same_block_in_window_and_image(display, kiv):
         assert got[10][10] == BLUE and got[30][30] == WHITE and got[2][2] == WHITE, (got[10][10], got[30][30])
         # The face captured into an image shows what the screen shows.
         display.xdotool("key", "c")
-        lines = prog.expect("captured")
+        lines = prog.expect("captured", timeout=120)
         # A face not on screen is rendered at its size.
         assert "hidden 20x20 0.0.255.0 255.255.255.0" in lines, lines[-1:]
         cap = rgb_rows([l for l in lines if l.startswith("cap ")][0], "cap")
@@ -119,7 +119,7 @@ def same_block_in_window_and_image(display, kiv):
         assert not bad, "%d pixels differ (x, y, capture, image), first: %s" % (len(bad), bad[:8])
         # The screen captured whole.
         display.xdotool("key", "s")
-        prog.expect("screen 1280x1024 255.0.0.0 200.200.200.0 0.0.0.0", timeout=10)
+        prog.expect("screen 1280x1024 255.0.0.0 200.200.200.0 0.0.0.0", timeout=60)
         display.close(wid)
         prog.expect("done")
         status, rest = prog.finish()
