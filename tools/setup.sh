@@ -12,6 +12,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev python3-pil imagemagick
   libgtk-3-dev xvfb xdotool fonts-dejavu-core
   libcairo2-dev libpango1.0-dev python3-cairo
+  libpixman-1-dev
 )
 
 missing=()

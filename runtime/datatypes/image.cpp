@@ -330,7 +330,11 @@ int64_t side(int32_t v) { return v < 0 ? 0 : v; }
 
 }  // namespace
 
+kiv_value* (*face_capture)(const kiv_value* value) = nullptr;
+
 static kiv_value* to(kiv_value*, kiv_value* spec, uint32_t) {
+    if (type_of(spec) == TYPE_OBJECT && face_capture)
+        if (kiv_value* captured = face_capture(spec)) return captured;
     if (type_of(spec) != TYPE_IMAGE) bad_to(spec);
     return copy_whole(spec, stack::push());
 }

@@ -71,6 +71,11 @@ kiv_value* push_flipped(const kiv_value* img);
 void premultiply(const uint32_t* in, uint32_t* out, uint64_t count);
 void unpremultiply(const uint32_t* in, uint32_t* out, uint64_t count);
 
+// The GUI backend's capture of a face for `to image!`: the face's pixels in
+// a new image pushed on the stack (none pushed for a face without a view),
+// or null for a value that is no face. Null while no backend is installed.
+extern kiv_value* (*face_capture)(const kiv_value* value);
+
 // Conversions between a pixel and its tuple.
 kiv_value* pixel_to_tuple(kiv_value* cell, uint32_t pixel);
 uint32_t tuple_to_pixel(const kiv_value* tuple);

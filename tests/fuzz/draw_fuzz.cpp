@@ -22,7 +22,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::start_runtime();
     code = new fuzz::script(R"(
-        blue: 0.0.255 pic: none
+        blue: 0.0.255 pic: make image! 8x8 pic/(2x2): 255.0.0.128
         cmds: either block? cmds: try [transcode data] [cmds] [[]]
     )");
     return 0;

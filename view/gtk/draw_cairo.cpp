@@ -5,7 +5,10 @@
 #include <cmath>
 
 #include <pango/pangocairo.h>
+#include <pixman.h>
 
+#include "runtime/datatypes/image.h"
+#include "runtime/errors.h"
 #include "runtime/unicode.h"
 
 namespace kiv::draw {
@@ -152,6 +155,19 @@ void cairo_context::set_source(const brush& b) {
         cairo_set_source_rgba(cr, b.c.r / 255.0, b.c.g / 255.0, b.c.b / 255.0, (255 - b.c.t) / 255.0);
         return;
     }
+    if (b.kind == brush::IMAGE) {
+        // Tiles start at the shape's top-left corner, then the brush's own
+        // transform applies.
+        double x0, y0, x1, y1;
+        cairo_path_extents(cr, &x0, &y0, &x1, &y1);
+        cairo_matrix_t m = b.m, t;
+        cairo_matrix_init_translate(&t, std::min(x0, x1), std::min(y0, y1));
+        cairo_matrix_multiply(&m, &m, &t);
+        if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) cairo_matrix_init_identity(&m);
+        cairo_pattern_set_matrix(b.tiles.get(), &m);
+        cairo_set_source(cr, b.tiles.get());
+        return;
+    }
     const gradient& g = b.g;
     cairo_pattern_t* pat;
     if (g.positional) {
@@ -203,12 +219,263 @@ void cairo_context::set_source(const brush& b) {
     cairo_pattern_destroy(pat);
 }
 
+// Images -----------------------------------------------------------------------
+
+namespace {
+void release_surface(void* s) { cairo_surface_destroy(static_cast<cairo_surface_t*>(s)); }
+
+struct surface_ref {
+    cairo_surface_t* s;
+    ~surface_ref() {
+        if (s) cairo_surface_destroy(s);
+    }
+};
+
+// A copy of what has been drawn so far on a surface.
+cairo_surface_t* snapshot(cairo_surface_t* from) {
+    cairo_surface_flush(from);
+    int w = cairo_image_surface_get_width(from), h = cairo_image_surface_get_height(from);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* c = cairo_create(s);
+    cairo_set_source_surface(c, from, 0, 0);
+    cairo_set_operator(c, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(c);
+    cairo_destroy(c);
+    return s;
+}
+}  // namespace
+
+cairo_surface_t* image_surface(const kiv_value* img) {
+    image::store* st = image::store_of(img);
+    if (!st || !st->pixels || st->width == 0 || st->height == 0) return nullptr;
+    if (st->render && st->release_render == release_surface)
+        return cairo_surface_reference(static_cast<cairo_surface_t*>(st->render));
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(st->width), int(st->height));
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(s);
+        return nullptr;
+    }
+    cairo_surface_flush(s);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    int stride = cairo_image_surface_get_stride(s);
+    const uint32_t* px = image::lock(img, false);
+    for (uint32_t y = 0; y < st->height; y++)
+        image::premultiply(px + uint64_t(y) * st->width, reinterpret_cast<uint32_t*>(data + int64_t(y) * stride),
+                           st->width);
+    image::unlock(img);
+    cairo_surface_mark_dirty(s);
+    if (st->render && st->release_render) st->release_render(st->render);
+    st->render = cairo_surface_reference(s);
+    st->release_render = release_surface;
+    return s;
+}
+
+void cairo_context::drawing_on(const kiv_value* img, cairo_surface_t* surface) {
+    target_store = image::store_of(img);
+    target_surface = surface;
+}
+
+// The pixels of an image to draw with; the image being drawn on gives what
+// has been drawn so far. Null when the image has none.
+cairo_surface_t* cairo_context::source_of(const kiv_value* img) {
+    if (!image::store_of(img)) return nullptr;
+    if (target_store && image::store_of(img) == target_store && target_surface) return snapshot(target_surface);
+    cairo_surface_t* s = image_surface(img);
+    if (!s) fire(err::INTERNAL, err::internal::no_memory);
+    return s;
+}
+
+void cairo_context::image(const kiv_value* img, const point* q, size_t n, const point* crop) {
+    surface_ref src{source_of(img)};
+    if (!src.s) return;
+    double iw = cairo_image_surface_get_width(src.s), ih = cairo_image_surface_get_height(src.s);
+    double sx0 = 0, sy0 = 0, sw = iw, sh = ih;
+    point origin = n ? q[0] : point{0, 0};
+    if (crop) {
+        // A part of the picture; an offset before its top-left corner shifts
+        // the picture by as much.
+        double ax = crop[0].x, ay = crop[0].y, bx = ax + crop[1].x, by = ay + crop[1].y;
+        if (ax > bx) std::swap(ax, bx);
+        if (ay > by) std::swap(ay, by);
+        if (bx <= 0 || by <= 0) return;
+        if (ax <= 0) origin.x += float(-ax), ax = 0;
+        if (ay <= 0) origin.y += float(-ay), ay = 0;
+        bx = std::min(bx, iw), by = std::min(by, ih);
+        if (bx <= ax || by <= ay) return;
+        sx0 = ax, sy0 = ay, sw = bx - ax, sh = by - ay;
+    }
+    if (n >= 3) {
+        point quad[4] = {q[0], q[1], q[2], n >= 4 ? q[3] : point{q[0].x, q[2].y}};
+        image_mapped(src.s, quad, sx0, sy0, sw, sh);
+        return;
+    }
+    double dx = origin.x, dy = origin.y, dw = sw, dh = sh;
+    if (n == 2) dx = q[0].x, dy = q[0].y, dw = q[1].x - q[0].x, dh = q[1].y - q[0].y;
+    if (dw == 0 || dh == 0) return;
+    cairo_save(cr);
+    cairo_new_path(cr);
+    cairo_translate(cr, dx, dy);
+    cairo_scale(cr, dw / sw, dh / sh);
+    cairo_set_source_surface(cr, src.s, -sx0, -sy0);
+    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_rectangle(cr, 0, 0, sw, sh);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
+// The source rectangle mapped onto a quadrilateral (top-left, top-right,
+// bottom-right, bottom-left) by a projective transform. Cairo has none, so
+// pixman resamples the picture into the quadrilateral's device box and
+// cairo fills the quadrilateral with it.
+void cairo_context::image_mapped(cairo_surface_t* src, const point* q, double sx0, double sy0, double sw,
+                                 double sh) {
+    double x[4], y[4];
+    for (int i = 0; i < 4; i++) {
+        x[i] = q[i].x, y[i] = q[i].y;
+        cairo_user_to_device(cr, &x[i], &y[i]);
+    }
+    // The unit square onto the quadrilateral.
+    double a, b, c, d, e, f, g = 0, h = 0;
+    double sx = x[0] - x[1] + x[2] - x[3], sy = y[0] - y[1] + y[2] - y[3];
+    if (std::fabs(sx) < 1e-9 && std::fabs(sy) < 1e-9) {
+        a = x[1] - x[0], b = x[3] - x[0], d = y[1] - y[0], e = y[3] - y[0];
+    } else {
+        double dx1 = x[1] - x[2], dx2 = x[3] - x[2], dy1 = y[1] - y[2], dy2 = y[3] - y[2];
+        double det = dx1 * dy2 - dx2 * dy1;
+        if (std::fabs(det) < 1e-12) return;
+        g = (sx * dy2 - dx2 * sy) / det, h = (dx1 * sy - sx * dy1) / det;
+        a = x[1] - x[0] + g * x[1], b = x[3] - x[0] + h * x[3];
+        d = y[1] - y[0] + g * y[1], e = y[3] - y[0] + h * y[3];
+    }
+    c = x[0], f = y[0];
+    pixman_f_transform square = {{{a, b, c}, {d, e, f}, {g, h, 1}}};
+    pixman_f_transform unit = {{{1 / sw, 0, -sx0 / sw}, {0, 1 / sh, -sy0 / sh}, {0, 0, 1}}};
+    pixman_f_transform forward, back;
+    pixman_f_transform_multiply(&forward, &square, &unit);
+    if (!pixman_f_transform_invert(&back, &forward)) return;
+    // The matrix is known up to a factor: its last term is made 1.
+    double w = back.m[2][2];
+    if (!(std::fabs(w) > 1e-12) || !std::isfinite(w)) return;
+    for (auto& row : back.m)
+        for (double& v : row) v /= w;
+    pixman_transform fixed;
+    if (!pixman_transform_from_pixman_f_transform(&fixed, &back)) return;
+    // Only the part of the box inside the clip is worked.
+    double cx0, cy0, cx1, cy1;
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
+    cairo_restore(cr);
+    double bx0 = std::floor(std::max(std::min({x[0], x[1], x[2], x[3]}), cx0));
+    double by0 = std::floor(std::max(std::min({y[0], y[1], y[2], y[3]}), cy0));
+    double bx1 = std::ceil(std::min(std::max({x[0], x[1], x[2], x[3]}), cx1));
+    double by1 = std::ceil(std::min(std::max({y[0], y[1], y[2], y[3]}), cy1));
+    if (!(bx1 > bx0 && by1 > by0) || bx1 - bx0 > 16384 || by1 - by0 > 16384) return;
+    int bw = int(bx1 - bx0), bh = int(by1 - by0);
+    surface_ref box{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bw, bh)};
+    if (cairo_surface_status(box.s) != CAIRO_STATUS_SUCCESS) return;
+    cairo_surface_flush(src);
+    cairo_surface_flush(box.s);
+    pixman_image_t* from = pixman_image_create_bits(
+        PIXMAN_a8r8g8b8, cairo_image_surface_get_width(src), cairo_image_surface_get_height(src),
+        reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(src)), cairo_image_surface_get_stride(src));
+    pixman_image_t* to = pixman_image_create_bits(PIXMAN_a8r8g8b8, bw, bh,
+                                                  reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(box.s)),
+                                                  cairo_image_surface_get_stride(box.s));
+    pixman_image_set_transform(from, &fixed);
+    pixman_image_set_filter(from, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+    pixman_image_set_repeat(from, PIXMAN_REPEAT_PAD);
+    pixman_image_composite32(PIXMAN_OP_SRC, from, nullptr, to, int32_t(bx0), int32_t(by0), 0, 0, 0, 0, bw, bh);
+    pixman_image_unref(from);
+    pixman_image_unref(to);
+    cairo_surface_mark_dirty(box.s);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_new_path(cr);
+    for (int i = 0; i < 4; i++) cairo_line_to(cr, x[i], y[i]);
+    cairo_close_path(cr);
+    cairo_set_source_surface(cr, box.s, bx0, by0);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
+// Image brushes: one tile, mirrored as the tile mode asks, repeated from
+// the top-left corner of each shape painted (or its edges stretched with
+// `clamp`).
+void cairo_context::image_brush(bool fill, cairo_surface_t* src, const point* area, size_t n, tile_kind tile) {
+    double iw = cairo_image_surface_get_width(src), ih = cairo_image_surface_get_height(src);
+    double x0 = n > 0 ? std::max(0.0, double(area[0].x)) : 0, y0 = n > 0 ? std::max(0.0, double(area[0].y)) : 0;
+    double x1 = n > 1 ? std::min(iw, double(area[1].x)) : iw, y1 = n > 1 ? std::min(ih, double(area[1].y)) : ih;
+    int w = int(x1 - x0), h = int(y1 - y0);
+    if (w < 1 || h < 1) {
+        brush_off(fill);
+        return;
+    }
+    int kx = tile == TILE_FLIP_X || tile == TILE_FLIP_XY ? 2 : 1;
+    int ky = tile == TILE_FLIP_Y || tile == TILE_FLIP_XY ? 2 : 1;
+    surface_ref t{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w * kx, h * ky)};
+    cairo_t* c = cairo_create(t.s);
+    cairo_set_operator(c, CAIRO_OPERATOR_SOURCE);
+    for (int ix = 0; ix < kx; ix++)
+        for (int iy = 0; iy < ky; iy++) {
+            cairo_save(c);
+            if (ix) cairo_translate(c, 2.0 * w, 0), cairo_scale(c, -1, 1);
+            if (iy) cairo_translate(c, 0, 2.0 * h), cairo_scale(c, 1, -1);
+            cairo_set_source_surface(c, src, -x0, -y0);
+            cairo_rectangle(c, 0, 0, w, h);
+            cairo_fill(c);
+            cairo_restore(c);
+        }
+    cairo_destroy(c);
+    cairo_pattern_t* pat = cairo_pattern_create_for_surface(t.s);
+    cairo_pattern_set_extend(pat, tile == TILE_CLAMP ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_REPEAT);
+    brush& b = fill ? top().fill : top().pen;
+    b.kind = brush::IMAGE;
+    b.tiles.reset(pat, cairo_pattern_destroy);
+    cairo_matrix_init_identity(&b.m);
+}
+
+void cairo_context::brush_bitmap(bool fill, const kiv_value* img, const point* area, size_t n, tile_kind tile) {
+    surface_ref src{source_of(img)};
+    if (!src.s) {
+        brush_off(fill);
+        return;
+    }
+    image_brush(fill, src.s, area, n, tile);
+}
+
+// A pattern's tile is drawn by its block with the brushes and line style in
+// force, from an identity transform.
+void cairo_context::brush_pattern(bool fill, point size, const point* area, size_t n, tile_kind tile,
+                                  const kiv_value* tile_block) {
+    double w = std::round(size.x), h = std::round(size.y);
+    if (!(w >= 1 && h >= 1 && w <= 16384 && h <= 16384)) {
+        brush_off(fill);
+        return;
+    }
+    surface_ref t{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(w), int(h))};
+    {
+        std::unique_ptr<cairo_t, void (*)(cairo_t*)> c(cairo_create(t.s), cairo_destroy);
+        cairo_set_line_join(c.get(), cairo_get_line_join(cr));
+        cairo_set_line_cap(c.get(), cairo_get_line_cap(cr));
+        cairo_set_antialias(c.get(), cairo_get_antialias(cr));
+        cairo_context inner(c.get());
+        inner.states[0] = top();
+        inner.states[0].clips = 0;
+        inner.line_width(top().width);
+        parse_block(inner, tile_block);
+    }
+    cairo_surface_flush(t.s);
+    image_brush(fill, t.s, area, n, tile);
+}
+
 void cairo_context::shadow_off() { top().shadows.clear(); }
 void cairo_context::shadow(const shadow_spec& s) { top().shadows.push_back(s); }
 
 // Drop shadows of the current path: its shape, grown by the spread, moved
 // by the offset and blurred, painted in the shadow colour below the shape.
-// Inset shadows are not painted yet.
+// The `inset` mark is kept with the shadow and paints like any other.
 void cairo_context::cast_shadows() {
     if (top().shadows.empty()) return;
     cairo_matrix_t m;
@@ -220,7 +487,6 @@ void cairo_context::cast_shadows() {
     double cx0, cy0, cx1, cy1;
     cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
     for (const shadow_spec& s : top().shadows) {
-        if (s.inset) continue;
         // The mask covers the shape grown by the blur's reach, cut to what
         // can land inside the clip once offset. A wide blur is worked at a
         // smaller scale and stretched back: its cost stays bounded whatever

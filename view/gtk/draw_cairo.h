@@ -6,6 +6,7 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "view/gtk/draw_dialect.h"
@@ -17,9 +18,16 @@ namespace kiv::draw {
 void premultiply(uint32_t* pixels, size_t n);
 void unpremultiply(uint32_t* pixels, size_t n);
 
+// A new reference to a premultiplied surface of the image's pixels, kept
+// with the image until its pixels change; null when it has none.
+cairo_surface_t* image_surface(const kiv_value* img);
+
 class cairo_context : public context {
   public:
     explicit cairo_context(cairo_t* cr);
+    // Drawing into this image through that surface: the image drawn into
+    // itself is read from what has been drawn so far.
+    void drawing_on(const kiv_value* img, cairo_surface_t* surface);
     ~cairo_context() override;
 
     void push_state() override;
@@ -33,8 +41,9 @@ class cairo_context : public context {
     void brush_off(bool fill) override;
     void brush_colour(bool fill, colour c) override;
     void brush_gradient(bool fill, const gradient& g) override;
-    void brush_pattern(bool, point, const point*, size_t, tile_kind, const kiv_value*) override {}
-    void brush_bitmap(bool, const kiv_value*, const point*, size_t, tile_kind) override {}
+    void brush_pattern(bool fill, point size, const point* area, size_t n, tile_kind tile,
+                       const kiv_value* tile_block) override;
+    void brush_bitmap(bool fill, const kiv_value* img, const point* area, size_t n, tile_kind tile) override;
     void line(const point* p, size_t n) override;
     void box(point a, point b, float radius) override;
     void polygon(const point* p, size_t n) override;
@@ -43,7 +52,7 @@ class cairo_context : public context {
     void arc(point c, point radii, float start, float sweep, bool closed) override;
     void curve(const point* p, size_t n) override;
     void spline(const point* p, size_t n, bool closed) override;
-    void image(const kiv_value*, const point*, size_t, const point*) override {}
+    void image(const kiv_value* img, const point* corners, size_t n, const point* crop) override;
     void text(point at, const kiv_value* string_or_face) override;
     void shadow_off() override;
     void shadow(const shadow_spec& s) override;
@@ -73,9 +82,10 @@ class cairo_context : public context {
 
   private:
     struct brush {
-        enum { OFF, SOLID, GRADIENT } kind = OFF;
+        enum { OFF, SOLID, GRADIENT, IMAGE } kind = OFF;
         colour c{};
         gradient g{};
+        std::shared_ptr<cairo_pattern_t> tiles;  // IMAGE: laid from the shape's top-left corner
         cairo_matrix_t m;  // the brush's own transform
     };
     struct state {
@@ -86,6 +96,8 @@ class cairo_context : public context {
         std::vector<shadow_spec> shadows;  // under later boxes, circles and ellipses
     };
     cairo_t* cr;
+    const void* target_store = nullptr;  // the image drawn into, when one is
+    cairo_surface_t* target_surface = nullptr;
     std::vector<cairo_path_t*> clips;  // device space, re-applied after a pop
     std::vector<state> states;
     // The shape path's pen position and the last control point, for the
@@ -98,6 +110,9 @@ class cairo_context : public context {
     void paint(bool fill_too);
     void cast_shadows();
     void set_source(const brush& b);
+    cairo_surface_t* source_of(const kiv_value* img);
+    void image_brush(bool fill, cairo_surface_t* src, const point* area, size_t n, tile_kind tile);
+    void image_mapped(cairo_surface_t* src, const point* q, double sx0, double sy0, double sw, double sh);
     void on_matrix(target_kind t, const cairo_matrix_t& m);
     void drop_clips(size_t keep);
     point at(point p, bool rel) const { return rel ? point{cur.x + p.x, cur.y + p.y} : p; }

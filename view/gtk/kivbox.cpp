@@ -2,6 +2,8 @@
 // exactly and clips them.
 #include "view/gtk/kivbox.h"
 
+#include "view/gtk/face_paint.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -101,15 +103,26 @@ void preferred_height(GtkWidget* widget, int* minimum, int* natural) {
     *minimum = *natural = std::max(h, 0);
 }
 
-gboolean draw(GtkWidget* widget, cairo_t* cr) {
+gboolean draw(GtkWidget* widget, cairo_t* screen) {
     paints++;
     KivBox* box = self(widget);
     int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
+    // A face that draws is painted into an image surface first, so that its
+    // pixels are those the same drawing gives in an image.
+    cairo_t* cr = screen;
+    cairo_surface_t* own = nullptr;
+    if (face_paints_itself(widget) && w > 0 && h > 0) {
+        int k = gtk_widget_get_scale_factor(widget);
+        own = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w * k, h * k);
+        cairo_surface_set_device_scale(own, k, k);
+        cr = cairo_create(own);
+    }
     if (box->rgba[3] > 0) {
         cairo_set_source_rgba(cr, box->rgba[0], box->rgba[1], box->rgba[2], box->rgba[3]);
         cairo_rectangle(cr, 0, 0, w, h);
         cairo_fill(cr);
     }
+    paint_face(widget, cr, false);
     if (!box->text->empty()) {
         PangoLayout* layout = gtk_widget_create_pango_layout(widget, box->text->c_str());
         PangoFontDescription* desc = pango_font_description_from_string(box->font->c_str());
@@ -122,6 +135,14 @@ gboolean draw(GtkWidget* widget, cairo_t* cr) {
         cairo_move_to(cr, box->center ? (w - tw) / 2 : 0, (h - th) / 2);
         pango_cairo_show_layout(cr, layout);
         g_object_unref(layout);
+    }
+    paint_face(widget, cr, true);
+    if (own) {
+        cairo_destroy(cr);
+        cairo_set_source_surface(screen, own, 0, 0);
+        cairo_paint(screen);
+        cairo_surface_destroy(own);
+        cr = screen;
     }
     for (const child_place& c : *box->children) gtk_container_propagate_draw(GTK_CONTAINER(widget), c.widget, cr);
     return FALSE;

@@ -26,6 +26,7 @@
 #include "runtime/stack.h"
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
+#include "view/gtk/face_paint.h"
 #include "view/gtk/gui.h"
 #include "view/backend.h"
 
@@ -167,7 +168,7 @@ void make_view_routine() {
 }
 
 void draw_face_routine() {
-    get_flags(facet(arg(0), FACET_FLAGS));
+    draw_face(arg(0), arg(1));
     *stack::arguments = none_value;
 }
 
@@ -211,6 +212,7 @@ void draw_image_routine() {
     {
         done finish{&img, cr, surface, surface_pixels, pixels, count};
         draw::cairo_context ctx(cr);
+        ctx.drawing_on(&img, surface);
         draw::run(ctx, &cmds, logic::truthy(&silent), false);
     }
     if (notified) ownership::check(&target, symbol::make("poked"), &told, -1, -1);
@@ -296,6 +298,7 @@ void install_backend() {
     const routine_def send{"send-event-os", "event [event!] queued? [logic!] return: [logic!]",
                            with_display<send_event_os>};
     backend::provide(&send, 1, true);
+    image::face_capture = capture_face;
 }
 
 }  // namespace kiv::gui
