@@ -6,9 +6,11 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "view/gtk/draw_dialect.h"
+#include "view/gtk/fonts.h"
 
 namespace kiv::draw {
 
@@ -29,7 +31,7 @@ class cairo_context : public context {
     void line_cap(line_cap_kind c) override;
     void line_pattern(const float* lengths, size_t n) override;
     void anti_alias(bool on) override;
-    void font(const kiv_value*) override {}
+    void font(const kiv_value* font_object) override;
     void brush_off(bool fill) override;
     void brush_colour(bool fill, colour c) override;
     void brush_gradient(bool fill, const gradient& g) override;
@@ -84,6 +86,7 @@ class cairo_context : public context {
         std::vector<float> dashes;  // in pen widths
         size_t clips = 0;           // how many of the clips below were in force
         std::vector<shadow_spec> shadows;  // under later boxes, circles and ellipses
+        std::shared_ptr<const fonts::look> font;  // null: the default font
     };
     cairo_t* cr;
     std::vector<cairo_path_t*> clips;  // device space, re-applied after a pop
