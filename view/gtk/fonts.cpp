@@ -121,7 +121,11 @@ PangoContext* shared_context() {
         PangoContext* c = pango_font_map_create_context(pango_cairo_font_map_get_default());
         pango_cairo_context_set_resolution(c, 96.0);
         cairo_font_options_t* o = cairo_font_options_create();
+        // Every choice made here, none left to the surface: a window's
+        // surface and an image's would choose differently.
         cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_OFF);
+        cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_SLIGHT);
+        cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
         pango_cairo_context_set_font_options(c, o);
         cairo_font_options_destroy(o);
         return c;
