@@ -5,8 +5,9 @@ Usage: text_cases.py KIV"""
 
 import base64
 import sys
+import time
 
-from gtk_cases import wait_pixels
+from gtk_cases import WHITE, wait_pixels
 from xharness import Display, Program, missing_tools
 
 # The window sits at 100x100 on a display without a window manager; the face
@@ -83,7 +84,50 @@ def rich_text_styles(display, kiv):
         prog.kill()
 
 
-CASES = [rich_text_styles]
+# One font shared by a base face and a rich-text face: changing its size
+# repaints both.
+SHARED_FONT = r"""
+fnt: make font! [name: "DejaVu Sans" size: 8]
+b: make face! [type: 'base offset: 0x0 size: 300x50 color: 255.255.255 text: "WWW" font: fnt]
+f: make face! [type: 'rich-text offset: 0x50 size: 300x50 color: 255.255.255 text: "WWW" font: fnt]
+win: make face! [
+    type: 'window text: "text-font" offset: 100x100 size: 300x100 color: 255.255.255 pane: reduce [b f]
+    actors: object [on-key: func [face event] [if event/key = #"b" [fnt/size: 30 print "bigger"]]]
+]
+view/no-wait win
+print "ready"
+do-events
+"""
+
+
+def inked(display, x, y, w, h):
+    return sum(1 for row in display.pixels(x, y, w, h) for p in row if p != WHITE)
+
+
+def shared_font_size(display, kiv):
+    prog = Program(display, kiv, SHARED_FONT)
+    try:
+        prog.expect("ready")
+        wid = display.window("text-font")
+        display.focus(wid)
+        time.sleep(0.5)
+        # The ink of each face grows many times over.
+        before = inked(display, 100, 100, 300, 50), inked(display, 100, 150, 300, 50)
+        assert min(before) > 0, f"no text before the change: {before}"
+        display.xdotool("key", "b")
+        prog.expect("bigger")
+        end = time.time() + 8
+        while True:
+            after = inked(display, 100, 100, 300, 50), inked(display, 100, 150, 300, 50)
+            if all(a > 4 * b for a, b in zip(after, before)):
+                break
+            assert time.time() < end, f"ink of the base and rich-text faces before {before}, after {after}"
+            time.sleep(0.2)
+    finally:
+        prog.kill()
+
+
+CASES = [rich_text_styles, shared_font_size]
 
 if __name__ == "__main__":
     if missing_tools():

@@ -122,7 +122,9 @@ struct font_spec {
 };
 
 font_spec font_of(kiv_value* face) {
-    fonts::look l = fonts::read(facet(face, FACET_FONT));
+    kiv_value font = *facet(face, FACET_FONT);
+    fonts::note_made(&font);
+    fonts::look l = fonts::read(&font);
     l.size *= dpi_factor();  // the box draws in device pixels
     PangoFontDescription* d = fonts::describe(l);
     char* text = pango_font_description_to_string(d);
@@ -137,7 +139,9 @@ font_spec font_of(kiv_value* face) {
 // styles or size may have changed since the last paint.
 gboolean paint_rich_text(GtkWidget*, cairo_t* cr, gpointer index) {
     kiv_value face = *face_of(GPOINTER_TO_UINT(index));
-    fonts::look l = fonts::read(facet(&face, FACET_FONT));
+    kiv_value font = *facet(&face, FACET_FONT);
+    fonts::note_made(&font);
+    fonts::look l = fonts::read(&font);
     text_box::rgba ink{0, 0, 0, 255};
     if (l.has_colour) ink = {l.rgba[0], l.rgba[1], l.rgba[2], l.rgba[3]};
     cairo_save(cr);
@@ -482,7 +486,8 @@ void read_back_text(kiv_value* face) {
 
 void refresh_font(kiv_value* face) {
     uint32_t index = view_of_face(face);
-    if (index) apply_text(index, &FACTORIES[view_at(index)->kind]);
+    if (index && view_at(index)->kind == K_RICH_TEXT) redraw(index);
+    else if (index) apply_text(index, &FACTORIES[view_at(index)->kind]);
 }
 
 void show_window(uint32_t index) {

@@ -7,11 +7,14 @@
 
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "view/gtk/gui.h"
 
@@ -20,7 +23,7 @@ namespace kiv::fonts {
 namespace {
 
 // Field positions of font! and para!.
-enum { F_NAME, F_SIZE, F_STYLE, F_ANGLE, F_COLOR, F_ANTI_ALIAS, F_FIELDS_ };
+enum { F_NAME, F_SIZE, F_STYLE, F_ANGLE, F_COLOR, F_ANTI_ALIAS, F_SHADOW, F_STATE, F_FIELDS_ };
 enum { P_ORIGIN, P_PADDING, P_SCROLL, P_ALIGN, P_V_ALIGN, P_WRAP, P_FIELDS_ };
 
 bool word_is(const kiv_value* v, const char* name) {
@@ -82,6 +85,18 @@ look read(const kiv_value* font) {
         l.rgba[3] = tuple::length_of(f + F_COLOR) > 3 ? uint8_t(255 - b[3]) : 255;
     }
     return l;
+}
+
+void note_made(const kiv_value* font_cell) {
+    kiv_value font = *font_cell;
+    if (type_of(&font) != TYPE_OBJECT || object::words_count(&font) < F_FIELDS_) return;
+    if (type_of(object::get_values(&font) + F_STATE) == TYPE_BLOCK) return;
+    kiv_value* blk = block::make_at(stack::push(), 3);
+    handle::make_in(blk, 0, handle::FONT);
+    none::make_at(blk);
+    none::make_at(blk);
+    object::get_values(&font)[F_STATE] = *blk;
+    stack::pop(1);
 }
 
 PangoFontDescription* describe(const look& l) {

@@ -25,6 +25,9 @@ struct look {
 // an integer above 0 is the default size.
 look read(const kiv_value* font);
 look default_look();
+// Marks a font! object as made for a face: its `state` becomes a block
+// [handle none none], so that its later changes reach the faces using it.
+void note_made(const kiv_value* font);
 // Points to pixels at 96 per inch: the drawing's transform does the rest.
 inline double pixels(double points) { return points * 96.0 / 72.0; }
 // A new description (the caller frees it) at the look's absolute size.
