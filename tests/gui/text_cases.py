@@ -58,7 +58,7 @@ def blue(p):
 def rich_text_styles(display, kiv):
     prog = Program(display, kiv, RICH)
     try:
-        printed = {line.split(" ", 1)[0]: line for line in prog.expect("ready", timeout=90)}
+        printed = {line.split(" ", 1)[0]: line for line in prog.expect("ready", timeout=15)}
         raw = base64.b64decode(printed["image"].split(" ", 1)[1])
         image = [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
         spans = words(printed["words"])
@@ -107,7 +107,7 @@ def inked(display, x, y, w, h):
 def shared_font_size(display, kiv):
     prog = Program(display, kiv, SHARED_FONT)
     try:
-        prog.expect("ready", timeout=90)
+        prog.expect("ready", timeout=15)
         wid = display.window("text-font")
         display.focus(wid)
         time.sleep(0.5)
@@ -115,7 +115,7 @@ def shared_font_size(display, kiv):
         before = inked(display, 100, 100, 300, 50), inked(display, 100, 150, 300, 50)
         assert min(before) > 0, f"no text before the change: {before}"
         display.xdotool("key", "b")
-        prog.expect("bigger", timeout=30)
+        prog.expect("bigger")
         end = time.time() + 8
         while True:
             after = inked(display, 100, 100, 300, 50), inked(display, 100, 150, 300, 50)
