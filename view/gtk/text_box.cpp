@@ -410,8 +410,7 @@ box* layout_face_(kiv_value* face_cell, bool* owned, bool catch_errors) {
     // layout needed?]. The block is made before the slot is taken, so no
     // collection can come between the slot and the handle that holds it.
     kiv_value* handles = field(&face, "handles");
-    if (box* old = kept_box(handles)) {
-        (void)old;
+    if (kept_box(handles)) {
         externals::set_object(int32_t(block::cells(handles)->data3), b.get());
     } else {
         kiv_value* blk = block::make_at(stack::push(), 4);
