@@ -38,7 +38,7 @@ class Display:
         os.close(w)
         with os.fdopen(r) as pipe:
             number = pipe.readline().strip()
-        if not number or proc.poll() is not None:
+        if not number.isdigit() or proc.poll() is not None:
             proc.kill()
             raise RuntimeError("Xvfb did not start")
         self.proc, self.name = proc, f":{number}"

@@ -30,6 +30,11 @@
 
 using namespace kiv;
 
+// Fontconfig keeps the fonts it has matched (text tables draw and measure
+// text) for the life of the process; the leak check at exit would report
+// that cache, not a fault of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 
 std::string utf8_of(const kiv_value& s) {

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
+#include "view/gtk/text_box.h"
 
 namespace kiv::draw {
 
@@ -635,27 +636,19 @@ void cairo_context::spline(const point* p, size_t n, bool closed) {
     paint(closed);
 }
 
-// A string in the current font, its layout's top-left corner at the point,
-// painted with the pen. Until font objects reach the context the font is the
-// default sans face at an absolute 12 pixels. Rich-text faces are drawn by
-// the text-box layout, not here.
+// Text in the current font with the pen's colour (a gradient pen lends its
+// last stop's): a string, its layout's top-left corner at the point, or a
+// rich-text face laid out with its styles.
+void cairo_context::font(const kiv_value* f) { top().font = std::make_shared<const fonts::look>(fonts::read(f)); }
+
 void cairo_context::text(point at, const kiv_value* s) {
-    if (type_of(s) != TYPE_STRING || top().pen.kind == brush::OFF) return;
-    kiv_value str = *s;
-    int32_t bytes = -1;
-    const char* utf8 = unicode::to_utf8(&str, &bytes);
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = pango_font_description_from_string("Sans");
-    pango_font_description_set_absolute_size(font, 12 * PANGO_SCALE);
-    pango_layout_set_font_description(layout, font);
-    pango_layout_set_text(layout, utf8, bytes);
-    cairo_new_path(cr);
-    cairo_move_to(cr, at.x, at.y);
-    set_source(top().pen);
-    pango_cairo_show_layout(cr, layout);
-    cairo_new_path(cr);
-    pango_font_description_free(font);
-    g_object_unref(layout);
+    const brush& pen = top().pen;
+    if (pen.kind == brush::OFF) return;
+    colour c = pen.kind == brush::SOLID || pen.g.stops.empty() ? pen.c : pen.g.stops.back().c;
+    text_box::rgba rgba{c.r, c.g, c.b, uint8_t(255 - c.t)};
+    kiv_value v = *s;
+    if (type_of(&v) == TYPE_STRING) text_box::draw_string(cr, at.x, at.y, &v, top().font.get(), rgba);
+    else if (type_of(&v) == TYPE_OBJECT) text_box::draw_face(cr, at.x, at.y, &v, rgba, true, true);
 }
 
 // Clips: each narrows the area in force (the mode word is read, not

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "view/gtk/draw_dialect.h"
+#include "view/gtk/fonts.h"
 
 namespace kiv::draw {
 
@@ -37,7 +38,7 @@ class cairo_context : public context {
     void line_cap(line_cap_kind c) override;
     void line_pattern(const float* lengths, size_t n) override;
     void anti_alias(bool on) override;
-    void font(const kiv_value*) override {}
+    void font(const kiv_value* font_object) override;
     void brush_off(bool fill) override;
     void brush_colour(bool fill, colour c) override;
     void brush_gradient(bool fill, const gradient& g) override;
@@ -94,6 +95,7 @@ class cairo_context : public context {
         std::vector<float> dashes;  // in pen widths
         size_t clips = 0;           // how many of the clips below were in force
         std::vector<shadow_spec> shadows;  // under later boxes, circles and ellipses
+        std::shared_ptr<const fonts::look> font;  // null: the default font
     };
     cairo_t* cr;
     const void* target_store = nullptr;  // the image drawn into, when one is

@@ -21,6 +21,7 @@
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
 #include "view/gtk/kivbox.h"
+#include "view/gtk/text_box.h"
 
 namespace kiv::gui {
 
@@ -62,7 +63,7 @@ constexpr factory FACTORIES[] = {
     {"group-box", K_GROUP_BOX, make_box, true, true, false},
     {"tab-panel", K_TAB_PANEL, make_box, true, false, false},
     {"base", K_BASE, make_box, true, true, true},
-    {"rich-text", K_RICH_TEXT, make_box, true, true, false},
+    {"rich-text", K_RICH_TEXT, make_box, true, false, false},
     {"camera", K_CAMERA, make_box, false, false, false},
     {"text", K_TEXT, make_box, false, true, false},
     {"button", K_BUTTON, make_button, false, false, false},
@@ -112,24 +113,42 @@ bool read_color(const kiv_value* v, double rgba[4]) {
     return true;
 }
 
+// The face's font as a description string (family, style and an absolute
+// size) and its colour.
 struct font_spec {
     std::string name;
-    int size;
+    int size = 0;  // in the description
     double rgb[3] = {0, 0, 0};
 };
 
 font_spec font_of(kiv_value* face) {
-    font_spec f{default_font_name(), default_font_size()};
-    kiv_value* font = facet(face, FACET_FONT);
-    if (type_of(font) != TYPE_OBJECT || object::words_count(font) < 5) return f;
-    kiv_value* values = object::get_values(font);
-    if (type_of(values) == TYPE_STRING) f.name = text_of(values);
-    if (type_of(values + 1) == TYPE_INTEGER && integer::get_value(values + 1) > 0)
-        f.size = integer::get_value(values + 1);
-    double rgba[4];
-    if (read_color(values + 4, rgba))
-        for (int i = 0; i < 3; i++) f.rgb[i] = rgba[i];
+    kiv_value font = *facet(face, FACET_FONT);
+    fonts::note_made(&font);
+    fonts::look l = fonts::read(&font);
+    l.size *= dpi_factor();  // the box draws in device pixels
+    PangoFontDescription* d = fonts::describe(l);
+    char* text = pango_font_description_to_string(d);
+    font_spec f{text};
+    g_free(text);
+    pango_font_description_free(d);
+    for (int i = 0; l.has_colour && i < 3; i++) f.rgb[i] = l.rgba[i] / 255.0;
     return f;
+}
+
+// A rich-text face's text box over its colour, laid out afresh: its text,
+// styles or size may have changed since the last paint.
+gboolean paint_rich_text(GtkWidget*, cairo_t* cr, gpointer index) {
+    kiv_value face = *face_of(GPOINTER_TO_UINT(index));
+    kiv_value font = *facet(&face, FACET_FONT);
+    fonts::note_made(&font);
+    fonts::look l = fonts::read(&font);
+    text_box::rgba ink{0, 0, 0, 255};
+    if (l.has_colour) ink = {l.rgba[0], l.rgba[1], l.rgba[2], l.rgba[3]};
+    cairo_save(cr);
+    cairo_scale(cr, dpi_factor(), dpi_factor());
+    text_box::draw_face(cr, 0, 0, &face, ink, false, true);
+    cairo_restore(cr);
+    return FALSE;
 }
 
 // Offset and size of a face in device pixels; a pair! offset becomes a
@@ -271,6 +290,8 @@ void apply(uint32_t index, uint32_t bits) {
     }
     if (bits & bit(FACET_COLOR)) apply_color(index);
     if (bits & (bit(FACET_DRAW) | bit(FACET_IMAGE) | bit(FACET_PARA))) gtk_widget_queue_draw(v->widget);
+    if (v->kind == K_RICH_TEXT && (bits & (bit(FACET_TEXT) | bit(FACET_DATA) | bit(FACET_FONT) | bit(FACET_SIZE))))
+        gtk_widget_queue_draw(v->widget);
     if (bits & bit(FACET_FONT)) apply_text(index, f);
     if (bits & bit(FACET_PANE)) restack(index);
     if (bits & bit(FACET_RATE)) set_timer(index, facet(face_of(index), FACET_RATE));
@@ -355,6 +376,8 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         apply(index, bit(FACET_TEXT) | bit(FACET_COLOR) | bit(FACET_DATA) | bit(FACET_ENABLED_Q));
         if (f->kind != K_WINDOW) apply_visible(index);
         connect_input(index);
+        if (f->kind == K_RICH_TEXT)
+            g_signal_connect_after(v->widget, "draw", G_CALLBACK(paint_rich_text), GUINT_TO_POINTER(index));
         if (type_of(facet(face_of(index), FACET_RATE)) != TYPE_NONE) set_timer(index, facet(face_of(index), FACET_RATE));
     } catch (...) {
         disconnect_input(index);
@@ -463,7 +486,8 @@ void read_back_text(kiv_value* face) {
 
 void refresh_font(kiv_value* face) {
     uint32_t index = view_of_face(face);
-    if (index) apply_text(index, &FACTORIES[view_at(index)->kind]);
+    if (index && view_at(index)->kind == K_RICH_TEXT) redraw(index);
+    else if (index) apply_text(index, &FACTORIES[view_at(index)->kind]);
 }
 
 void show_window(uint32_t index) {
@@ -496,23 +520,15 @@ void set_timer(uint32_t index, const kiv_value* rate) {
     if (view_at(index)) start_timer(index, period);
 }
 
+// Measured as the face's text box would lay it out, without wrapping.
 void text_size(kiv_value* face, kiv_value* text, double* width, double* height) {
-    font_spec font = font_of(face);
-    PangoFontMap* map = pango_cairo_font_map_get_default();
-    PangoContext* context = pango_font_map_create_context(map);
-    pango_cairo_context_set_resolution(context, 96.0 * dpi_factor());
-    PangoLayout* layout = pango_layout_new(context);
-    std::string s = text_of(text);
-    pango_layout_set_text(layout, s.c_str(), int(s.size()));
-    PangoFontDescription* desc = pango_font_description_from_string(font.name.c_str());
-    pango_font_description_set_size(desc, font.size * PANGO_SCALE);
-    pango_layout_set_font_description(layout, desc);
-    pango_font_description_free(desc);
-    int w, h;
-    pango_layout_get_pixel_size(layout, &w, &h);
-    g_object_unref(layout);
-    g_object_unref(context);
-    *width = unscale(w), *height = unscale(h);
+    kiv_value t = *text;
+    int32_t bytes = -1;
+    const char* utf8 = unicode::to_utf8(&t, &bytes);
+    text_box::box b(utf8, size_t(std::max(bytes, 0)), fonts::read(facet(face, FACET_FONT)), fonts::para_look{}, 0, 0);
+    PangoRectangle logical;
+    pango_layout_get_extents(b.layout(), nullptr, &logical);
+    *width = logical.width / double(PANGO_SCALE), *height = logical.height / double(PANGO_SCALE);
 }
 
 cairo_surface_t* face_to_surface(kiv_value* face) {

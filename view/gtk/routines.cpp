@@ -29,6 +29,7 @@
 #include "view/gtk/face_paint.h"
 #include "view/gtk/gui.h"
 #include "view/backend.h"
+#include "view/gtk/text_box.h"
 
 namespace kiv::gui {
 
@@ -146,6 +147,17 @@ void update_view_routine() {
     *stack::arguments = none_value;
 }
 
+// A rich-text face that is not shown is only measured: its layout is made
+// again at its next query, with or without a display.
+void update_view_or_layout() {
+    if (type_of(arg(0)) == TYPE_OBJECT && type_word_q(arg(0), "rich-text") && !view_of_face(arg(0))) {
+        text_box::relayout_later(arg(0));
+        *stack::arguments = none_value;
+        return;
+    }
+    with_display<update_view_routine>();
+}
+
 void refresh_window_routine() {
     refresh_window(handle_value(arg(0)));
     *stack::arguments = none_value;
@@ -225,10 +237,6 @@ void exit_event_loop_routine() {
     *stack::arguments = none_value;
 }
 
-void text_box_metrics() {
-    if (!type_word_q(arg(0), "rich-text")) fire(err::SCRIPT, err::script::face_type, facet(arg(0), FACET_TYPE));
-    *stack::arguments = none_value;
-}
 
 void set_dark_mode() {
     if (active_q())
@@ -272,7 +280,7 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
     {"update-para", "face [object!] flags [integer!]", with_display<update_para>},
     {"destroy-view", "face [object!] empty? [logic!]", with_display<destroy_view_routine>},
     {"detach-image", "img [any-type!]", with_display<nothing>},
-    {"update-view", "face [any-type!]", with_display<update_view_routine>},
+    {"update-view", "face [any-type!]", update_view_or_layout},
     {"refresh-window", "h [handle!]", with_display<refresh_window_routine>},
     {"redraw", "face [object!]", with_display<redraw_routine>},
     {"show-window", "id [handle!]", with_display<show_window_routine>},
@@ -284,7 +292,7 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
     {"request-font", "font [object!] selected [any-type!] mono? [logic!]", with_display<nothing>},
     {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", with_display<nothing>},
     {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", with_display<nothing>},
-    {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", with_display<text_box_metrics>},
+    {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box::metrics_routine},
     {"update-scroller", "scroller [object!] flags [integer!]", with_display<nothing>},
     {"set-dark-mode", "face [object!] dark? [logic!]", with_display<set_dark_mode>},
     {"support-dark-mode?", "return: [logic!]", with_display<support_dark_mode_q>},
