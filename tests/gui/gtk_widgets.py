@@ -248,7 +248,41 @@ def requesters(display, kiv):
         os.rmdir(folder)
 
 
-CASES = [widgets, menus, requesters]
+BASES = r"""
+red: make face! [type: 'base offset: 10x10 size: 40x40 color: 255.0.0.128]
+blue: make face! [type: 'base offset: 10x10 size: 100x100 color: 0.0.255 pane: reduce [red]]
+pic: make face! [type: 'base offset: 130x10 size: 40x40 image: make image! [2x2 255.255.0]
+                 options: [cursor hand]]
+win: make face! [
+    type: 'window text: "gtk-bases" offset: 100x100 size: 200x150 color: 0.255.0.128
+    pane: reduce [blue pic]
+]
+view/no-wait win
+print "ready"
+do-events
+print "done"
+"""
+
+
+def bases(display, kiv):
+    """A translucent red face over its blue parent blends with it; a window
+    whose colour is translucent is opaque without a compositor; an image
+    fills its face."""
+    prog = Program(display, kiv, BASES)
+    try:
+        prog.expect("ready")
+        wid = display.window("gtk-bases")
+        # Red at 127/255 opacity over blue.
+        wait_pixels(display, [(100 + 30, 100 + 30, (127, 0, 128)), (100 + 15, 100 + 80, (0, 0, 255)),
+                              (100 + 190, 100 + 140, (0, 255, 0)), (100 + 150, 100 + 30, (255, 255, 0))])
+        display.close(wid)
+        prog.expect("done")
+        assert prog.finish()[0] == 0
+    finally:
+        prog.kill()
+
+
+CASES = [widgets, menus, requesters, bases]
 
 if __name__ == "__main__":
     if missing_tools():

@@ -23,6 +23,7 @@
 #include "view/gtk/kivbox.h"
 #include "view/gtk/menus.h"
 #include "view/gtk/widgets.h"
+#include "view/gtk/windows.h"
 
 namespace kiv::gui {
 
@@ -199,7 +200,7 @@ void apply_color(uint32_t index) {
     view* v = view_at(index);
     double rgba[4] = {0, 0, 0, 0};
     read_color(facet(face_of(index), FACET_COLOR), rgba);
-    if (v->box) kivbox_set_color(v->box, rgba[0], rgba[1], rgba[2], rgba[3]);
+    if (v->box) kivbox_set_color(v->box, rgba[0], rgba[1], rgba[2], window_alpha(index, rgba[3]));
     else if (v->widget) gtk_widget_queue_draw(v->widget);
 }
 
@@ -258,6 +259,7 @@ void apply(uint32_t index, uint32_t bits) {
     if (bits & bit(FACET_FONT)) apply_text(index, f);
     if (bits & bit(FACET_PANE)) restack(index);
     if (bits & bit(FACET_MENU)) apply_menu(index);
+    if (bits & (bit(FACET_IMAGE) | bit(FACET_OPTIONS))) apply_base(index, bits);
     if (bits & bit(FACET_RATE)) set_timer(index, facet(face_of(index), FACET_RATE));
 }
 
@@ -347,6 +349,7 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         if (f->kind != K_WINDOW) apply_visible(index);
         connect_input(index);
         setup_widget(index);
+        setup_base(index);
         if (f->kind == K_WINDOW) apply_menu(index);
         if (type_of(facet(face_of(index), FACET_RATE)) != TYPE_NONE) set_timer(index, facet(face_of(index), FACET_RATE));
     } catch (...) {
