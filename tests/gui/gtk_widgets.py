@@ -282,7 +282,42 @@ def bases(display, kiv):
         prog.kill()
 
 
-CASES = [widgets, menus, requesters, bases]
+CAMERA = r"""
+cam: make face! [type: 'camera offset: 10x10 size: 80x60 selected: 1]
+win: make face! [type: 'window text: "gtk-camera" offset: 100x100 size: 200x100 pane: reduce [cam]]
+view/no-wait win
+print ["devices" mold cam/data]
+e: try [cam/selected: 1]
+print ["select" either error? e [e/id] ["started"]]
+cam/image: none
+print ["image" either image? cam/image [reduce [cam/image/size copy/part mold cam/image/1 6]] ["none"]]
+unview/all
+print "done"
+"""
+
+
+def camera(display, kiv):
+    """No camera here: without devices `data` is empty and selecting one
+    raises `cannot-open`; the synthetic device of the environment goes
+    through the same face path and gives frames."""
+    runs = [(None, ["devices []", "select cannot-open", "image none"]),
+            ("4x2", ['devices ["Synthetic camera"]', "select started", "image 4x2 32.64."])]
+    for synthetic, want in runs:
+        if synthetic:
+            os.environ["KIV_CAMERA_SYNTHETIC"] = synthetic
+        try:
+            prog = Program(display, kiv, CAMERA)
+        finally:
+            os.environ.pop("KIV_CAMERA_SYNTHETIC", None)
+        try:
+            got = prog.expect("done")
+            assert [g for g in got if g] == want, got
+            assert prog.finish()[0] == 0
+        finally:
+            prog.kill()
+
+
+CASES = [widgets, menus, requesters, bases, camera]
 
 if __name__ == "__main__":
     if missing_tools():

@@ -17,6 +17,7 @@
 #include "runtime/errors.h"
 #include "runtime/slots.h"
 #include "runtime/unicode.h"
+#include "view/gtk/camera.h"
 #include "view/gtk/dpi.h"
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
@@ -260,6 +261,7 @@ void apply(uint32_t index, uint32_t bits) {
     if (bits & bit(FACET_PANE)) restack(index);
     if (bits & bit(FACET_MENU)) apply_menu(index);
     if (bits & (bit(FACET_IMAGE) | bit(FACET_OPTIONS))) apply_base(index, bits);
+    if (v->kind == K_CAMERA && (bits & (bit(FACET_IMAGE) | bit(FACET_SELECTED)))) apply_camera(index, bits);
     if (bits & bit(FACET_RATE)) set_timer(index, facet(face_of(index), FACET_RATE));
 }
 
@@ -276,6 +278,7 @@ void destroy_face(uint32_t index) {
     if (v->kind == K_WINDOW) gtk_widget_hide(v->widget);
     disconnect_input(index);
     forget_menus(index);
+    if (v->kind == K_CAMERA) close_camera(index);
     kiv_value pane = *facet(face_of(index), FACET_PANE);
     if (type_of(&pane) == TYPE_BLOCK)
         for (int32_t i = 0; i < block::ks_length_q(&pane); i++) {
@@ -350,6 +353,7 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         connect_input(index);
         setup_widget(index);
         setup_base(index);
+        if (f->kind == K_CAMERA) setup_camera(index);
         if (f->kind == K_WINDOW) apply_menu(index);
         if (type_of(facet(face_of(index), FACET_RATE)) != TYPE_NONE) set_timer(index, facet(face_of(index), FACET_RATE));
     } catch (...) {
