@@ -10,7 +10,7 @@ import tempfile
 import time
 
 from xharness import Display, Program, missing_tools
-from gtk_cases import collect, wait_pixels
+from gtk_cases import BLUE, RED, collect, wait_pixels
 
 # The window's client area starts at 100x100 on a display without a window
 # manager; every face below is placed from there.
@@ -317,7 +317,47 @@ def camera(display, kiv):
             prog.kill()
 
 
-CASES = [widgets, menus, requesters, bases, camera]
+TABS = r"""
+p1: make face! [type: 'panel color: 255.0.0]
+p2: make face! [type: 'panel color: 0.0.255]
+tabs: make face! [
+    type: 'tab-panel offset: 10x10 size: 180x120 data: ["One" "Two"] selected: 1 pane: reduce [p1 p2]
+    actors: object [
+        on-select: func [face event] [print ["select" event/picked face/selected]]
+        on-change: func [face event] [print ["change" event/picked face/selected]]
+    ]
+]
+win: make face! [type: 'window text: "gtk-tabs" offset: 100x100 size: 200x140 pane: reduce [tabs]]
+view/no-wait win
+print "ready"
+do-events
+print "done"
+"""
+
+
+def tabs(display, kiv):
+    """A tab-panel shows the page of its selected tab over its display area;
+    picking the other tab raises `select` with the old tab, then `change`
+    with the new one."""
+    prog = Program(display, kiv, TABS)
+    try:
+        prog.expect("ready")
+        wid = display.window("gtk-tabs")
+        display.focus(wid)
+        wait_pixels(display, [(100 + 100, 100 + 90, RED)])
+        # The second tab's label sits right of the first one's.
+        click(display, 100 + 107, 100 + 28)
+        got = collect(prog, 2)
+        assert got == ["select 1 1", "change 2 2"], got
+        wait_pixels(display, [(100 + 100, 100 + 90, BLUE)])
+        display.close(wid)
+        prog.expect("done")
+        assert prog.finish()[0] == 0
+    finally:
+        prog.kill()
+
+
+CASES = [widgets, menus, requesters, bases, camera, tabs]
 
 if __name__ == "__main__":
     if missing_tools():

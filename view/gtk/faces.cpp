@@ -23,6 +23,7 @@
 #include "view/gtk/gui.h"
 #include "view/gtk/kivbox.h"
 #include "view/gtk/menus.h"
+#include "view/gtk/tabs.h"
 #include "view/gtk/widgets.h"
 #include "view/gtk/windows.h"
 
@@ -261,6 +262,8 @@ void apply(uint32_t index, uint32_t bits) {
     if (bits & bit(FACET_PANE)) restack(index);
     if (bits & bit(FACET_MENU)) apply_menu(index);
     if (bits & (bit(FACET_IMAGE) | bit(FACET_OPTIONS))) apply_base(index, bits);
+    if (v->kind == K_TAB_PANEL && (bits & (bit(FACET_DATA) | bit(FACET_SELECTED) | bit(FACET_SIZE))))
+        apply_tabs(index, bits);
     if (v->kind == K_CAMERA && (bits & (bit(FACET_IMAGE) | bit(FACET_SELECTED)))) apply_camera(index, bits);
     if (bits & bit(FACET_RATE)) set_timer(index, facet(face_of(index), FACET_RATE));
 }
@@ -354,6 +357,7 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         setup_widget(index);
         setup_base(index);
         if (f->kind == K_CAMERA) setup_camera(index);
+        if (f->kind == K_TAB_PANEL) setup_tabs(index);
         if (f->kind == K_WINDOW) apply_menu(index);
         if (type_of(facet(face_of(index), FACET_RATE)) != TYPE_NONE) set_timer(index, facet(face_of(index), FACET_RATE));
     } catch (...) {
