@@ -215,10 +215,8 @@ private:
             b.memory = V4L2_MEMORY_MMAP;
             if (xioctl(fd_, VIDIOC_DQBUF, &b) < 0) continue;
             const auto* data = static_cast<const uint8_t*>(maps_[b.index].start);
-            if (format_ == V4L2_PIX_FMT_YUYV)
-                yuyv_to_argb(data, frame.data(), std::min(frame.size(), size_t(b.bytesused) / 2));
-            else
-                std::memcpy(frame.data(), data, std::min(frame.size() * 4, size_t(b.bytesused)));
+            frame_to_argb(format_, data, std::min(size_t(b.bytesused), maps_[b.index].length), frame.data(),
+                          frame.size());
             sink->offer(reinterpret_cast<const uint8_t*>(frame.data()), frame.size() * 4);
             xioctl(fd_, VIDIOC_QBUF, &b);
         }
@@ -233,6 +231,15 @@ private:
 };
 
 }  // namespace
+
+void frame_to_argb(uint32_t format, const uint8_t* data, size_t length, uint32_t* out, size_t pixels) {
+    if (format == V4L2_PIX_FMT_YUYV) {
+        // Four bytes carry two pixels.
+        yuyv_to_argb(data, out, std::min(pixels, length / 4 * 2));
+    } else if (format == V4L2_PIX_FMT_ARGB32 || format == V4L2_PIX_FMT_ABGR32) {
+        std::memcpy(out, data, std::min(pixels * 4, length / 4 * 4));
+    }
+}
 
 std::unique_ptr<frame_source> synthetic_source(int width, int height, int period_ms, uint32_t colour) {
     return std::make_unique<synthetic>(width, height, period_ms, colour);

@@ -36,6 +36,11 @@ struct device {
     std::string path;
 };
 
+// A captured frame as 32-bit ARGB: `format` is a V4L2 pixel format (YUYV,
+// or 32-bit ARGB copied as it is); a frame shorter than the picture fills
+// what it covers and leaves the rest. Other formats fill nothing.
+void frame_to_argb(uint32_t format, const uint8_t* data, size_t length, uint32_t* out, size_t pixels);
+
 // The video capture devices under the folder (/dev), by path order.
 std::vector<device> enumerate(const std::string& folder = "/dev");
 // A source on a V4L2 device; null when it cannot be opened.

@@ -261,7 +261,7 @@ void apply(uint32_t index, uint32_t bits) {
     if (bits & bit(FACET_FONT)) apply_text(index, f);
     if (bits & bit(FACET_PANE)) restack(index);
     if (bits & bit(FACET_MENU)) apply_menu(index);
-    if (bits & (bit(FACET_IMAGE) | bit(FACET_OPTIONS))) apply_base(index, bits);
+    if (bits & (bit(FACET_IMAGE) | bit(FACET_OPTIONS) | bit(FACET_OFFSET) | bit(FACET_SIZE))) apply_base(index, bits);
     if (v->kind == K_TAB_PANEL && (bits & (bit(FACET_DATA) | bit(FACET_SELECTED) | bit(FACET_SIZE))))
         apply_tabs(index, bits);
     if (v->kind == K_CAMERA && (bits & (bit(FACET_IMAGE) | bit(FACET_SELECTED)))) apply_camera(index, bits);

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "view/gtk/events.h"
 #include "view/gtk/gui.h"
 #include "view/gtk/kivbox.h"
 
@@ -62,6 +63,21 @@ void set_cursor(GtkWidget* w, kiv_value* face) {
     if (c) g_object_unref(c);
 }
 
+// The input method's candidate window goes where the face's caret is: the
+// caret face given by the `caret` option, in the window's coordinates.
+void place_caret(uint32_t index) {
+    view* v = view_at(index);
+    kiv_value* caret = v ? option(face_of(index), "caret") : nullptr;
+    view* c = caret && type_of(caret) == TYPE_OBJECT ? view_at(view_of_face(caret)) : nullptr;
+    view* w = view_at(window_of(index));
+    if (!c || !w || !w->im || !gtk_widget_get_realized(c->widget)) return;
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(c->widget, w->box, 0, 0, &x, &y)) return;
+    GdkRectangle r{x, y, gtk_widget_get_allocated_width(c->widget), gtk_widget_get_allocated_height(c->widget)};
+    gtk_im_context_set_client_window(w->im, gtk_widget_get_window(w->box));
+    gtk_im_context_set_cursor_location(w->im, &r);
+}
+
 void on_realize(GtkWidget* w, gpointer) {
     uint32_t index = view_of_widget(w);
     if (index) set_cursor(w, face_of(index));
@@ -108,7 +124,12 @@ void apply_base(uint32_t index, uint32_t bits) {
         kiv_value* img = facet(face_of(index), FACET_IMAGE);
         kivbox_set_image(v->box, type_of(img) == TYPE_IMAGE ? surface_of(img) : nullptr);
     }
-    if (bits & (1u << FACET_OPTIONS)) set_cursor(w, face_of(index));
+    if (bits & (1u << FACET_OPTIONS)) {
+        set_cursor(w, face_of(index));
+        place_caret(index);
+    }
+    // A caret face that moves takes the input method's window along.
+    if ((bits & (1u << FACET_OFFSET | 1u << FACET_SIZE)) && v->parent) place_caret(v->parent);
 }
 
 }  // namespace kiv::gui
