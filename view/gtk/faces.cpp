@@ -17,11 +17,16 @@
 #include "runtime/errors.h"
 #include "runtime/slots.h"
 #include "runtime/unicode.h"
+#include "view/gtk/camera.h"
 #include "view/gtk/dpi.h"
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
 #include "view/gtk/kivbox.h"
 #include "view/gtk/text_box.h"
+#include "view/gtk/menus.h"
+#include "view/gtk/tabs.h"
+#include "view/gtk/widgets.h"
+#include "view/gtk/windows.h"
 
 namespace kiv::gui {
 
@@ -216,27 +221,8 @@ void apply_color(uint32_t index) {
     view* v = view_at(index);
     double rgba[4] = {0, 0, 0, 0};
     read_color(facet(face_of(index), FACET_COLOR), rgba);
-    if (v->box) kivbox_set_color(v->box, rgba[0], rgba[1], rgba[2], rgba[3]);
+    if (v->box) kivbox_set_color(v->box, rgba[0], rgba[1], rgba[2], window_alpha(index, rgba[3]));
     else if (v->widget) gtk_widget_queue_draw(v->widget);
-}
-
-void apply_data(uint32_t index) {
-    view* v = view_at(index);
-    kiv_value* data = facet(face_of(index), FACET_DATA);
-    double fraction = type_of(data) == TYPE_FLOAT ? float_::get(data)
-                      : type_of(data) == TYPE_PERCENT ? cell::get_float(data) : -1;
-    switch (v->kind) {
-        case K_CHECK: case K_TOGGLE: case K_RADIO:
-            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(v->widget), logic::truthy(data));
-            break;
-        case K_PROGRESS:
-            if (fraction >= 0) gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(v->widget), std::min(fraction, 1.0));
-            break;
-        case K_SLIDER:
-            if (fraction >= 0) gtk_range_set_value(GTK_RANGE(v->widget), fraction);
-            break;
-        default: break;
-    }
 }
 
 void apply_visible(uint32_t index) {
@@ -274,11 +260,12 @@ void apply_focus(uint32_t index) {
 
 // Applies the facets whose change bits are set, in a fixed order.
 void apply(uint32_t index, uint32_t bits) {
+    quiet_scope quiet;
     view* v = view_at(index);
     const factory* f = &FACTORIES[v->kind];
     if (bits & (bit(FACET_OFFSET) | bit(FACET_SIZE))) place(index);
     if (bits & bit(FACET_TEXT)) apply_text(index, f);
-    if (bits & bit(FACET_DATA)) apply_data(index);
+    if (bits & (bit(FACET_DATA) | bit(FACET_SELECTED) | bit(FACET_TEXT))) apply_widget(index, bits);
     if (bits & bit(FACET_ENABLED_Q))
         gtk_widget_set_sensitive(v->widget, type_of(facet(face_of(index), FACET_ENABLED_Q)) != TYPE_LOGIC ||
                                                 logic::get(facet(face_of(index), FACET_ENABLED_Q)));
@@ -294,6 +281,11 @@ void apply(uint32_t index, uint32_t bits) {
         gtk_widget_queue_draw(v->widget);
     if (bits & bit(FACET_FONT)) apply_text(index, f);
     if (bits & bit(FACET_PANE)) restack(index);
+    if (bits & bit(FACET_MENU)) apply_menu(index);
+    if (bits & (bit(FACET_IMAGE) | bit(FACET_OPTIONS) | bit(FACET_OFFSET) | bit(FACET_SIZE))) apply_base(index, bits);
+    if (v->kind == K_TAB_PANEL && (bits & (bit(FACET_DATA) | bit(FACET_SELECTED) | bit(FACET_SIZE))))
+        apply_tabs(index, bits);
+    if (v->kind == K_CAMERA && (bits & (bit(FACET_IMAGE) | bit(FACET_SELECTED)))) apply_camera(index, bits);
     if (bits & bit(FACET_RATE)) set_timer(index, facet(face_of(index), FACET_RATE));
 }
 
@@ -309,6 +301,8 @@ void destroy_face(uint32_t index) {
     if (!v) return;
     if (v->kind == K_WINDOW) gtk_widget_hide(v->widget);
     disconnect_input(index);
+    forget_menus(index);
+    if (v->kind == K_CAMERA) close_camera(index);
     kiv_value pane = *facet(face_of(index), FACET_PANE);
     if (type_of(&pane) == TYPE_BLOCK)
         for (int32_t i = 0; i < block::ks_length_q(&pane); i++) {
@@ -355,7 +349,12 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
     gtk_style_context_add_class(gtk_widget_get_style_context(v->widget), "kiv-face");
     if (f->kind == K_WINDOW) {
         v->box = kivbox_new();
-        gtk_container_add(GTK_CONTAINER(v->widget), v->box);
+        // The menu bar, when there is one, goes above the client area.
+        GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_box_pack_end(GTK_BOX(content), v->box, TRUE, TRUE, 0);
+        gtk_container_add(GTK_CONTAINER(v->widget), content);
+        g_object_set_data(G_OBJECT(v->widget), "kiv-content", content);
+        gtk_widget_show(content);
         gtk_widget_show(v->box);
         GtkWindow* w = GTK_WINDOW(v->widget);
         if (flags & (FACET_NO_TITLE | FACET_NO_BORDER)) gtk_window_set_decorated(w, FALSE);
@@ -378,6 +377,11 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         connect_input(index);
         if (f->kind == K_RICH_TEXT)
             g_signal_connect_after(v->widget, "draw", G_CALLBACK(paint_rich_text), GUINT_TO_POINTER(index));
+        setup_widget(index);
+        setup_base(index);
+        if (f->kind == K_CAMERA) setup_camera(index);
+        if (f->kind == K_TAB_PANEL) setup_tabs(index);
+        if (f->kind == K_WINDOW) apply_menu(index);
         if (type_of(facet(face_of(index), FACET_RATE)) != TYPE_NONE) set_timer(index, facet(face_of(index), FACET_RATE));
     } catch (...) {
         disconnect_input(index);

@@ -27,6 +27,7 @@ struct KivBox {
     int font_size;
     bool center;
     double text_rgb[3];
+    cairo_surface_t* image;
 };
 
 struct KivBoxClass {
@@ -46,6 +47,7 @@ void kiv_box_init(KivBox* box) {
     box->center = true;
     for (double& c : box->rgba) c = 0;
     for (double& c : box->text_rgb) c = 0;
+    box->image = nullptr;
 }
 
 void kiv_box_finalize(GObject* object) {
@@ -53,6 +55,7 @@ void kiv_box_finalize(GObject* object) {
     delete box->children;
     delete box->text;
     delete box->font;
+    if (box->image) cairo_surface_destroy(box->image);
     G_OBJECT_CLASS(kiv_box_parent_class)->finalize(object);
 }
 
@@ -121,6 +124,15 @@ gboolean draw(GtkWidget* widget, cairo_t* screen) {
         cairo_set_source_rgba(cr, box->rgba[0], box->rgba[1], box->rgba[2], box->rgba[3]);
         cairo_rectangle(cr, 0, 0, w, h);
         cairo_fill(cr);
+    }
+    if (box->image) {
+        // A camera's latest frame fills the face, over its colour.
+        int iw = cairo_image_surface_get_width(box->image), ih = cairo_image_surface_get_height(box->image);
+        cairo_save(cr);
+        cairo_scale(cr, double(w) / std::max(iw, 1), double(h) / std::max(ih, 1));
+        cairo_set_source_surface(cr, box->image, 0, 0);
+        cairo_paint(cr);
+        cairo_restore(cr);
     }
     paint_face(widget, cr, false);
     if (!box->text->empty()) {
@@ -237,6 +249,13 @@ void kivbox_set_text(GtkWidget* widget, const std::string& text, const std::stri
     box->font_size = size;
     box->center = center;
     box->text_rgb[0] = r, box->text_rgb[1] = g, box->text_rgb[2] = b;
+    gtk_widget_queue_draw(widget);
+}
+
+void kivbox_set_image(GtkWidget* widget, cairo_surface_t* image) {
+    KivBox* box = self(widget);
+    if (box->image) cairo_surface_destroy(box->image);
+    box->image = image;
     gtk_widget_queue_draw(widget);
 }
 

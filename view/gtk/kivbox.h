@@ -24,4 +24,8 @@ unsigned long kivbox_paints();
 void kivbox_set_text(GtkWidget* box, const std::string& text, const std::string& font, int size, bool center,
                      double r, double g, double b);
 
+// An image painted over the whole box (the box takes the reference; null
+// for none).
+void kivbox_set_image(GtkWidget* box, cairo_surface_t* image);
+
 }  // namespace kiv::gui

@@ -24,6 +24,7 @@
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
+#include "view/gtk/dialogs.h"
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
 #include "view/gtk/face_paint.h"
@@ -290,8 +291,8 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
     {"do-event-loop", "no-wait? [logic!]", with_display<do_event_loop>},
     {"exit-event-loop", "", with_display<exit_event_loop_routine>},
     {"request-font", "font [object!] selected [any-type!] mono? [logic!]", with_display<nothing>},
-    {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", with_display<nothing>},
-    {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", with_display<nothing>},
+    {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", with_display<request_file>},
+    {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", with_display<request_dir>},
     {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box::metrics_routine},
     {"update-scroller", "scroller [object!] flags [integer!]", with_display<nothing>},
     {"set-dark-mode", "face [object!] dark? [logic!]", with_display<set_dark_mode>},

@@ -12,6 +12,7 @@
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
 #include "view/gtk/keys.h"
+#include "view/gtk/menus.h"
 
 namespace kiv::gui {
 
@@ -96,7 +97,11 @@ gboolean on_button(GtkWidget* w, GdkEventButton* ev, gpointer) {
                                                                                         : bit ? ev::AUX_UP : 0;
     }
     if (!type) return FALSE;
-    bool stop = raise(index, at(type, flags, index, ev->x_root, ev->y_root));
+    event_args args = at(type, flags, index, ev->x_root, ev->y_root);
+    bool stop = raise(index, args);
+    // A right press that nothing stopped offers the face's context menu.
+    if (type == ev::ALT_DOWN && !stop && view_at(index) && show_context_menu(index, ev, args.x, args.y))
+        return TRUE;
     return stop || view_at(index) == nullptr || view_at(index)->box == w;
 }
 
