@@ -71,6 +71,10 @@ void define_builtins() {
     define("none", none_value);
     define("true", true_value);
     define("false", false_value);
+    define("yes", true_value);
+    define("no", false_value);
+    define("on", true_value);
+    define("off", false_value);
     kiv_value make{TYPE_ACTION, SLOT_MAKE, 0, 0};
     kiv_value spec = boot::load_source("[type spec]");
     stack::mark_native(nullptr);

@@ -6,7 +6,7 @@ Usage: gtk_cases.py KIV"""
 import sys
 import time
 
-from xharness import Display, Program, missing_tools
+from xharness import PATIENCE, Display, Program, missing_tools
 
 WHITE, RED, GREEN, BLUE, YELLOW = (255, 255, 255), (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
 
@@ -14,7 +14,7 @@ WHITE, RED, GREEN, BLUE, YELLOW = (255, 255, 255), (255, 0, 0), (0, 255, 0), (0,
 def wait_pixels(display, checks, timeout=8):
     """Waits until every (x, y, colour) holds on screen; fails with what is
     there when it does not."""
-    end = time.time() + timeout
+    end = time.time() + timeout * PATIENCE
     while True:
         got = [(x, y, display.pixel(x, y), want) for x, y, want in checks]
         bad = [g for g in got if g[2] != g[3]]
@@ -180,7 +180,7 @@ def input_events(display, kiv):
 
 def collect(prog, n, timeout=5):
     out = []
-    end = time.time() + timeout
+    end = time.time() + timeout * PATIENCE
     while len(out) < n:
         try:
             line = prog.lines.get(timeout=max(0.01, end - time.time()))
@@ -281,7 +281,7 @@ def no_display(display, kiv):
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     out = subprocess.run([kiv, "--cli"], input='view make face! [type: \'window size: 10x10]\nprint "alive"\n',
-                         env=env, capture_output=True, text=True, timeout=30)
+                         env=env, capture_output=True, text=True, timeout=30 * PATIENCE)
     assert "*** Script Error: VIEW - no display available" in out.stdout, out.stdout + out.stderr
     assert "alive" in out.stdout and out.returncode == 0, out.stdout + out.stderr
 

@@ -117,6 +117,7 @@ TEST(GtkPure, KeyTables) {
         {GDK_KEY_Shift_R, "right-shift"}, {GDK_KEY_Control_R, "right-control"}, {GDK_KEY_Left, "left"},
         {GDK_KEY_KP_Page_Up, "page-up"}, {GDK_KEY_Delete, "delete"}, {GDK_KEY_Super_L, "left-command"},
         {GDK_KEY_a, nullptr},        {GDK_KEY_Return, nullptr},    {GDK_KEY_space, nullptr},
+        {GDK_KEY_ISO_Left_Tab, nullptr},
     };
     for (const auto& s : specials) {
         const char* got = special_key_name(s.keyval);
@@ -132,6 +133,9 @@ TEST(GtkPure, KeyTables) {
     EXPECT_EQ(key_down_char(GDK_KEY_Return, '\r'), 13u);
     EXPECT_EQ(key_down_char(GDK_KEY_BackSpace, 8), 8u);
     EXPECT_EQ(key_down_char(GDK_KEY_Escape, 27), 27u);
+    // Shift+Tab is Tab with Shift in the flags, for the focus handler.
+    EXPECT_EQ(key_down_char(GDK_KEY_ISO_Left_Tab, 0), 9u);
+    EXPECT_EQ(typed_control_char(GDK_KEY_ISO_Left_Tab), 9u);
 
     EXPECT_EQ(control_char(GDK_KEY_a), 1u);
     EXPECT_EQ(control_char(GDK_KEY_Z), 26u);  // with Shift too
