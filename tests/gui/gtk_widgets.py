@@ -194,6 +194,11 @@ win: make face! [
                 #"m" [print ["multi" mold system/view/platform/request-file "Pick files" none none false true]]
                 #"d" [print ["dir" mold system/view/platform/request-dir "Pick a folder" %/tmp/ none false false]]
                 #"x" [e: try [system/view/platform/request-file "x" none ["Kiv" 3] false false] print ["bad" e/id]]
+                #"n" [
+                    f: request-font/font make font! [name: "DejaVu Serif" size: 14 style: [bold italic]]
+                    print ["font" f/name f/size mold f/style]
+                ]
+                #"c" [print ["font" mold request-font/mono]]
             ]
         ]
     ]
@@ -242,6 +247,16 @@ def requesters(display, kiv):
         display.focus(wid)
         display.xdotool("key", "x")
         assert collect(prog, 1) == ["bad invalid-arg"]
+        # The font requester opens on the font given; confirmed, it fills the
+        # new font with that font's name, size and styles; cancelled, none.
+        for key, answer, want in [("n", "Return", "font DejaVu Serif 14 [bold italic]"), ("c", "Escape", "font none")]:
+            display.focus(wid)
+            display.xdotool("key", key)
+            dialog = display.window("Font")
+            display.focus(dialog)
+            time.sleep(0.7)
+            display.xdotool("key", answer)
+            prog.expect(want)
         display.close(wid)
         prog.expect("done")
         assert prog.finish()[0] == 0

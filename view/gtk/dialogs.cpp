@@ -1,5 +1,6 @@
-// The file and folder requesters on GTK's file chooser, modal to the
-// active window. Answers are file! values; cancel answers none.
+// The file and folder requesters on GTK's file chooser and the font
+// requester on its font chooser, modal to the active window. Files answer
+// file! values, fonts the font! object filled in; cancel answers none.
 #include "view/gtk/dialogs.h"
 
 #include <cstring>
@@ -8,9 +9,13 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
+#include "view/gtk/fonts.h"
 #include "view/gtk/gui.h"
 
 namespace kiv::gui {
@@ -168,6 +173,78 @@ void request_dir() {
     }
     if (keep) kept_folder = chosen[0];
     kiv_file_at(stack::arguments, kiv_path(chosen[0], true));
+}
+
+namespace {
+
+gboolean monospaced_only(const PangoFontFamily* family, const PangoFontFace*, gpointer) {
+    return pango_font_family_is_monospace(const_cast<PangoFontFamily*>(family));
+}
+
+// Sets a field through its change handler, as a set-path would.
+void set_field(kiv_value* obj, const char* name, kiv_value* value) {
+    kiv_value word = *word::load(name);
+    object::path_field(obj, &word, value);
+}
+
+}  // namespace
+
+void request_font() {
+    bool mono = logic::truthy(arg(2));
+    // The font shown first: the one given, else Courier New at 11 points.
+    fonts::look shown = type_of(arg(1)) == TYPE_OBJECT ? fonts::read(arg(1)) : fonts::look{};
+    if (type_of(arg(1)) != TYPE_OBJECT) {
+        shown.family = "Courier New";
+        shown.size = 11;
+    }
+    PangoFontDescription* desc = pango_font_description_new();
+    pango_font_description_set_family(desc, shown.family.c_str());
+    pango_font_description_set_size(desc, int(shown.size * PANGO_SCALE));
+    pango_font_description_set_weight(desc, shown.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(desc, shown.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    // The dialog's builder finds these types by name, which it cannot look
+    // up in a module loaded on its own: they are registered first.
+    g_type_ensure(PANGO_TYPE_FONT_FAMILY);
+    g_type_ensure(PANGO_TYPE_FONT_FACE);
+    GtkWidget* dialog = gtk_font_chooser_dialog_new("Font", active_window());
+    GtkFontChooser* chooser = GTK_FONT_CHOOSER(dialog);
+    gtk_font_chooser_set_font_desc(chooser, desc);
+    pango_font_description_free(desc);
+    if (mono) gtk_font_chooser_set_filter_func(chooser, monospaced_only, nullptr, nullptr);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    PangoFontDescription* chosen = nullptr;
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK) chosen = gtk_font_chooser_get_font_desc(chooser);
+    gtk_widget_destroy(dialog);
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    if (!chosen) {
+        *stack::arguments = none_value;
+        return;
+    }
+    std::string family = pango_font_description_get_family(chosen) ? pango_font_description_get_family(chosen) : "";
+    double size = double(pango_font_description_get_size(chosen)) / PANGO_SCALE;
+    if (pango_font_description_get_size_is_absolute(chosen)) size = size * 72.0 / 96.0;
+    bool bold = pango_font_description_get_weight(chosen) == PANGO_WEIGHT_BOLD;
+    bool italic = pango_font_description_get_style(chosen) != PANGO_STYLE_NORMAL;
+    pango_font_description_free(chosen);
+    // The answer is the font given to fill: name, size in whole points and
+    // the style words; a plain font leaves the style as it was.
+    kiv_value* font = arg(0);
+    kiv_value* v = stack::push();
+    kiv_file_at(v, family);
+    cell::set_type(v, TYPE_STRING);
+    set_field(font, "name", v);
+    integer::make_at(v, int32_t(size + 0.5));
+    set_field(font, "size", v);
+    if (bold && italic) {
+        block::make_at(v, 2);
+        block::append_copy(v, word::load("bold"));
+        block::append_copy(v, word::load("italic"));
+        set_field(font, "style", v);
+    } else if (bold || italic) {
+        *v = *word::load(bold ? "bold" : "italic");
+        set_field(font, "style", v);
+    }
+    stack::pop(1);
 }
 
 }  // namespace kiv::gui

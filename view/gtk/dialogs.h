@@ -1,5 +1,5 @@
 #pragma once
-// The file and folder requesters of the GTK backend.
+// The file, folder and font requesters of the GTK backend.
 #include <string>
 #include <vector>
 
@@ -12,6 +12,8 @@ namespace kiv::gui {
 // arguments.
 void request_file();
 void request_dir();
+// `request-font` font selected mono?: fills the font! object given first.
+void request_font();
 
 // A filter block as label, patterns, label, patterns...; every value must
 // be a string! or file! (else `invalid-arg`). Empty for no block.

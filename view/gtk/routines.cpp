@@ -290,7 +290,7 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
     {"draw-face", "face [object!] cmds [block!]", with_display<draw_face_routine>},
     {"do-event-loop", "no-wait? [logic!]", with_display<do_event_loop>},
     {"exit-event-loop", "", with_display<exit_event_loop_routine>},
-    {"request-font", "font [object!] selected [any-type!] mono? [logic!]", with_display<nothing>},
+    {"request-font", "font [object!] selected [any-type!] mono? [logic!]", with_display<request_font>},
     {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", with_display<request_file>},
     {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", with_display<request_dir>},
     {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box::metrics_routine},
