@@ -28,7 +28,7 @@ void grabber::offer(const uint8_t* argb, size_t length) {
         dropped_++;
         return;
     }
-    std::memcpy(buffer_.data(), argb, std::min(length, buffer_.size()));
+    if (length) std::memcpy(buffer_.data(), argb, std::min(length, buffer_.size()));
     state_.store(READY);
     if (ready_) ready_();
 }
@@ -237,7 +237,7 @@ void frame_to_argb(uint32_t format, const uint8_t* data, size_t length, uint32_t
         // Four bytes carry two pixels.
         yuyv_to_argb(data, out, std::min(pixels, length / 4 * 2));
     } else if (format == V4L2_PIX_FMT_ARGB32 || format == V4L2_PIX_FMT_ABGR32) {
-        std::memcpy(out, data, std::min(pixels * 4, length / 4 * 4));
+        if (size_t n = std::min(pixels * 4, length / 4 * 4)) std::memcpy(out, data, n);
     }
 }
 
