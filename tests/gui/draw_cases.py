@@ -8,7 +8,7 @@ Usage: draw_cases.py KIV"""
 import sys
 import time
 
-from xharness import Display, Program, missing_tools
+from xharness import Program, run_cases
 
 RED, BLUE, WHITE = (255, 0, 0), (0, 0, 255), (255, 255, 255)
 
@@ -131,18 +131,4 @@ def same_block_in_window_and_image(display, kiv):
 CASES = [same_block_in_window_and_image]
 
 if __name__ == "__main__":
-    if missing_tools():
-        print("SKIP: missing " + " ".join(missing_tools()))
-        sys.exit(77)
-    kiv = sys.argv[1]
-    failed = 0
-    with Display() as display:
-        for case in CASES:
-            try:
-                case(display, kiv)
-                print(f"ok {case.__name__}")
-            except AssertionError as e:
-                failed += 1
-                print(f"FAIL {case.__name__}: {e}")
-    print(f"{len(CASES) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_cases(CASES, sys.argv)

@@ -6,7 +6,7 @@ Usage: gtk_cases.py KIV"""
 import sys
 import time
 
-from xharness import PATIENCE, Display, Program, missing_tools
+from xharness import PATIENCE, Program, run_cases
 
 WHITE, RED, GREEN, BLUE, YELLOW = (255, 255, 255), (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
 
@@ -289,18 +289,4 @@ def no_display(display, kiv):
 CASES = [faces_on_screen, input_events, nested_loops, timer_rate, no_display]
 
 if __name__ == "__main__":
-    if missing_tools():
-        print("SKIP: missing " + " ".join(missing_tools()))
-        sys.exit(77)
-    kiv = sys.argv[1]
-    failed = 0
-    with Display() as display:
-        for case in CASES:
-            try:
-                case(display, kiv)
-                print(f"ok {case.__name__}")
-            except AssertionError as e:
-                failed += 1
-                print(f"FAIL {case.__name__}: {e}")
-    print(f"{len(CASES) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_cases(CASES, sys.argv)

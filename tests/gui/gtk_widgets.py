@@ -6,11 +6,10 @@ Usage: gtk_widgets.py KIV"""
 
 import os
 import sys
-import traceback
 import tempfile
 import time
 
-from xharness import Display, Program, missing_tools
+from xharness import Program, run_cases
 from gtk_cases import BLUE, RED, collect, wait_pixels
 
 # The window's client area starts at 100x100 on a display without a window
@@ -378,26 +377,6 @@ def tabs(display, kiv):
 CASES = [widgets, menus, requesters, bases, camera, tabs]
 
 if __name__ == "__main__":
-    if missing_tools():
-        print("SKIP: missing " + " ".join(missing_tools()))
-        sys.exit(77)
     # No settings daemon here: settings the file chooser saves stay in memory.
     os.environ["GSETTINGS_BACKEND"] = "memory"
-    kiv = sys.argv[1]
-    only = sys.argv[2:]
-    failed = 0
-    ran = 0
-    with Display() as display:
-        for case in CASES:
-            if only and case.__name__ not in only:
-                continue
-            ran += 1
-            try:
-                case(display, kiv)
-                print(f"ok {case.__name__}")
-            except AssertionError as e:
-                failed += 1
-                print(f"FAIL {case.__name__}: {e}")
-                traceback.print_exc(file=sys.stdout)
-    print(f"{ran - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_cases(CASES, sys.argv)

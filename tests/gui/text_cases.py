@@ -8,7 +8,7 @@ import sys
 import time
 
 from gtk_cases import WHITE, wait_pixels
-from xharness import Display, Program, missing_tools
+from xharness import Program, run_cases
 
 # The window sits at 100x100 on a display without a window manager; the face
 # at 10x10 inside it. The first word is red and bold, the second on a blue
@@ -130,18 +130,4 @@ def shared_font_size(display, kiv):
 CASES = [rich_text_styles, shared_font_size]
 
 if __name__ == "__main__":
-    if missing_tools():
-        print("SKIP: missing " + " ".join(missing_tools()))
-        sys.exit(77)
-    kiv = sys.argv[1]
-    failed = 0
-    with Display() as display:
-        for case in CASES:
-            try:
-                case(display, kiv)
-                print(f"ok {case.__name__}")
-            except AssertionError as e:
-                failed += 1
-                print(f"FAIL {case.__name__}: {e}")
-    print(f"{len(CASES) - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_cases(CASES, sys.argv)

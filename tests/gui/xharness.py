@@ -11,6 +11,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 
 
 # Under collector stress every allocation collects: a program takes many
@@ -184,3 +185,28 @@ class Program:
 
 if __name__ == "__main__":
     sys.exit("a module of the GUI tests")
+
+
+def run_cases(cases, argv):
+    """Runs each case on one virtual display: `argv` is KIV [CASE...], the
+    names limiting the run to those cases. Exits 77 (skipped) without the
+    tools, 1 when a case fails."""
+    missing = missing_tools()
+    if missing:
+        print("SKIP: missing " + " ".join(missing))
+        sys.exit(77)
+    kiv, only = argv[1], argv[2:]
+    chosen = [c for c in cases if not only or c.__name__ in only]
+    failed = 0
+    with Display() as display:
+        for case in chosen:
+            try:
+                case(display, kiv)
+                print(f"ok {case.__name__}")
+            except AssertionError as e:
+                failed += 1
+                print(f"FAIL {case.__name__}: {e}")
+                traceback.print_exc(file=sys.stdout)
+    print(f"{len(chosen) - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
+
