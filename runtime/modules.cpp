@@ -48,4 +48,9 @@ void* find(const char* name, const char* symbol, const char** why) {
     return nullptr;
 }
 
+library::library(const char* soname)
+    : handle_(dlopen(soname, RTLD_NOW | RTLD_LOCAL)), complete_(handle_ != nullptr) {}
+
+void* library::symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+
 }  // namespace kiv::modules

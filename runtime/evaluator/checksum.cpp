@@ -1,10 +1,7 @@
 // Checksums and digests, and the `checksum` native.
 #include "runtime/evaluator/checksum.h"
 
-#include <dlfcn.h>
 #include <openssl/evp.h>
-
-#include <type_traits>
 
 #include <array>
 #include <cstring>
@@ -22,6 +19,7 @@
 #include "runtime/evaluator/native_support.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/io/simple_io.h"
+#include "runtime/modules.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -83,24 +81,18 @@ struct libcrypto {
 const libcrypto& crypto() {
     static const libcrypto api = [] {
         libcrypto a{};
-        void* h = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
-        if (!h) return a;
-        bool all = true;
-        auto take = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
-            all = all && fn;
-        };
-        take(a.md5, "EVP_md5");
-        take(a.sha1, "EVP_sha1");
-        take(a.sha256, "EVP_sha256");
-        take(a.sha384, "EVP_sha384");
-        take(a.sha512, "EVP_sha512");
-        take(a.ctx_new, "EVP_MD_CTX_new");
-        take(a.ctx_free, "EVP_MD_CTX_free");
-        take(a.init, "EVP_DigestInit_ex");
-        take(a.update, "EVP_DigestUpdate");
-        take(a.final, "EVP_DigestFinal_ex");
-        a.ok = all;
+        modules::library so("libcrypto.so.3");
+        so.take(a.md5, "EVP_md5");
+        so.take(a.sha1, "EVP_sha1");
+        so.take(a.sha256, "EVP_sha256");
+        so.take(a.sha384, "EVP_sha384");
+        so.take(a.sha512, "EVP_sha512");
+        so.take(a.ctx_new, "EVP_MD_CTX_new");
+        so.take(a.ctx_free, "EVP_MD_CTX_free");
+        so.take(a.init, "EVP_DigestInit_ex");
+        so.take(a.update, "EVP_DigestUpdate");
+        so.take(a.final, "EVP_DigestFinal_ex");
+        a.ok = so.complete();
         return a;
     }();
     return api;

@@ -2,9 +2,6 @@
 #include "runtime/io/http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
-
-#include <type_traits>
 
 #include <cctype>
 #include <climits>
@@ -21,6 +18,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/io/simple_io.h"
+#include "runtime/modules.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -46,28 +44,21 @@ struct libcurl {
 const libcurl& lib() {
     static const libcurl api = [] {
         libcurl a{};
-        void* h = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!h) return a;
-        bool all = true;
-        auto take = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
-            all = all && fn;
-        };
-        take(a.global_init, "curl_global_init");
-        take(a.easy_init, "curl_easy_init");
-        take(a.easy_cleanup, "curl_easy_cleanup");
-        take(a.easy_setopt, "curl_easy_setopt");
-        take(a.easy_getinfo, "curl_easy_getinfo");
-        take(a.easy_perform, "curl_easy_perform");
-        take(a.easy_strerror, "curl_easy_strerror");
-        take(a.slist_append, "curl_slist_append");
-        take(a.slist_free_all, "curl_slist_free_all");
-        a.ok = all;
+        modules::library so("libcurl.so.4");
+        so.take(a.global_init, "curl_global_init");
+        so.take(a.easy_init, "curl_easy_init");
+        so.take(a.easy_cleanup, "curl_easy_cleanup");
+        so.take(a.easy_setopt, "curl_easy_setopt");
+        so.take(a.easy_getinfo, "curl_easy_getinfo");
+        so.take(a.easy_perform, "curl_easy_perform");
+        so.take(a.easy_strerror, "curl_easy_strerror");
+        so.take(a.slist_append, "curl_slist_append");
+        so.take(a.slist_free_all, "curl_slist_free_all");
+        a.ok = so.complete();
         return a;
     }();
     return api;
 }
-
 
 // The characters of a header name (an HTTP token).
 bool token_char_q(uint8_t c) {
