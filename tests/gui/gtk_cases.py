@@ -286,7 +286,54 @@ def no_display(display, kiv):
     assert "alive" in out.stdout and out.returncode == 0, out.stdout + out.stderr
 
 
-CASES = [faces_on_screen, input_events, nested_loops, timer_rate, no_display]
+SCROLLBARS = r"""
+f: make face! [type: 'base offset: 10x10 size: 200x150 color: 0.0.255 flags: [scrollable]]
+win: make face! [
+    type: 'window text: "gtk-scroll" offset: 100x100 size: 300x200 color: 255.255.255 pane: reduce [f]
+]
+f/actors: object [
+    on-scroll: func [face event] [
+        print ["scroll" event/key event/orientation either event/picked > 50 ["far"] ["near"]]
+        v/position: event/picked
+    ]
+]
+view/no-wait win
+v: get-scroller f 'vertical
+v/max-size: 100 v/page-size: 10 v/position: 1
+h: get-scroller f 'horizontal
+h/visible?: no
+print "ready"
+do-events
+print "done"
+"""
+
+
+def scroll_bars(display, kiv):
+    """A scrollable face has a vertical bar along its right edge (the hidden
+    horizontal one leaves the bottom edge to the face); using the bar raises
+    `scroll` with the key, the orientation and the position."""
+    prog = Program(display, kiv, SCROLLBARS)
+    try:
+        prog.expect("ready")
+        wid = display.window("gtk-scroll")
+        display.focus(wid)
+        x0, y0 = 110, 110
+        wait_pixels(display, [(x0 + 150, y0 + 40, BLUE), (x0 + 20, y0 + 147, BLUE)])
+        assert display.pixel(x0 + 197, y0 + 40) != BLUE
+        assert display.pixel(x0 + 197, y0 + 147) != BLUE
+        # The trough's far end: the thumb jumps there or the view pages.
+        display.xdotool("mousemove", "--sync", str(x0 + 196), str(y0 + 140))
+        display.xdotool("click", "1")
+        line = collect(prog, 1)[0]
+        assert line in ("scroll track vertical far", "scroll page-down vertical near"), line
+        display.close(wid)
+        prog.expect("done")
+        assert prog.finish()[0] == 0
+    finally:
+        prog.kill()
+
+
+CASES = [faces_on_screen, input_events, nested_loops, timer_rate, no_display, scroll_bars]
 
 if __name__ == "__main__":
     run_cases(CASES, sys.argv)

@@ -22,6 +22,7 @@
 #include "view/gtk/events.h"
 #include "view/gtk/gui.h"
 #include "view/gtk/kivbox.h"
+#include "view/gtk/scrollbars.h"
 #include "view/gtk/text_box.h"
 #include "view/gtk/menus.h"
 #include "view/gtk/tabs.h"
@@ -191,6 +192,7 @@ void place(uint32_t index) {
     }
     view* p = parent_view(v);
     if (p && p->box) kivbox_put(p->box, v->widget, x, y, w, h);
+    place_scrollbars(index, w, h);
 }
 
 void apply_text(uint32_t index, const factory* f) {
@@ -247,6 +249,9 @@ void restack(uint32_t index) {
         view* child = view_at(view_of_face(block::ks_head(&pane) + i));
         if (child && gtk_widget_get_parent(child->widget) == v->box) order.push_back(child->widget);
     }
+    // The face's own scroll bars stay above its pane.
+    for (GtkWidget* bar : v->bars)
+        if (bar) order.push_back(bar);
     kivbox_restack(v->box, order.data(), int(order.size()));
 }
 
@@ -371,6 +376,7 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
     if (v->box) g_object_set_data(G_OBJECT(v->box), "kiv-view", GUINT_TO_POINTER(index));
     v->face_slot = slots::store(face);
     try {
+        attach_scrollbars(index);
         place(index);
         apply(index, bit(FACET_TEXT) | bit(FACET_COLOR) | bit(FACET_DATA) | bit(FACET_ENABLED_Q));
         if (f->kind != K_WINDOW) apply_visible(index);

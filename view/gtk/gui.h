@@ -54,6 +54,8 @@ struct view {
     guint timer = 0;
     int last_x = 0, last_y = 0, last_w = -1, last_h = -1;  // window geometry seen last
     GtkIMContext* im = nullptr;   // windows: the input method
+    GtkWidget* bars[2] = {nullptr, nullptr};  // scrollable faces: vertical, horizontal scroll bar
+    int face_w = 0, face_h = 0;   // scrollable faces: the size the bars were laid along
 };
 
 // Views by 1-based index; 0 is no view.

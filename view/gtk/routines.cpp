@@ -28,6 +28,7 @@
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
 #include "view/gtk/face_paint.h"
+#include "view/gtk/scrollbars.h"
 #include "view/gtk/gui.h"
 #include "view/backend.h"
 #include "view/gtk/text_box.h"
@@ -180,6 +181,12 @@ void make_view_routine() {
     return_handle(index, HANDLE_WINDOW);
 }
 
+void update_scroller_routine() {
+    kiv_value scroller = *arg(0);
+    update_scroller(&scroller, integer::get_value(arg(1)));
+    *stack::arguments = none_value;
+}
+
 void draw_face_routine() {
     draw_face(arg(0), arg(1));
     *stack::arguments = none_value;
@@ -294,7 +301,7 @@ constexpr routine_def PLATFORM_ROUTINES[] = {
     {"request-file", "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]", with_display<request_file>},
     {"request-dir", "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]", with_display<request_dir>},
     {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box::metrics_routine},
-    {"update-scroller", "scroller [object!] flags [integer!]", with_display<nothing>},
+    {"update-scroller", "scroller [object!] flags [integer!]", with_display<update_scroller_routine>},
     {"set-dark-mode", "face [object!] dark? [logic!]", with_display<set_dark_mode>},
     {"support-dark-mode?", "return: [logic!]", with_display<support_dark_mode_q>},
     {"toggle-GPU", "", with_display<nothing>},
