@@ -138,8 +138,11 @@ target: make face! [
 win: make face! [
     type: 'window text: "gtk-menus" offset: 100x100 size: 200x120
     menu: ["File" ["Open" open "Quit" quit]]
-    pane: reduce [target]
-    actors: object [on-menu: func [face event] [if same? event/face face [print ["bar" mold event/picked]]]]
+    pane: reduce [target make face! [type: 'base offset: 0x100 size: 200x20 color: 0.255.0]]
+    actors: object [
+        on-menu: func [face event] [if same? event/face face [print ["bar" mold event/picked]]]
+        on-key: func [face event] [if event/key = #"m" [face/menu: none print "no bar"]]
+    ]
 ]
 view/no-wait win
 print "ready"
@@ -164,6 +167,11 @@ def menus(display, kiv):
         rows = display.pixels(130, 100, 1, 150)
         top = next(i for i, r in enumerate(rows) if r[0] == (0, 0, 255)) - 20
         assert 10 < top < 60, top
+        # The client area keeps the window's size below the bar, and when
+        # the bar goes the window shrinks by it.
+        green = (0, 255, 0)
+        assert display.pixel(130, 100 + top + 119) == green, display.pixels(130, 100 + top + 100, 1, 30)
+        assert display.pixel(130, 100 + top + 120) != green
         click(display, 130, 100 + top + 40, "3")
         time.sleep(0.4)
         display.xdotool("key", "Down")
@@ -176,6 +184,10 @@ def menus(display, kiv):
             display.xdotool("key", "Down")
         display.xdotool("key", "Return")
         assert collect(prog, 1) == ["ctx none (10, 20)"], prog.seen
+        display.xdotool("key", "m")
+        assert collect(prog, 1) == ["no bar"], prog.seen
+        wait_pixels(display, [(130, 219, green), (130, 140, (0, 0, 255))])
+        assert display.pixel(130, 220) != green
         display.close(wid)
         prog.expect("done")
         assert prog.finish()[0] == 0

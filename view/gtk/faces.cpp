@@ -184,8 +184,9 @@ void place(uint32_t index) {
         bool resizable = v->flags & FACET_RESIZE;
         gtk_window_set_resizable(GTK_WINDOW(v->widget), resizable);
         gtk_widget_set_size_request(v->box, resizable ? 1 : w, resizable ? 1 : h);
-        gtk_window_set_default_size(GTK_WINDOW(v->widget), w, h);
-        gtk_window_resize(GTK_WINDOW(v->widget), w, h);
+        int outer_h = h + menu_bar_height(index);
+        gtk_window_set_default_size(GTK_WINDOW(v->widget), w, outer_h);
+        gtk_window_resize(GTK_WINDOW(v->widget), w, outer_h);
         gtk_window_move(GTK_WINDOW(v->widget), x, y);
         v->last_x = x, v->last_y = y, v->last_w = w, v->last_h = h;
         return;
@@ -377,6 +378,8 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
     v->face_slot = slots::store(face);
     try {
         attach_scrollbars(index);
+        // A window's menu bar first: the window is made taller by it.
+        if (f->kind == K_WINDOW) apply_menu(index);
         place(index);
         apply(index, bit(FACET_TEXT) | bit(FACET_COLOR) | bit(FACET_DATA) | bit(FACET_ENABLED_Q));
         if (f->kind != K_WINDOW) apply_visible(index);
@@ -387,7 +390,6 @@ uint32_t make_view(kiv_value* face, uint32_t parent) {
         setup_base(index);
         if (f->kind == K_CAMERA) setup_camera(index);
         if (f->kind == K_TAB_PANEL) setup_tabs(index);
-        if (f->kind == K_WINDOW) apply_menu(index);
         if (type_of(facet(face_of(index), FACET_RATE)) != TYPE_NONE) set_timer(index, facet(face_of(index), FACET_RATE));
     } catch (...) {
         disconnect_input(index);

@@ -3,6 +3,7 @@
 // in `picked`.
 #include "view/gtk/menus.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/datatypes/block.h"
@@ -98,21 +99,41 @@ bool menu_bar_q(kiv_value* menu, face_kind kind) {
     return !word_named_q(block::ks_head(menu), "popup");
 }
 
+int menu_bar_height(uint32_t index) {
+    view* v = view_at(index);
+    if (!v || v->kind != K_WINDOW) return 0;
+    GtkWidget* bar = GTK_WIDGET(g_object_get_data(G_OBJECT(v->widget), "kiv-menu-bar"));
+    if (!bar) return 0;
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(bar, &minimum, &natural);
+    return natural;
+}
+
 void apply_menu(uint32_t index) {
     view* v = view_at(index);
     if (!v || v->kind != K_WINDOW) return;
+    int before = menu_bar_height(index);
     GtkWidget* content = GTK_WIDGET(g_object_get_data(G_OBJECT(v->widget), "kiv-content"));
     GtkWidget* old = GTK_WIDGET(g_object_get_data(G_OBJECT(v->widget), "kiv-menu-bar"));
     if (old) gtk_widget_destroy(old);
     g_object_set_data(G_OBJECT(v->widget), "kiv-menu-bar", nullptr);
     kiv_value* menu = facet(face_of(index), FACET_MENU);
-    if (!content || !menu_bar_q(menu, v->kind)) return;
-    GtkWidget* bar = gtk_menu_bar_new();
-    build_menu(GTK_MENU_SHELL(bar), menu, index, false, nullptr);
-    gtk_box_pack_start(GTK_BOX(content), bar, FALSE, FALSE, 0);
-    gtk_box_reorder_child(GTK_BOX(content), bar, 0);
-    gtk_widget_show_all(bar);
-    g_object_set_data(G_OBJECT(v->widget), "kiv-menu-bar", bar);
+    if (content && menu_bar_q(menu, v->kind)) {
+        GtkWidget* bar = gtk_menu_bar_new();
+        build_menu(GTK_MENU_SHELL(bar), menu, index, false, nullptr);
+        gtk_box_pack_start(GTK_BOX(content), bar, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(content), bar, 0);
+        gtk_widget_show_all(bar);
+        g_object_set_data(G_OBJECT(v->widget), "kiv-menu-bar", bar);
+    }
+    // A menu bar that comes or goes leaves the client area as it was: the
+    // window grows or shrinks by the bar.
+    int change = menu_bar_height(index) - before;
+    if (change && gtk_widget_get_realized(v->widget)) {
+        int w = 0, h = 0;
+        gtk_window_get_size(GTK_WINDOW(v->widget), &w, &h);
+        gtk_window_resize(GTK_WINDOW(v->widget), w, std::max(h + change, 1));
+    }
 }
 
 bool show_context_menu(uint32_t index, const GdkEventButton* ev, double x, double y) {

@@ -20,6 +20,9 @@ int32_t build_menu(GtkMenuShell* shell, kiv_value* menu, uint32_t index, bool co
 bool menu_bar_q(kiv_value* menu, face_kind kind);
 // A window's menu bar made again from its `menu` facet.
 void apply_menu(uint32_t index);
+// The height of a window's menu bar in device pixels, 0 without one: the
+// window is that much taller than its client area, the face's size.
+int menu_bar_height(uint32_t index);
 // Shows the face's context menu at the pointer; false when it has none.
 // x, y: the click inside the face in device pixels, for the event.
 bool show_context_menu(uint32_t index, const GdkEventButton* ev, double x, double y);

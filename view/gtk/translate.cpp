@@ -260,12 +260,14 @@ gboolean on_configure(GtkWidget* w, GdkEventConfigure* ev, gpointer) {
     }
     if (resized && view_at(index)) {
         kiv_value* face = face_of(index);
-        double lw = unscale(ev->width), lh = unscale(ev->height);
+        // The face's size is its client area's, below the menu bar.
+        int client_h = std::max(ev->height - menu_bar_height(index), 0);
+        double lw = unscale(ev->width), lh = unscale(client_h);
         if (v->size_is_pair) pair::make_at(facet(face, FACET_SIZE), int32_t(lw), int32_t(lh));
         else point::make_at(facet(face, FACET_SIZE), TYPE_POINT2D, lw, lh);
         event_args e{ev::RESIZE};
         e.has_offset = true;
-        e.x = ev->width, e.y = ev->height;
+        e.x = ev->width, e.y = client_h;
         raise(index, e);
     }
     return FALSE;
