@@ -172,6 +172,8 @@ def menus(display, kiv):
         green = (0, 255, 0)
         assert display.pixel(130, 100 + top + 119) == green, display.pixels(130, 100 + top + 100, 1, 30)
         assert display.pixel(130, 100 + top + 120) != green
+        # A window without a colour shows the theme's background.
+        assert display.pixel(280, 100 + top + 50) not in ((0, 0, 0), (255, 255, 255)), display.pixel(280, 100 + top + 50)
         click(display, 130, 100 + top + 40, "3")
         time.sleep(0.4)
         display.xdotool("key", "Down")

@@ -223,8 +223,10 @@ void apply_text(uint32_t index, const factory* f) {
 void apply_color(uint32_t index) {
     view* v = view_at(index);
     double rgba[4] = {0, 0, 0, 0};
-    read_color(facet(face_of(index), FACET_COLOR), rgba);
-    if (v->box) kivbox_set_color(v->box, rgba[0], rgba[1], rgba[2], window_alpha(index, rgba[3]));
+    // Without a colour the box paints nothing: a window shows the theme's
+    // background, any other face its parent.
+    if (read_color(facet(face_of(index), FACET_COLOR), rgba)) rgba[3] = window_alpha(index, rgba[3]);
+    if (v->box) kivbox_set_color(v->box, rgba[0], rgba[1], rgba[2], rgba[3]);
     else if (v->widget) gtk_widget_queue_draw(v->widget);
 }
 
