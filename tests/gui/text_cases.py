@@ -127,7 +127,58 @@ def shared_font_size(display, kiv):
         prog.kill()
 
 
-CASES = [rich_text_styles, shared_font_size]
+ALIGNED = r"""
+f: make font! [name: "DejaVu Sans" size: 14]
+row: func [y p] [make face! [type: 'text offset: as-pair 0 y size: 300x40 text: "Wide" font: f para: p]]
+win: make face! [
+    type: 'window text: "text-align" offset: 100x100 size: 300x240 color: 255.255.255
+    pane: reduce [
+        row 0 none
+        row 40 make para! [align: 'center]
+        row 80 make para! [align: 'right]
+        make face! [type: 'base offset: 0x120 size: 300x60 color: 255.255.255 text: "Wide" font: f]
+        make face! [
+            type: 'base offset: 0x180 size: 300x60 color: 255.255.255 text: "Wide" font: f
+            para: make para! [align: 'right v-align: 'bottom]
+        ]
+    ]
+]
+view/no-wait win
+print "ready"
+do-events
+"""
+
+
+def ink_box(rows):
+    """Left, right, top and bottom of the non-white pixels."""
+    xs = [x for row in rows for x, p in enumerate(row) if p != WHITE]
+    ys = [y for y, row in enumerate(rows) if any(p != WHITE for p in row)]
+    return min(xs), max(xs), min(ys), max(ys)
+
+
+def own_text_alignment(display, kiv):
+    """Text and base faces place their own text by their para: text faces
+    left and in the middle by default, base faces centred."""
+    prog = Program(display, kiv, ALIGNED)
+    try:
+        prog.expect("ready", timeout=15)
+        display.focus(display.window("text-align"))
+        time.sleep(0.5)
+        bands = [ink_box(display.pixels(100, 100 + y, 300, h)) for y, h in ((0, 40), (40, 40), (80, 40), (120, 60), (180, 60))]
+        left, centre, right, base, corner = bands
+        width = left[1] - left[0]
+        assert left[0] < 4, bands
+        assert abs((centre[0] + centre[1]) / 2 - 150) <= 2 and centre[1] - centre[0] == width, bands
+        assert right[1] > 294 and right[1] - right[0] == width, bands
+        assert abs((base[0] + base[1]) / 2 - 150) <= 2 and abs((base[2] + base[3]) / 2 - 30) <= 3, bands
+        assert corner[1] > 294 and corner[3] > 52, bands
+        # Left text stands in the middle of its row.
+        assert abs((left[2] + left[3]) / 2 - 20) <= 3, bands
+    finally:
+        prog.kill()
+
+
+CASES = [rich_text_styles, shared_font_size, own_text_alignment]
 
 if __name__ == "__main__":
     run_cases(CASES, sys.argv)

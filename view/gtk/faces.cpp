@@ -123,8 +123,8 @@ bool read_color(const kiv_value* v, double rgba[4]) {
 // size) and its colour.
 struct font_spec {
     std::string name;
-    int size = 0;  // in the description
     double rgb[3] = {0, 0, 0};
+    bool underline = false, strike = false;
 };
 
 font_spec font_of(kiv_value* face) {
@@ -138,6 +138,7 @@ font_spec font_of(kiv_value* face) {
     g_free(text);
     pango_font_description_free(d);
     for (int i = 0; l.has_colour && i < 3; i++) f.rgb[i] = l.rgba[i] / 255.0;
+    f.underline = l.underline, f.strike = l.strike;
     return f;
 }
 
@@ -196,6 +197,19 @@ void place(uint32_t index) {
     place_scrollbars(index, w, h);
 }
 
+// Where a face's own text goes: a base face centres it unless its para
+// says otherwise, a text face puts it left and in the middle, and a group
+// box's caption stands at its top left.
+fonts::para_look text_para(kiv_value* face, const factory* f) {
+    if (f->kind == K_GROUP_BOX) return {};
+    kiv_value* para = facet(face, FACET_PARA);
+    if (f->centred) return type_of(para) == TYPE_OBJECT ? fonts::read_para(para, false)
+                                                          : fonts::para_look{fonts::ALIGN_CENTER, fonts::ALIGN_MIDDLE};
+    fonts::para_look p = fonts::read_para(para, true);
+    if (type_of(para) != TYPE_OBJECT || !any_word_q(type_of(object::get_values(para) + 4))) p.v = fonts::ALIGN_MIDDLE;
+    return p;
+}
+
 void apply_text(uint32_t index, const factory* f) {
     view* v = view_at(index);
     kiv_value* face = face_of(index);
@@ -216,7 +230,9 @@ void apply_text(uint32_t index, const factory* f) {
     }
     if (f->own_text) {
         font_spec font = font_of(face);
-        kivbox_set_text(v->widget, text, font.name, font.size, f->centred, font.rgb[0], font.rgb[1], font.rgb[2]);
+        box_text t{text, font.name, {font.rgb[0], font.rgb[1], font.rgb[2]}, text_para(face, f), font.underline,
+                   font.strike};
+        kivbox_set_text(v->widget, t);
     }
 }
 
@@ -498,7 +514,7 @@ void read_back_text(kiv_value* face) {
                     string::UTF8);
 }
 
-void refresh_font(kiv_value* face) {
+void refresh_text(kiv_value* face) {
     uint32_t index = view_of_face(face);
     if (index && view_at(index)->kind == K_RICH_TEXT) redraw(index);
     else if (index) apply_text(index, &FACTORIES[view_at(index)->kind]);

@@ -128,8 +128,8 @@ void update_facet(kiv_value* owner, kiv_value* word, kiv_value* value, kiv_value
 void show_window(uint32_t index);
 // The text typed into a field, area or drop-down, back into `text`.
 void read_back_text(kiv_value* face);
-// The face's text drawn again in its font (the font changed).
-void refresh_font(kiv_value* face);
+// The face's text drawn again in its font and para (one of them changed).
+void refresh_text(kiv_value* face);
 void redraw(uint32_t index);
 void refresh_window(uint32_t index);
 // The text's extent in the face's font, in logical pixels.

@@ -22,11 +22,7 @@ struct KivBox {
     GtkContainer parent;
     std::vector<child_place>* children;
     double rgba[4];
-    std::string* text;
-    std::string* font;
-    int font_size;
-    bool center;
-    double text_rgb[3];
+    box_text* text;
     cairo_surface_t* image;
 };
 
@@ -41,12 +37,8 @@ KivBox* self(GtkWidget* w) { return reinterpret_cast<KivBox*>(w); }
 void kiv_box_init(KivBox* box) {
     gtk_widget_set_has_window(GTK_WIDGET(box), TRUE);
     box->children = new std::vector<child_place>();
-    box->text = new std::string();
-    box->font = new std::string();
-    box->font_size = 0;
-    box->center = true;
+    box->text = new box_text();
     for (double& c : box->rgba) c = 0;
-    for (double& c : box->text_rgb) c = 0;
     box->image = nullptr;
 }
 
@@ -54,7 +46,6 @@ void kiv_box_finalize(GObject* object) {
     KivBox* box = reinterpret_cast<KivBox*>(object);
     delete box->children;
     delete box->text;
-    delete box->font;
     if (box->image) cairo_surface_destroy(box->image);
     G_OBJECT_CLASS(kiv_box_parent_class)->finalize(object);
 }
@@ -106,6 +97,34 @@ void preferred_height(GtkWidget* widget, int* minimum, int* natural) {
     *minimum = *natural = std::max(h, 0);
 }
 
+// The box's own text, placed by its para: wrapped to the box's width when
+// asked, aligned left, centred or right and top, middle or bottom.
+void paint_text(GtkWidget* widget, cairo_t* cr, const box_text& t, int w, int h) {
+    PangoLayout* layout = gtk_widget_create_pango_layout(widget, t.text.c_str());
+    PangoFontDescription* desc = pango_font_description_from_string(t.font.c_str());
+    pango_layout_set_font_description(layout, desc);
+    pango_font_description_free(desc);
+    PangoAttrList* attrs = pango_attr_list_new();
+    if (t.underline) pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    if (t.strike) pango_attr_list_insert(attrs, pango_attr_strikethrough_new(TRUE));
+    pango_layout_set_attributes(layout, attrs);
+    pango_attr_list_unref(attrs);
+    static constexpr PangoAlignment ALIGNMENTS[] = {PANGO_ALIGN_LEFT, PANGO_ALIGN_CENTER, PANGO_ALIGN_RIGHT};
+    if (t.para.wrap) {
+        pango_layout_set_width(layout, std::max(w, 1) * PANGO_SCALE);
+        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+        pango_layout_set_alignment(layout, ALIGNMENTS[t.para.h]);
+    }
+    int tw, th;
+    pango_layout_get_pixel_size(layout, &tw, &th);
+    int x = t.para.wrap || t.para.h == fonts::ALIGN_LEFT ? 0 : t.para.h == fonts::ALIGN_CENTER ? (w - tw) / 2 : w - tw;
+    int y = t.para.v == fonts::ALIGN_TOP ? 0 : t.para.v == fonts::ALIGN_MIDDLE ? (h - th) / 2 : h - th;
+    cairo_set_source_rgb(cr, t.rgb[0], t.rgb[1], t.rgb[2]);
+    cairo_move_to(cr, x, y);
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
+}
+
 gboolean draw(GtkWidget* widget, cairo_t* screen) {
     paints++;
     KivBox* box = self(widget);
@@ -135,19 +154,7 @@ gboolean draw(GtkWidget* widget, cairo_t* screen) {
         cairo_restore(cr);
     }
     paint_face(widget, cr, false);
-    if (!box->text->empty()) {
-        PangoLayout* layout = gtk_widget_create_pango_layout(widget, box->text->c_str());
-        PangoFontDescription* desc = pango_font_description_from_string(box->font->c_str());
-        if (box->font_size > 0) pango_font_description_set_size(desc, box->font_size * PANGO_SCALE);
-        pango_layout_set_font_description(layout, desc);
-        pango_font_description_free(desc);
-        int tw, th;
-        pango_layout_get_pixel_size(layout, &tw, &th);
-        cairo_set_source_rgb(cr, box->text_rgb[0], box->text_rgb[1], box->text_rgb[2]);
-        cairo_move_to(cr, box->center ? (w - tw) / 2 : 0, (h - th) / 2);
-        pango_cairo_show_layout(cr, layout);
-        g_object_unref(layout);
-    }
+    if (!box->text->text.empty()) paint_text(widget, cr, *box->text, w, h);
     paint_face(widget, cr, true);
     if (own) {
         cairo_destroy(cr);
@@ -241,14 +248,8 @@ void kivbox_set_color(GtkWidget* widget, double r, double g, double b, double a)
     gtk_widget_queue_draw(widget);
 }
 
-void kivbox_set_text(GtkWidget* widget, const std::string& text, const std::string& font, int size, bool center,
-                     double r, double g, double b) {
-    KivBox* box = self(widget);
-    *box->text = text;
-    *box->font = font;
-    box->font_size = size;
-    box->center = center;
-    box->text_rgb[0] = r, box->text_rgb[1] = g, box->text_rgb[2] = b;
+void kivbox_set_text(GtkWidget* widget, const box_text& t) {
+    *self(widget)->text = t;
     gtk_widget_queue_draw(widget);
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtk/gtk.h>
 
+#include "view/gtk/fonts.h"
+
 namespace kiv::gui {
 
 GtkWidget* kivbox_new();
@@ -21,8 +23,15 @@ void kivbox_restack(GtkWidget* box, GtkWidget* const* children, int count);
 void kivbox_set_color(GtkWidget* box, double r, double g, double b, double a);
 // How many times any box was painted: benchmarks wait on it for a frame.
 unsigned long kivbox_paints();
-void kivbox_set_text(GtkWidget* box, const std::string& text, const std::string& font, int size, bool center,
-                     double r, double g, double b);
+// The text a box draws itself: its font (a pango description), colour,
+// alignment, wrapping and decoration.
+struct box_text {
+    std::string text, font;
+    double rgb[3] = {0, 0, 0};
+    fonts::para_look para;
+    bool underline = false, strike = false;
+};
+void kivbox_set_text(GtkWidget* box, const box_text& t);
 
 // An image painted over the whole box (the box takes the reference; null
 // for none).

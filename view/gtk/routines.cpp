@@ -115,13 +115,13 @@ void update_font() {
     kiv_value font = *arg(0);
     kiv_value users = object::words_count(&font) > 8 ? object::get_values(&font)[8] : none_value;
     if (type_of(&users) == TYPE_BLOCK)
-        for (int32_t i = 0; i < block::ks_length_q(&users); i++) refresh_font(block::ks_head(&users) + i);
+        for (int32_t i = 0; i < block::ks_length_q(&users); i++) refresh_text(block::ks_head(&users) + i);
     *stack::arguments = none_value;
 }
 
 void update_para() {
-    uint32_t index = view_of_face(arg(0));
-    if (index) redraw(index);
+    kiv_value face = *arg(0);
+    refresh_text(&face);
     *stack::arguments = none_value;
 }
 
