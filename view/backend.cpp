@@ -142,8 +142,10 @@ void install() {
             add_stand_in(symbol::name_of(word::symbol_of(&w)), false, v);
         }
     }
-    kiv_value* global = _context::get(word::load("send-event-os"));
-    if (placeholder_q(global)) add_stand_in("send-event-os", true, global);
+    for (const char* name : {"send-event-os", "get-caret-blink-time"}) {
+        kiv_value* global = _context::get(word::load(name));
+        if (placeholder_q(global)) add_stand_in(name, true, global);
+    }
 }
 
 bool load() {
