@@ -1,0 +1,242 @@
+"""The console window on a virtual display: kiv without a script opens it and
+runs the read-eval-print loop in it; typed lines, printed results, hidden
+input, scrolling and the window's close button. The terminal's state is read
+back by a command typed into the window that writes it to a file; pixels
+show that the text is painted. `--cli`, a script, or a display that cannot be
+opened keep the console on the terminal.
+
+Usage: console_cases.py KIV [CASE...]"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from xharness import PATIENCE, run_cases
+
+BACKGROUND = (252, 252, 252)
+
+
+class Console:
+    """kiv with its console window, its settings in a folder of its own."""
+
+    def __init__(self, display, kiv, config=None):
+        self.display = display
+        self.home = tempfile.mkdtemp(prefix="kiv-console-")
+        self.config = config or os.path.join(self.home, "config")
+        env = display.env()
+        env["HOME"] = self.home
+        env["XDG_CONFIG_HOME"] = self.config
+        env.pop("APPDATA", None)
+        self.proc = subprocess.Popen([kiv], env=env, cwd=self.home, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.wid = display.window("Kiv Console")
+        display.focus(self.wid)
+        self.dumps = 0
+
+    def type(self, text):
+        self.display.xdotool("type", "--delay", "20", text)
+
+    def enter(self, line):
+        self.type(line)
+        self.display.xdotool("key", "Return")
+
+    def value(self, expression, timeout=10):
+        """The molded value of an expression, typed into the window."""
+        self.dumps += 1
+        path = os.path.join(self.home, f"dump{self.dumps}.txt")
+        self.enter(f"write %{path} mold {expression}")
+        end = time.time() + timeout * PATIENCE
+        while not os.path.exists(path):
+            if time.time() > end:
+                raise AssertionError(f"no answer for {expression!r}")
+            time.sleep(0.1)
+        time.sleep(0.1)
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+
+    def lines(self):
+        """The terminal's entries, through Python's reading of the molded
+        block of strings (no escapes but ^/ and ^" are expected here)."""
+        text = self.value("gui-console-ctx/terminal/lines")
+        return eval_strings(text)
+
+    def geometry(self):
+        out = self.display.xdotool("getwindowgeometry", self.wid)
+        pos = out.split("Position: ")[1].split(" ")[0]
+        size = out.split("Geometry: ")[1].strip()
+        x, y = map(int, pos.split(","))
+        w, h = map(int, size.split("x"))
+        return x, y, w, h
+
+    def close(self, timeout=10):
+        self.display.close(self.wid)
+        return self.finish(timeout)
+
+    def finish(self, timeout=10):
+        try:
+            status = self.proc.wait(timeout * PATIENCE)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise AssertionError("kiv did not end")
+        return status
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def eval_strings(text):
+    """The strings of a molded block of strings."""
+    text = text.strip()
+    assert text.startswith("[") and text.endswith("]"), text
+    out, i = [], 1
+    while i < len(text) - 1:
+        c = text[i]
+        if c == '"':
+            j, s = i + 1, []
+            while text[j] != '"':
+                if text[j] == "^":
+                    j += 1
+                    s.append({"/": "\n", '"': '"', "^": "^", "-": "\t"}.get(text[j], text[j]))
+                else:
+                    s.append(text[j])
+                j += 1
+            out.append("".join(s))
+            i = j + 1
+        elif c == "{":
+            depth, j = 1, i + 1
+            while depth:
+                depth += {"{": 1, "}": -1}.get(text[j], 0)
+                j += 1
+            out.append(text[i + 1:j - 1])
+            i = j
+        else:
+            i += 1
+    return out
+
+
+def wait_until(check, what, timeout=10):
+    end = time.time() + timeout * PATIENCE
+    while True:
+        got = check()
+        if got:
+            return got
+        if time.time() > end:
+            raise AssertionError(what)
+        time.sleep(0.1)
+
+
+def ink_rows(display, x, y, w, h):
+    """The rows of a screen rectangle that hold anything but the background."""
+    rows = display.pixels(x, y, w, h)
+    return [r for r, row in enumerate(rows) if any(p != BACKGROUND for p in row)]
+
+
+def with_console(case):
+    def run(display, kiv):
+        console = Console(display, kiv)
+        try:
+            case(display, console)
+        finally:
+            console.kill()
+    run.__name__ = case.__name__
+    return run
+
+
+@with_console
+def typed_lines_are_evaluated(display, console):
+    x, y, w, h = console.geometry()
+    before = ink_rows(display, x + 10, y + 40, 300, 200)
+    console.enter("1 + 1")
+    console.enter("print 1 + 1")
+    lines = console.lines()
+    assert lines[-5:-1] == [">> 1 + 1", "== 2", ">> print 1 + 1", "2"], lines
+    assert lines[-1].startswith(">> write"), lines
+    # The new rows are painted below the banner.
+    after = wait_until(lambda: (lambda r: len(r) > len(before) and r)(ink_rows(display, x + 10, y + 40, 300, 200)),
+                       "no new text on screen")
+    assert max(after) > max(before or [0]), (before, after)
+    assert console.value("system/console/gui?") == "true"
+
+
+@with_console
+def hidden_input_stays_out_of_the_history(display, console):
+    console.enter('secret: ask/hide "Password: "')
+    console.enter("hunter2")
+    console.enter("visible-line: 1")
+    assert console.value("secret") == '"hunter2"'
+    history = console.value("system/console/history")
+    assert "hunter2" not in history and "visible-line: 1" in history, history
+    lines = console.lines()
+    entry = lines.index("Password: hunter2")
+    flags = console.value(f"pick gui-console-ctx/terminal/flags {entry + 1}")
+    # Only the prompt is shown in clear: the rest is painted as stars.
+    assert flags == str(len("Password: ")), flags
+
+
+@with_console
+def input_has_no_prompt(display, console):
+    console.enter("got: input")
+    console.enter("typed text")
+    assert console.value("got") == '"typed text"'
+    assert "typed text" in console.lines()
+
+
+@with_console
+def long_output_scrolls(display, console):
+    console.enter('repeat i 200 [print ["row" i]]')
+    lines = console.lines()
+    assert "row 200" in lines, lines[-5:]
+    top = int(console.value("gui-console-ctx/terminal/top"))
+    assert top > 150, top
+    position = int(console.value("gui-console-ctx/scroller/position"))
+    assert position > 150, position
+
+
+@with_console
+def caret_blink_time_comes_from_the_toolkit(display, console):
+    # GTK's default cycle is 1200 ms: the caret changes every 600 ms.
+    assert console.value("get-caret-blink-time") == "600"
+    assert console.value("gui-console-ctx/caret-rate") == "0:00:00.6"
+
+
+@with_console
+def closing_the_window_ends_kiv(display, console):
+    console.enter("1 + 1")
+    assert console.close() == 0
+
+
+def cli_keeps_the_terminal(display, kiv):
+    run = subprocess.run([kiv, "--cli"], env=display.env(), input=b"1 + 1\n", capture_output=True, timeout=60)
+    assert b"== 2" in run.stdout, run
+    assert display.xdotool("search", "--name", "^Kiv Console$") == ""
+
+
+def scripts_print_to_standard_output(display, kiv):
+    with tempfile.NamedTemporaryFile("w", suffix=".kiv", delete=False) as f:
+        f.write('Kiv []\nprint 1 + 1\n')
+    try:
+        run = subprocess.run([kiv, f.name], env=display.env(), capture_output=True, timeout=60)
+    finally:
+        os.unlink(f.name)
+    assert run.stdout == b"2\n" and run.returncode == 0, run
+
+
+def unopenable_display_keeps_the_terminal(display, kiv):
+    env = display.env()
+    env["DISPLAY"] = ":9999"
+    run = subprocess.run([kiv], env=env, input=b"1 + 1\n", capture_output=True, timeout=60)
+    assert b"== 2" in run.stdout and run.returncode == 0, run
+
+
+CASES = [typed_lines_are_evaluated, hidden_input_stays_out_of_the_history, input_has_no_prompt,
+         long_output_scrolls, caret_blink_time_comes_from_the_toolkit, closing_the_window_ends_kiv,
+         cli_keeps_the_terminal, scripts_print_to_standard_output, unopenable_display_keeps_the_terminal]
+
+if __name__ == "__main__":
+    run_cases(CASES, sys.argv)
