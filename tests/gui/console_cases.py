@@ -137,6 +137,21 @@ def ink_rows(display, x, y, w, h):
     return [r for r, row in enumerate(rows) if any(p != BACKGROUND for p in row)]
 
 
+def text_bands(display, x, y, w, h):
+    """The rows of text in a screen rectangle, top first: runs of rows that
+    hold anything but the background, each as (width of ink, its pixels)."""
+    rows = display.pixels(x, y, w, h)
+    bands, run = [], []
+    for row in rows + [[BACKGROUND] * w]:
+        if any(p != BACKGROUND for p in row):
+            run.append(row)
+        elif run:
+            inked = [c for c in range(w) if any(r[c] != BACKGROUND for r in run)]
+            bands.append((max(inked) - min(inked), tuple(map(tuple, run))))
+            run = []
+    return bands
+
+
 def with_console(case):
     def run(display, kiv):
         console = Console(display, kiv)
@@ -175,8 +190,14 @@ def hidden_input_stays_out_of_the_history(display, console):
     lines = console.lines()
     entry = lines.index("Password: hunter2")
     flags = console.value(f"pick gui-console-ctx/terminal/flags {entry + 1}")
-    # Only the prompt is shown in clear: the rest is painted as stars.
+    # Only the prompt is shown in clear: the rest is painted as stars, the
+    # same pixels as the stars printed in the line below it.
     assert flags == str(len("Password: ")), flags
+    console.enter('print "Password: *******"')
+    x, y, w, h = console.geometry()
+    bands = wait_until(lambda: text_bands(display, x + 2, y + 30, 400, h - 40), "no text on screen")
+    printed = bands[-2][1]
+    assert sum(1 for b in bands if b[1] == printed) == 2, [b[0] for b in bands]
 
 
 @with_console
