@@ -226,6 +226,20 @@ def caret_blink_time_comes_from_the_toolkit(display, console):
     assert console.value("gui-console-ctx/caret-rate") == "0:00:00.6"
 
 
+def caret_that_does_not_blink(display, kiv):
+    config = tempfile.mkdtemp(prefix="kiv-config-")
+    os.makedirs(os.path.join(config, "gtk-3.0"))
+    with open(os.path.join(config, "gtk-3.0", "settings.ini"), "w") as f:
+        f.write("[Settings]\ngtk-cursor-blink=false\n")
+    console = Console(display, kiv, config)
+    try:
+        assert console.value("get-caret-blink-time") == "-1"
+        assert console.value("reduce [gui-console-ctx/caret-rate gui-console-ctx/caret/rate]") == "[none none]"
+    finally:
+        console.kill()
+        shutil.rmtree(config, ignore_errors=True)
+
+
 @with_console
 def closing_the_window_ends_kiv(display, console):
     console.enter("1 + 1")
@@ -256,7 +270,8 @@ def unopenable_display_keeps_the_terminal(display, kiv):
 
 
 CASES = [typed_lines_are_evaluated, hidden_input_stays_out_of_the_history, input_has_no_prompt,
-         long_output_scrolls, caret_blink_time_comes_from_the_toolkit, closing_the_window_ends_kiv,
+         long_output_scrolls, caret_blink_time_comes_from_the_toolkit, caret_that_does_not_blink,
+         closing_the_window_ends_kiv,
          cli_keeps_the_terminal, scripts_print_to_standard_output, unopenable_display_keeps_the_terminal]
 
 if __name__ == "__main__":
