@@ -24,6 +24,7 @@
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
+#include "view/gtk/clipboard.h"
 #include "view/gtk/dialogs.h"
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
@@ -307,6 +308,7 @@ void install_backend() {
     const routine_def send{"send-event-os", "event [event!] queued? [logic!] return: [logic!]",
                            with_display<send_event_os>};
     backend::provide(&send, 1, true);
+    install_clipboard();
     image::face_capture = capture_face;
 }
 
