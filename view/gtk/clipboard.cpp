@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,12 +82,21 @@ bool read_files(GtkClipboard* cb) {
     return true;
 }
 
-bool read_text(GtkClipboard* cb) {
-    gchar* text = gtk_clipboard_wait_for_text(cb);
-    if (!text) return false;
-    std::string plain = clipboard::without_cr(text, strlen(text));
-    g_free(text);
-    stack::set_last(push_text(plain));
+// UTF-8 text is taken as it is, so that only CR goes; other text targets
+// through the toolkit's conversion.
+bool read_text(GtkClipboard* cb, GdkAtom* targets, int n) {
+    std::string text;
+    if (has_target(targets, n, "UTF8_STRING")) {
+        text = contents_of(cb, "UTF8_STRING");
+    } else if (has_target(targets, n, "text/plain;charset=utf-8")) {
+        text = contents_of(cb, "text/plain;charset=utf-8");
+    } else if (gchar* converted = gtk_clipboard_wait_for_text(cb)) {
+        text = converted;
+        g_free(converted);
+    } else {
+        return false;
+    }
+    stack::set_last(push_text(clipboard::without_cr(text.data(), text.size())));
     return true;
 }
 
@@ -133,7 +143,7 @@ void read_clipboard() {
     if (!gtk_clipboard_wait_for_targets(cb, &targets, &n)) return;
     // Files before text: file lists come with their paths as text too.
     bool done = (has_target(targets, n, URI_LIST) && read_files(cb)) ||
-                (gtk_targets_include_text(targets, n) && read_text(cb)) ||
+                (gtk_targets_include_text(targets, n) && read_text(cb, targets, n)) ||
                 (has_target(targets, n, PNG) && read_png(cb)) ||
                 (gtk_targets_include_image(targets, n, FALSE) && read_pixbuf(cb));
     (void)done;
@@ -163,7 +173,8 @@ void serve(GtkClipboard*, GtkSelectionData* sel, guint info, gpointer data) {
 
 void release(GtkClipboard*, gpointer data) { delete static_cast<offered*>(data); }
 
-bool offer_files(GtkClipboard* cb, offered* o) {
+// The clipboard takes the data: `release` frees them.
+bool offer_files(GtkClipboard* cb, std::unique_ptr<offered> o) {
     GtkTargetList* list = gtk_target_list_new(nullptr, 0);
     gtk_target_list_add(list, gdk_atom_intern_static_string(URI_LIST), 0, OFFER_URIS);
     gtk_target_list_add(list, gdk_atom_intern_static_string(COPIED_FILES), 0, OFFER_COPIED);
@@ -171,16 +182,16 @@ bool offer_files(GtkClipboard* cb, offered* o) {
     int n = 0;
     GtkTargetEntry* entries = gtk_target_table_new_from_list(list, &n);
     gtk_target_list_unref(list);
-    bool ok = gtk_clipboard_set_with_data(cb, entries, guint(n), serve, release, o);
+    bool ok = gtk_clipboard_set_with_data(cb, entries, guint(n), serve, release, o.get());
     gtk_target_table_free(entries, n);
-    if (!ok) delete o;
+    if (ok) o.release();
     return ok;
 }
 
-bool offer_png(GtkClipboard* cb, offered* o) {
+bool offer_png(GtkClipboard* cb, std::unique_ptr<offered> o) {
     GtkTargetEntry entry{const_cast<gchar*>(PNG), 0, OFFER_PNG};
-    bool ok = gtk_clipboard_set_with_data(cb, &entry, 1, serve, release, o);
-    if (!ok) delete o;
+    bool ok = gtk_clipboard_set_with_data(cb, &entry, 1, serve, release, o.get());
+    if (ok) o.release();
     return ok;
 }
 
@@ -216,42 +227,38 @@ void write_clipboard() {
         fire(err::SCRIPT, err::script::invalid_arg, &data);
     // Everything is prepared before the clipboard is touched.
     std::string text;
-    offered* o = nullptr;
+    auto o = std::make_unique<offered>();
     if (t == TYPE_STRING) {
         int32_t count = -1;
         text = unicode::to_utf8(&data, &count);
     } else if (t == TYPE_BLOCK) {
-        o = new offered;
-        try {
-            std::vector<std::string> paths = paths_of_block(&data);
-            for (const std::string& p : paths) {
-                std::string uri = clipboard::uri_of_path(p);
-                o->uris += uri + "\r\n";
-                o->copied += "\n" + uri;
-                if (!o->text.empty()) o->text += "\n";
-                o->text += p;
-            }
-            o->copied = "copy" + o->copied;
-        } catch (...) {
-            delete o;
-            throw;
+        for (const std::string& p : paths_of_block(&data)) {
+            std::string uri = clipboard::uri_of_path(p);
+            o->uris += uri + "\r\n";
+            o->copied += "\n" + uri;
+            if (!o->text.empty()) o->text += "\n";
+            o->text += p;
         }
+        o->copied = "copy" + o->copied;
     } else if (t == TYPE_IMAGE && image::pixel_count(&data) > 0) {
         kiv_value* png = image::encode(&data, nullptr, 1);
-        o = new offered;
         o->png.assign(reinterpret_cast<const char*>(binary::ks_head(png)), binary::ks_length_q(png));
     }
     if (!init()) {
-        delete o;
         *stack::arguments = false_value;
         return;
     }
     GtkClipboard* cb = the_clipboard();
     bool ok = true;
-    if (t == TYPE_STRING) gtk_clipboard_set_text(cb, text.data(), gint(text.size()));
-    else if (t == TYPE_BLOCK) ok = offer_files(cb, o);
-    else if (o) ok = offer_png(cb, o);
-    else empty(cb);
+    if (t == TYPE_STRING) {
+        gtk_clipboard_set_text(cb, text.data(), gint(text.size()));
+    } else if (!o->uris.empty()) {
+        ok = offer_files(cb, std::move(o));
+    } else if (!o->png.empty()) {
+        ok = offer_png(cb, std::move(o));
+    } else {  // none, no files or no pixels
+        empty(cb);
+    }
     gdk_display_flush(gdk_display_get_default());
     *stack::arguments = ok ? true_value : false_value;
 }
