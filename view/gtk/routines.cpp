@@ -25,6 +25,7 @@
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
+#include "view/gtk/clipboard.h"
 #include "view/gtk/dialogs.h"
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
@@ -325,6 +326,7 @@ void install_backend() {
     backend::provide(&send, 1, true);
     const routine_def blink{"get-caret-blink-time", "return: [integer!]", get_caret_blink_time};
     backend::provide(&blink, 1, true);
+    install_clipboard();
     image::face_capture = capture_face;
 }
 
