@@ -27,7 +27,8 @@ constexpr const char* MODULE = "kivgtk";
 constexpr const char* ENTRY = "kiv_backend_module_gtk";
 
 // The backend's global words (the others live in `system/view/platform`).
-constexpr const char* GLOBAL_ROUTINES[] = {"send-event-os", "read-clipboard", "write-clipboard"};
+constexpr const char* GLOBAL_ROUTINES[] = {"send-event-os", "read-clipboard", "write-clipboard",
+                                           "get-caret-blink-time"};
 
 struct stand_in {
     std::string name;
@@ -145,11 +146,7 @@ void install() {
             add_stand_in(symbol::name_of(word::symbol_of(&w)), false, v);
         }
     }
-<<<<<<< HEAD
-    for (const char* name : {"send-event-os", "get-caret-blink-time"}) {
-=======
     for (const char* name : GLOBAL_ROUTINES) {
->>>>>>> consettings
         kiv_value* global = _context::get(word::load(name));
         if (placeholder_q(global)) add_stand_in(name, true, global);
     }
