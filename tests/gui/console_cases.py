@@ -240,6 +240,43 @@ def caret_that_does_not_blink(display, kiv):
         shutil.rmtree(config, ignore_errors=True)
 
 
+def settings_survive_a_restart(display, kiv):
+    config = tempfile.mkdtemp(prefix="kiv-config-")
+    first = Console(display, kiv, config)
+    try:
+        display.xdotool("windowmove", first.wid, "50", "60")
+        display.xdotool("windowsize", first.wid, "700", "450")
+        wait_until(lambda: first.value("gui-console-ctx/win/size") == "700x450", "the window keeps its old size")
+        # Ctrl and the wheel: two points larger.
+        x, y, w, h = first.geometry()
+        display.xdotool("mousemove", str(x + 200), str(y + 200))
+        for _ in range(2):
+            display.xdotool("keydown", "ctrl", "click", "4", "keyup", "ctrl")
+        wait_until(lambda: first.value("gui-console-ctx/console/font/size") == "13", "no zoom")
+        first.enter("gui-console-ctx/cfg/background: 200.220.240")
+        first.enter("gui-console-ctx/cfg/font-color: 0.0.128")
+        first.enter("remembered: 42")
+        assert first.value("gui-console-ctx/win/offset") == "(50, 60)"
+        first.enter("quit")
+        assert first.finish() == 0
+    finally:
+        first.kill()
+    assert os.path.exists(os.path.join(config, "Kiv", "console-cfg.kiv"))
+    second = Console(display, kiv, config)
+    try:
+        assert second.value("gui-console-ctx/win/size") == "700x450"
+        assert second.value("gui-console-ctx/win/offset") == "(50, 60)"
+        assert second.value("gui-console-ctx/console/font/size") == "13"
+        assert second.value("reduce [gui-console-ctx/console/color gui-console-ctx/terminal/foreground]") == \
+            "[200.220.240 0.0.128]"
+        assert '"remembered: 42"' in second.value("system/console/history")
+        x, y, w, h = second.geometry()
+        assert display.pixel(x + w - 40, y + h - 20) == (200, 220, 240)
+    finally:
+        second.kill()
+        shutil.rmtree(config, ignore_errors=True)
+
+
 @with_console
 def closing_the_window_ends_kiv(display, console):
     console.enter("1 + 1")
@@ -271,7 +308,7 @@ def unopenable_display_keeps_the_terminal(display, kiv):
 
 CASES = [typed_lines_are_evaluated, hidden_input_stays_out_of_the_history, input_has_no_prompt,
          long_output_scrolls, caret_blink_time_comes_from_the_toolkit, caret_that_does_not_blink,
-         closing_the_window_ends_kiv,
+         settings_survive_a_restart, closing_the_window_ends_kiv,
          cli_keeps_the_terminal, scripts_print_to_standard_output, unopenable_display_keeps_the_terminal]
 
 if __name__ == "__main__":
