@@ -139,15 +139,16 @@ def ink_rows(display, x, y, w, h):
 
 def text_bands(display, x, y, w, h):
     """The rows of text in a screen rectangle, top first: runs of rows that
-    hold anything but the background, each as (width of ink, its pixels)."""
+    hold anything but the background, each as (width of ink, its pixels,
+    its first row on screen, the screen column after its ink)."""
     rows = display.pixels(x, y, w, h)
     bands, run = [], []
-    for row in rows + [[BACKGROUND] * w]:
+    for n, row in enumerate(rows + [[BACKGROUND] * w]):
         if any(p != BACKGROUND for p in row):
             run.append(row)
         elif run:
             inked = [c for c in range(w) if any(r[c] != BACKGROUND for r in run)]
-            bands.append((max(inked) - min(inked), tuple(map(tuple, run))))
+            bands.append((max(inked) - min(inked), tuple(map(tuple, run)), y + n - len(run), x + max(inked) + 1))
             run = []
     return bands
 
@@ -278,6 +279,22 @@ def settings_survive_a_restart(display, kiv):
 
 
 @with_console
+def drag_selection_copied_to_the_clipboard(display, console):
+    x, y, w, h = console.geometry()
+    banner = wait_until(lambda: text_bands(display, x + 2, y + 30, w - 40, 60), "no banner")
+    # Across the banner's second line, from its first character to its end.
+    _, _, top, right = banner[1]
+    row = top + 5
+    display.xdotool("mousemove", str(x + 4), str(row), "mousedown", "1")
+    for step in range(1, 6):
+        display.xdotool("mousemove", str(x + 4 + (right + 2 - x - 4) * step // 5), str(row))
+        time.sleep(0.05)
+    display.xdotool("mouseup", "1")
+    display.xdotool("key", "ctrl+c")
+    assert console.value("read-clipboard") == '"Type HELP for starting information."'
+
+
+@with_console
 def closing_the_window_ends_kiv(display, console):
     console.enter("1 + 1")
     assert console.close() == 0
@@ -308,7 +325,8 @@ def unopenable_display_keeps_the_terminal(display, kiv):
 
 CASES = [typed_lines_are_evaluated, hidden_input_stays_out_of_the_history, input_has_no_prompt,
          long_output_scrolls, caret_blink_time_comes_from_the_toolkit, caret_that_does_not_blink,
-         settings_survive_a_restart, closing_the_window_ends_kiv,
+         settings_survive_a_restart, drag_selection_copied_to_the_clipboard,
+         closing_the_window_ends_kiv,
          cli_keeps_the_terminal, scripts_print_to_standard_output, unopenable_display_keeps_the_terminal]
 
 if __name__ == "__main__":
