@@ -8,6 +8,7 @@ opened keep the console on the terminal.
 Usage: console_cases.py KIV [CASE...]"""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -64,12 +65,7 @@ class Console:
         return eval_strings(text)
 
     def geometry(self):
-        out = self.display.xdotool("getwindowgeometry", self.wid)
-        pos = out.split("Position: ")[1].split(" ")[0]
-        size = out.split("Geometry: ")[1].strip()
-        x, y = map(int, pos.split(","))
-        w, h = map(int, size.split("x"))
-        return x, y, w, h
+        return geometry(self.display, self.wid)
 
     def close(self, timeout=10):
         self.display.close(self.wid)
@@ -88,6 +84,12 @@ class Console:
             self.proc.kill()
             self.proc.wait()
         shutil.rmtree(self.home, ignore_errors=True)
+
+
+def geometry(display, wid):
+    """A window's place and size on screen: x, y, width, height."""
+    out = display.xdotool("getwindowgeometry", wid)
+    return tuple(map(int, re.search(r"Position: (\d+),(\d+).*Geometry: (\d+)x(\d+)", out, re.S).groups()))
 
 
 def eval_strings(text):
@@ -294,6 +296,37 @@ def drag_selection_copied_to_the_clipboard(display, console):
     assert console.value("read-clipboard") == '"Type HELP for starting information."'
 
 
+# The settings but the history, and what they put into effect.
+SETTINGS_STATE = ("reduce [copy/part gui-console-ctx/cfg 20 gui-console-ctx/console/color "
+                  "gui-console-ctx/caret-clr gui-console-ctx/terminal/max-lines]")
+
+
+@with_console
+def settings_dialog_cancel_changes_nothing(display, console):
+    # Where the dialog's Cancel button lies, written once the dialog is up.
+    spot = os.path.join(console.home, "spot.txt")
+    console.enter("insert-event-func 'cancel-spot func [f e /local w b] [w: window-of f "
+                  "if all [object? w w/text = \"Settings\" not exists? %spot.txt] ["
+                  "foreach-face w [if face/text = \"Cancel\" [b: face]] "
+                  "if b [write %spot.txt mold b/offset + (b/size / 2)]] none]")
+    before = console.value(SETTINGS_STATE)
+    display.xdotool("key", "alt+o")
+    dialog = display.window("Settings")
+    display.focus(dialog)
+    x, y, w, h = geometry(display, dialog)
+    display.xdotool("mousemove", str(x + 10), str(y + 10))
+    wait_until(lambda: os.path.exists(spot), "no Cancel button seen")
+    time.sleep(0.2)
+    with open(spot) as f:
+        bx, by = (int(float(n)) for n in re.findall(r"[\d.]+", f.read()))
+    display.xdotool("type", "123")
+    display.xdotool("mousemove", str(x + bx), str(y + by), "click", "1")
+    wait_until(lambda: display.xdotool("search", "--onlyvisible", "--name", "^Settings$") == "", "the dialog stays")
+    display.focus(console.wid)
+    after = console.value(SETTINGS_STATE)
+    assert after == before, (before, after)
+
+
 @with_console
 def closing_the_window_ends_kiv(display, console):
     console.enter("1 + 1")
@@ -326,7 +359,7 @@ def unopenable_display_keeps_the_terminal(display, kiv):
 CASES = [typed_lines_are_evaluated, hidden_input_stays_out_of_the_history, input_has_no_prompt,
          long_output_scrolls, caret_blink_time_comes_from_the_toolkit, caret_that_does_not_blink,
          settings_survive_a_restart, drag_selection_copied_to_the_clipboard,
-         closing_the_window_ends_kiv,
+         settings_dialog_cancel_changes_nothing, closing_the_window_ends_kiv,
          cli_keeps_the_terminal, scripts_print_to_standard_output, unopenable_display_keeps_the_terminal]
 
 if __name__ == "__main__":
