@@ -31,8 +31,12 @@ class Console:
         env["HOME"] = self.home
         env["XDG_CONFIG_HOME"] = self.config
         env.pop("APPDATA", None)
-        self.proc = subprocess.Popen([kiv], env=env, cwd=self.home, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        # What kiv writes (printed text goes to its standard output too) is
+        # kept in a file, never left to fill a pipe.
+        self.log = os.path.join(self.home, "output.txt")
+        with open(self.log, "wb") as out:
+            self.proc = subprocess.Popen([kiv], env=env, cwd=self.home, stdin=subprocess.DEVNULL,
+                                         stdout=out, stderr=subprocess.STDOUT)
         self.wid = display.window("Kiv Console")
         display.focus(self.wid)
         self.dumps = 0
@@ -83,7 +87,10 @@ class Console:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        with open(self.log, errors="replace") as f:
+            output = f.read()
         shutil.rmtree(self.home, ignore_errors=True)
+        assert "Sanitizer" not in output and "*** Runtime Error" not in output, output[-3000:]
 
 
 def geometry(display, wid):
