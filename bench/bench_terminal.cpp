@@ -15,6 +15,9 @@
 #include "runtime/stack.h"
 #include "runtime/system.h"
 
+// The backend linked in: its routines replace the stand-ins at once.
+extern "C" void kiv_backend_module_gtk();
+
 namespace {
 
 using namespace kiv;
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
     system::os_init(argc, argv);
     runtime::init(kiv_boot_data, kiv_boot_data_size);
     boot::start();
+    kiv_backend_module_gtk();
     evaluate(std::string("do to-kiv-file \"") + KIV_SOURCE_DIR + "/tests/kiv/support/console-host.kiv\"" + R"(
         c: console-host/size 752x400 t: c/terminal
         t/color?: true
