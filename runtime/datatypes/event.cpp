@@ -138,7 +138,8 @@ kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
                 values[2] = *v;
                 any_value = true;
             } else if (name == resolved("picked")) {
-                if (vt != TYPE_INTEGER) continue;
+                // an integer, or the text of an input-method composition
+                if (vt != TYPE_INTEGER && vt != TYPE_STRING) continue;
                 values[3] = *v;
                 any_value = true;
             }
