@@ -138,8 +138,9 @@ kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
                 values[2] = *v;
                 any_value = true;
             } else if (name == resolved("picked")) {
-                // A menu's event picks its entry's word.
-                if (vt != TYPE_INTEGER && vt != TYPE_WORD && vt != TYPE_LIT_WORD) continue;
+                // an integer, the text of an input-method composition, or
+                // the word of a menu's entry
+                if (vt != TYPE_INTEGER && vt != TYPE_STRING && vt != TYPE_WORD && vt != TYPE_LIT_WORD) continue;
                 values[3] = *v;
                 if (vt == TYPE_LIT_WORD) cell::set_type(&values[3], TYPE_WORD);
                 any_value = true;
