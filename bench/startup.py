@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Start-up time of the kiv program to a ready runtime (its console reads an
-empty input and quits at once),
+"""Start-up time of the kiv program to a ready runtime (its console on the
+terminal reads an empty input and quits at once),
 against `python3 -c pass`: the median of many runs of each, the two run in
 turn so that a load on the machine weighs on both alike. With valgrind on
 the machine, the instructions of one run are counted as well (callgrind):
@@ -37,11 +37,11 @@ def main():
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 101
     ks, ps = [], []
     for _ in range(runs):
-        ks.append(timed([kiv]))
+        ks.append(timed([kiv, "--cli"]))
         ps.append(timed([sys.executable, "-c", "pass"]))
     k, p = statistics.median(ks), statistics.median(ps)
     print(f"start-up, median of {runs}: kiv {k * 1000:.2f} ms, python3 -c pass {p * 1000:.2f} ms, ratio {k / p:.2f}")
-    n = instructions([kiv])
+    n = instructions([kiv, "--cli"])
     if n:
         print(f"start-up instructions (callgrind): kiv {n / 1e6:.1f}M")
 

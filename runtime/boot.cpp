@@ -17,6 +17,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/io/console_window.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/system_words.h"
 #include "runtime/io/terminal.h"
@@ -95,6 +96,7 @@ void start() {
     kivbin::register_codec();
     json_reader::bind();
     terminal::init();
+    console_window::init();
     backend::install();
 }
 

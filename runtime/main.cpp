@@ -1,5 +1,6 @@
 // The program's entry point.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/boot.h"
@@ -15,11 +16,12 @@ namespace {
 constexpr const char* USAGE =
     "Usage: kiv [--catch] [--cli] [--] [script [argument ...]]\n"
     "\n"
-    "Without a script, kiv starts the console. With one, it runs the script, whose\n"
-    "arguments are in system/script/args, and ends.\n"
+    "Without a script, kiv starts the console: in a window when there is a display,\n"
+    "else on the terminal. With one, it runs the script, whose arguments are in\n"
+    "system/script/args, and ends.\n"
     "\n"
     "  --catch    stay at the console's prompt when the script has run\n"
-    "  --cli      use the console on the terminal\n"
+    "  --cli      use the console on the terminal, even with a display\n"
     "  --         the next argument is the script, even if it begins with --\n"
     "  --help     print this text and end\n"
     "  --version  print the version and end\n";
@@ -31,6 +33,21 @@ const char* asked_for(int argc, char** argv) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) return argv[i];
     }
     return nullptr;
+}
+
+// The console window opens when no script is named, --cli is not given and
+// a display is named; whether the display can be opened is learned when the
+// backend starts.
+bool window_console_wanted(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--cli") == 0) return false;
+        if (std::strcmp(argv[i], "--") == 0 || std::strncmp(argv[i], "--", 2) != 0) return false;
+    }
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -47,10 +64,19 @@ int main(int argc, char** argv) {
             else boot::evaluate_source("print [\"Kiv\" system/version]");
             return 0;
         }
-        // The script of the command line, then the console's loop on the
-        // terminal when there is no script or --catch asks for it; the loop
-        // ends the process itself (quit, or the end of the input).
-        boot::evaluate_source("system/console/launch");
+        // The script of the command line, then the console's loop when
+        // there is no script or --catch asks for it; the loop ends the
+        // process itself (quit, or the end of the input).
+        if (window_console_wanted(argc, argv)) {
+            // A display that cannot be opened leaves the console on the
+            // terminal.
+            boot::evaluate_source(
+                "either attempt [system/view/platform/init true] ["
+                "    gui-console-ctx: make-gui-console gui-console-ctx/launch"
+                "] [system/console/launch]");
+        } else {
+            boot::evaluate_source("system/console/launch");
+        }
 
     } catch (const kiv_exit& e) {
         // An error of the boot data or the library modules, or a throw that

@@ -13,6 +13,7 @@ packages=(
   libgtk-3-dev xvfb xdotool fonts-dejavu-core
   libcairo2-dev libpango1.0-dev python3-cairo
   libpixman-1-dev
+  xclip
 )
 
 missing=()

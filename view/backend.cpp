@@ -26,6 +26,10 @@ namespace {
 constexpr const char* MODULE = "kivgtk";
 constexpr const char* ENTRY = "kiv_backend_module_gtk";
 
+// The backend's global words (the others live in `system/view/platform`).
+constexpr const char* GLOBAL_ROUTINES[] = {"send-event-os", "read-clipboard", "write-clipboard",
+                                           "get-caret-blink-time"};
+
 struct stand_in {
     std::string name;
     bool global;
@@ -142,8 +146,10 @@ void install() {
             add_stand_in(symbol::name_of(word::symbol_of(&w)), false, v);
         }
     }
-    kiv_value* global = _context::get(word::load("send-event-os"));
-    if (placeholder_q(global)) add_stand_in("send-event-os", true, global);
+    for (const char* name : GLOBAL_ROUTINES) {
+        kiv_value* global = _context::get(word::load(name));
+        if (placeholder_q(global)) add_stand_in(name, true, global);
+    }
 }
 
 bool load() {

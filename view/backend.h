@@ -1,8 +1,8 @@
 #pragma once
 // The seam between the GUI's Kiv layer and a native backend loaded on
 // first use. At start-up every backend placeholder (a function of
-// `system/view/platform`, or the global `send-event-os`, whose body only
-// answers no-display) is replaced by a stand-in routine with the same spec.
+// `system/view/platform`, or a global such as `send-event-os`, whose body
+// only answers no-display) is replaced by a stand-in routine with the same spec.
 // The first stand-in called loads the backend module, whose entry binds its
 // routines through `provide`; the stand-in then hands its call on.
 #include <cstddef>

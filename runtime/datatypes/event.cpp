@@ -95,11 +95,12 @@ uint32_t type_id_of_word(const kiv_value* w) {
 }
 
 // make event! [type: 'key key: #"a" flags: [shift] face: f ...]; pairs
-// with an unknown name or a value of the wrong type are skipped.
+// with an unknown name or a value of the wrong type are skipped. A key is a
+// character, or a word naming a special key (key: 'left) as a backend gives.
 kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
     fields f;
     bool any_value = false;
-    kiv_value values[4] = {none_value, none_value, {}, {}};
+    kiv_value values[5] = {none_value, none_value, {}, {}, none_value};
     pair::make_at(&values[2], 0, 0);
     integer::make_at(&values[3], 0);
     if (type_of(spec) == TYPE_BLOCK) {
@@ -114,6 +115,11 @@ kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
                 if (vt == TYPE_WORD || vt == TYPE_LIT_WORD) f.type = type_id_of_word(v);
             } else if (name == resolved("key")) {
                 if (vt == TYPE_CHAR) f.flags |= char_::get_value(v) & KEY_MASK;
+                if (vt == TYPE_WORD || vt == TYPE_LIT_WORD) {
+                    values[4] = *v;
+                    cell::set_type(&values[4], TYPE_WORD);
+                    any_value = true;
+                }
             } else if (name == resolved("flags")) {
                 if (vt != TYPE_BLOCK) continue;
                 kiv_value words = *v;
@@ -132,8 +138,11 @@ kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
                 values[2] = *v;
                 any_value = true;
             } else if (name == resolved("picked")) {
-                if (vt != TYPE_INTEGER) continue;
+                // an integer, the text of an input-method composition, or
+                // the word of a menu's entry
+                if (vt != TYPE_INTEGER && vt != TYPE_STRING && vt != TYPE_WORD && vt != TYPE_LIT_WORD) continue;
                 values[3] = *v;
+                if (vt == TYPE_LIT_WORD) cell::set_type(&values[3], TYPE_WORD);
                 any_value = true;
             }
         }
@@ -143,6 +152,7 @@ kiv_value* make(kiv_value*, kiv_value* spec, uint32_t) {
         f.window = values[1];
         f.offset = values[2];
         f.picked = values[3];
+        if (type_of(&values[4]) == TYPE_WORD) f.key = values[4];
     }
     kiv_value* e = push(f);
     e->header |= MADE;

@@ -30,7 +30,8 @@ class Console:
             env = dict(os.environ, XDG_DATA_HOME=data, TERM="xterm")
             env.pop("NO_COLOR", None)
             env.update(given)
-            os.execve(kiv, [kiv], env)
+            # The terminal console, even where a display is named.
+            os.execve(kiv, [kiv, "--cli"], env)
         self.seen = b""
         self.shown = b""  # everything shown, as it came
         if editing:

@@ -203,7 +203,10 @@ TEST_F(Collector, RunsSlideAroundAPinnedBuffer) {
     collector::do_cycle();
     EXPECT_EQ(buffer_of_kept(1), pinned);
     EXPECT_LT(frame->heap, heap);  // what lay after the pinned buffer slid down
-    EXPECT_GT(reinterpret_cast<uintptr_t>(buffer_of_kept(2)), reinterpret_cast<uintptr_t>(pinned));
+    // A run may also move into the free tail of the frame before; frames lie
+    // anywhere in memory, so only within one frame do addresses tell order.
+    if (frame_holding(buffer_of_kept(2)) == frame)
+        EXPECT_GT(reinterpret_cast<uintptr_t>(buffer_of_kept(2)), reinterpret_cast<uintptr_t>(pinned));
     EXPECT_TRUE(ints_q(kept(0), 0, 4));
     EXPECT_TRUE(ints_q(kept(1), 100, 4));
     EXPECT_TRUE(ints_q(kept(2), 200, 4));

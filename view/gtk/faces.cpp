@@ -279,7 +279,10 @@ void apply_focus(uint32_t index) {
     if (v->kind != K_WINDOW) return;
     kiv_value* selected = facet(face_of(index), FACET_SELECTED);
     view* target = view_at(view_of_face(selected));
-    if (target && target != v) gtk_widget_grab_focus(target->widget);
+    if (!target || target == v) return;
+    // A face given the focus takes keys, whatever its kind.
+    gtk_widget_set_can_focus(target->widget, TRUE);
+    gtk_widget_grab_focus(target->widget);
 }
 
 // Applies the facets whose change bits are set, in a fixed order.

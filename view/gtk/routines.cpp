@@ -3,6 +3,7 @@
 // the first argument cell.
 #include "view/gtk/routines.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -24,6 +25,7 @@
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
+#include "view/gtk/clipboard.h"
 #include "view/gtk/dialogs.h"
 #include "view/gtk/draw_cairo.h"
 #include "view/gtk/events.h"
@@ -254,6 +256,21 @@ void set_dark_mode() {
 
 void support_dark_mode_q() { logic::box(active_q()); }
 
+// Milliseconds between two changes of a blinking caret: half of the
+// toolkit's blink cycle; -1 when the caret does not blink, 0 when the
+// toolkit cannot say.
+void get_caret_blink_time() {
+    GtkSettings* settings = init() ? gtk_settings_get_default() : nullptr;
+    int32_t ms = 0;
+    if (settings) {
+        gboolean blink = TRUE;
+        gint cycle = 0;
+        g_object_get(settings, "gtk-cursor-blink", &blink, "gtk-cursor-blink-time", &cycle, nullptr);
+        ms = !blink ? -1 : cycle > 0 ? std::max(1, cycle / 2) : 0;
+    }
+    integer::return_(ms);
+}
+
 // An event! given back to the backend as if the system had raised it.
 void send_event_os() {
     kiv_value e = *arg(0);
@@ -314,6 +331,9 @@ void install_backend() {
     const routine_def send{"send-event-os", "event [event!] queued? [logic!] return: [logic!]",
                            with_display<send_event_os>};
     backend::provide(&send, 1, true);
+    const routine_def blink{"get-caret-blink-time", "return: [integer!]", get_caret_blink_time};
+    backend::provide(&blink, 1, true);
+    install_clipboard();
     image::face_capture = capture_face;
 }
 
