@@ -13,6 +13,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -161,10 +162,25 @@ int32_t quick_compare(int32_t code, const kiv_value* left, const kiv_value* righ
 // frame or a walk over the argument list. Everything else (other types, a
 // right operand to evaluate, events to trace) takes the general call. The
 // result goes where the call would leave it: over the left operand.
+// The value a right operand gives without evaluating anything: a literal, a
+// word's value, or an object's field named by a word/word path; null for
+// anything else.
+const kiv_value* plain_operand(const kiv_value* at) {
+    uint32_t t = type_of(at);
+    if (t == TYPE_WORD) return _context::get_if(at);
+    if (t != TYPE_PATH) return at;
+    if (at->data1 + 2 != block::length_all(at)) return nullptr;
+    const kiv_value* head = block::cells(at) + at->data1;
+    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return nullptr;
+    const kiv_value* object = _context::get_if(head);
+    if (!object || type_of(object) != TYPE_OBJECT) return nullptr;
+    return object::path_field(object, head + 1, nullptr);
+}
+
 bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value* saved_top, bool sub) {
     if (tracing() || pos + 1 >= end) return false;
-    const kiv_value* right = pos + 1;
-    if (type_of(right) == TYPE_WORD && !(right = _context::get_if(right))) return false;
+    const kiv_value* right = plain_operand(pos + 1);
+    if (!right) return false;
     kiv_value* left = saved_top;
     uint32_t lt = type_of(left), rt = type_of(right);
     if (!number_q(lt) || !number_q(rt)) return false;
