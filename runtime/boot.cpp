@@ -85,13 +85,18 @@ void start() {
     routines::init();
     gc_state::init();
     runtime::boot_loading = false;
-    collector::active_q = true;
+    // What the modules make mostly lives on: a collection while they run
+    // would mark it all to find little garbage. Stress mode still collects
+    // there, so that they are tested under it.
+    collector::active_q = collector::stress_q();
     for (uint32_t i = 0; i < root_count; i++) {
         kiv_value module = block::cells(&runtime::root)[first_root + i];
         stack::mark_native(nullptr);
         interpreter::eval(&module, false);
         stack::unwind_drop();
     }
+    collector::active_q = true;
+    memory::restart_pace();
     image::register_codecs();
     kivbin::register_codec();
     json_reader::bind();

@@ -38,10 +38,13 @@ void* allocate(size_t size) {
     return b + 1;
 }
 
+// calloc leaves fresh pages to the system, which zeroes them when first
+// touched: a large table costs only the pages that are used.
 void* allocate_zeroed(size_t size) {
-    void* p = allocate(size);
-    std::memset(p, 0, size);
-    return p;
+    auto* b = static_cast<heap_block*>(std::calloc(1, sizeof(heap_block) + size));
+    if (!b) system::runtime_error(system::RT_OUT_OF_MEMORY);
+    link(b, size);
+    return b + 1;
 }
 
 void* realloc(void* block, size_t size) {

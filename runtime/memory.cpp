@@ -240,12 +240,16 @@ size_t kept_after_collect = 0;
 void collect_when_due() {
     if (!collect || allocated_since_collect < kept_after_collect / 2) return;
     collect();
+    restart_pace();
+}
+
+}  // namespace
+
+void restart_pace() {
     allocated_since_collect = 0;
     kept_after_collect = 0;
     for (series_frame* f = mem.series_head; f; f = f->next) kept_after_collect += size_t(f->heap - frame_data(f));
 }
-
-}  // namespace
 
 series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
     size_t size = round16(size_t(count) * unit);

@@ -118,6 +118,9 @@ extern bool collect_always;
 
 void init();
 void release_all_frames();
+// Counts what the series frames hold now as kept, as after a collection:
+// the next one is due once half as much again has been allocated.
+void restart_pace();
 
 void* allocate_virtual(size_t size, bool executable);
 void free_virtual(void* block);

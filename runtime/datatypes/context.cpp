@@ -1,6 +1,8 @@
 // Contexts.
 #include "runtime/datatypes/context.h"
 
+#include <vector>
+
 #include "runtime/cycles.h"
 #include "runtime/datatypes/actions.h"
 #include "runtime/datatypes/object.h"
@@ -147,9 +149,35 @@ static int32_t self_symbol() {
     return id;
 }
 
-kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
+namespace {
+
+// Binding a body looks up each of its words. For a context of few words a
+// table by resolved symbol id, filled for one bind and emptied after,
+// answers at once where the hash table would probe.
+constexpr uint32_t TABLE_BIND_MAX = 64;
+std::vector<int32_t> slot_by_symbol;  // 1 + the word's index, 0 when not in the context
+bool slot_table_busy = false;
+
+struct slot_table {
+    node_id ctx;
+    uint32_t count;
+    slot_table(node_id c, uint32_t n) : ctx(c), count(n) {
+        slot_table_busy = true;
+        if (slot_by_symbol.size() <= symbol::count()) slot_by_symbol.resize(symbol::count() + 256, 0);
+        kiv_value* words = words_of(ctx);
+        for (uint32_t i = count; i-- > 0;) slot_by_symbol[size_t(symbol::resolve(int32_t(words[i].data2)))] = int32_t(i + 1);
+    }
+    ~slot_table() {
+        kiv_value* words = words_of(ctx);
+        for (uint32_t i = 0; i < count; i++) slot_by_symbol[size_t(symbol::resolve(int32_t(words[i].data2)))] = 0;
+        slot_table_busy = false;
+    }
+    int32_t find(int32_t symbol) const { return slot_by_symbol[size_t(symbol::resolve(symbol))] - 1; }
+};
+
+void bind_cells(kiv_value* blk, node_id ctx, bool self, const slot_table* table) {
     node_id series = blk->data2;
-    if (cycles::find_q(series)) return blk;
+    if (cycles::find_q(series)) return;
     cycles::push(series);
     uint32_t length = series::used_units(series::buffer(series));
     for (uint32_t i = blk->data1; i < length; i++) {
@@ -163,12 +191,20 @@ kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
                 }
                 [[fallthrough]];
             case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-                bind_word(ctx, cell);
+                if (table) {
+                    int32_t index = table->find(int32_t(cell->data2));
+                    if (index >= 0) {
+                        cell->data1 = ctx;
+                        cell->data3 = uint32_t(index);
+                    }
+                } else {
+                    bind_word(ctx, cell);
+                }
                 break;
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
             case TYPE_GET_PATH: case TYPE_HASH: {
                 kiv_value nested = *cell;
-                bind(&nested, ctx, self);
+                bind_cells(&nested, ctx, self, table);
                 break;
             }
             default:
@@ -176,6 +212,18 @@ kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
         }
     }
     cycles::pop();
+}
+
+}  // namespace
+
+kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
+    uint32_t count = words_count(ctx);
+    if (count > TABLE_BIND_MAX || slot_table_busy) {
+        bind_cells(blk, ctx, self, nullptr);
+    } else {
+        slot_table table(ctx, count);
+        bind_cells(blk, ctx, self, &table);
+    }
     return blk;
 }
 

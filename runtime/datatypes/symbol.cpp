@@ -17,10 +17,6 @@ namespace kiv::symbol {
 kiv_value block;
 node_id table;
 
-kiv_value* record(int32_t id) {
-    return reinterpret_cast<kiv_value*>(series::buffer(block.data2)->offset) + (id - 1);
-}
-
 uint32_t count() { return series::used_units(series::buffer(block.data2)); }
 
 const char* name_of(int32_t id, uint32_t* length) {

@@ -6,6 +6,7 @@
 // comparisons that ignore case resolve both ids first.
 #include <cstdint>
 
+#include "runtime/memory.h"
 #include "runtime/value.h"
 
 namespace kiv::symbol {
@@ -24,7 +25,9 @@ int32_t from_string(kiv_value* str);
 // comes first); a new canonical one only when no spelling exists.
 int32_t make_flagged(const char* name);
 
-kiv_value* record(int32_t id);
+inline kiv_value* record(int32_t id) {
+    return reinterpret_cast<kiv_value*>(series::buffer(block.data2)->offset) + (id - 1);
+}
 kiv_value* get(int32_t id);  // the record, its string cache filled
 node_id cache_string(kiv_value* record);
 inline int32_t alias_of(int32_t id) { return int32_t(record(id)->data1); }

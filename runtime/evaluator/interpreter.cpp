@@ -13,6 +13,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -131,15 +132,55 @@ int32_t comparison_of(natives::native_fn f) {
 
 bool number_q(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT; }
 
+// A comparison of two numbers of one type, as the compare action answers
+// it: integers by value; floats ordered as the processor orders them (a NaN
+// on either side is neither less nor greater). Float equality allows a
+// tolerance, so it takes the general way. -1: not answered here.
+template <typename T>
+int32_t ordered(int32_t code, T a, T b) {
+    switch (code) {
+        case COMP_LESSER: return a < b;
+        case COMP_GREATER: return a > b;
+        case COMP_LESSER_EQUAL: return a <= b;
+        case COMP_GREATER_EQUAL: return a >= b;
+        default: return -1;
+    }
+}
+
+int32_t quick_compare(int32_t code, const kiv_value* left, const kiv_value* right) {
+    uint32_t lt = type_of(left), rt = type_of(right);
+    if (lt != rt) return -1;
+    if (lt == TYPE_FLOAT) return ordered(code, float_::get(left), float_::get(right));
+    int32_t a = integer::get_value(left), b = integer::get_value(right);
+    if (code == COMP_EQUAL) return a == b;
+    if (code == COMP_NOT_EQUAL) return a != b;
+    return ordered(code, a, b);
+}
+
 // The operators met in nearly every loop and recursion (+ - * and the
 // comparisons), between two numbers, are computed here without a call
 // frame or a walk over the argument list. Everything else (other types, a
 // right operand to evaluate, events to trace) takes the general call. The
 // result goes where the call would leave it: over the left operand.
+// The value a right operand gives without evaluating anything: a literal, a
+// word's value, or an object's field named by a word/word path; null for
+// anything else.
+const kiv_value* plain_operand(const kiv_value* at) {
+    uint32_t t = type_of(at);
+    if (t == TYPE_WORD) return _context::get_if(at);
+    if (t != TYPE_PATH) return at;
+    if (at->data1 + 2 != block::length_all(at)) return nullptr;
+    const kiv_value* head = block::cells(at) + at->data1;
+    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return nullptr;
+    const kiv_value* object = _context::get_if(head);
+    if (!object || type_of(object) != TYPE_OBJECT) return nullptr;
+    return object::path_field(object, head + 1, nullptr);
+}
+
 bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value* saved_top, bool sub) {
     if (tracing() || pos + 1 >= end) return false;
-    const kiv_value* right = pos + 1;
-    if (type_of(right) == TYPE_WORD && !(right = _context::get_if(right))) return false;
+    const kiv_value* right = plain_operand(pos + 1);
+    if (!right) return false;
     kiv_value* left = saved_top;
     uint32_t lt = type_of(left), rt = type_of(right);
     if (!number_q(lt) || !number_q(rt)) return false;
@@ -157,8 +198,9 @@ bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value
     } else if (op_wrapped_type(op) == TYPE_NATIVE) {
         int32_t code = comparison_of(natives::table[op->data1 - 1]);
         if (code < 0) return false;
+        int32_t quick = quick_compare(code, left, right);
         kiv_value a = *left, b = *right;
-        result = actions::compare(&a, &b, code) ? true_value : false_value;
+        result = (quick >= 0 ? quick != 0 : actions::compare(&a, &b, code)) ? true_value : false_value;
     } else {
         return false;
     }

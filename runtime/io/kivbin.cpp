@@ -791,6 +791,8 @@ struct decoder {
     const uint8_t* end = nullptr;    // null: unbounded
     int32_t symbol_count = 0;
     int32_t* symbol_ids = nullptr;  // the ids made so far by table index, -1 before
+    int32_t* global_slots = nullptr;  // their global context slots by table index, -1 before
+    int32_t last_symbol = -1;         // the table index get_symbol read last
     const uint8_t* offsets = nullptr;
     const uint8_t* strings = nullptr;
     int32_t strings_size = 0;
@@ -881,6 +883,7 @@ int32_t get_symbol() {
     uint32_t offset = uint32_t(dec.offsets[4 * index]) | uint32_t(dec.offsets[4 * index + 1]) << 8 |
                       uint32_t(dec.offsets[4 * index + 2]) << 16 | uint32_t(dec.offsets[4 * index + 3]) << 24;
     if (offset >= uint32_t(dec.strings_size)) invalid_record(at);
+    dec.last_symbol = index;
     if (dec.symbol_ids && dec.symbol_ids[index] >= 0) return dec.symbol_ids[index];
     const char* name = reinterpret_cast<const char*>(dec.strings + offset);
     int32_t id = symbol::make_alt(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)));
@@ -1266,7 +1269,11 @@ void decode_word(kiv_value* parent, const record_head& h) {
         // Not through word::from_symbol: while booting, that anchors a copy
         // in the root block, which is the block being decoded into.
         kiv_value w{t, _context::global, uint32_t(symbol), 0};
-        w.data3 = uint32_t(_context::add_word(_context::global, &w));
+        // A global word keeps its slot: each name is looked up once.
+        int32_t* seen = dec.global_slots ? dec.global_slots + dec.last_symbol : nullptr;
+        int32_t slot_of = seen && *seen >= 0 ? *seen : _context::add_word(_context::global, &w);
+        if (seen) *seen = slot_of;
+        w.data3 = uint32_t(slot_of);
         append(parent, &w);
         return;
     }
@@ -1723,8 +1730,9 @@ void decode_body(bool symbols) {
         dec.p = dec.strings + s;
     }
     // Each name is interned once, however often the records use it.
-    std::vector<int32_t> ids(size_t(dec.symbol_count), -1);
+    std::vector<int32_t> ids(size_t(dec.symbol_count), -1), slots(size_t(dec.symbol_count), -1);
     dec.symbol_ids = ids.data();
+    dec.global_slots = slots.data();
     if (payload_size < 0 || (dec.end && payload_size > dec.end - dec.p)) invalid_record(at);
     const uint8_t* payload_end = dec.p + payload_size;
     const uint8_t* saved_end = dec.end;
@@ -1732,6 +1740,7 @@ void decode_body(bool symbols) {
     while (dec.p < payload_end) decode_record(&dec.target);
     dec.end = saved_end;
     dec.symbol_ids = nullptr;
+    dec.global_slots = nullptr;
 }
 
 // Boot data that cannot be read ends the process with an error status: a
