@@ -333,7 +333,38 @@ def scroll_bars(display, kiv):
         prog.kill()
 
 
-CASES = [faces_on_screen, input_events, nested_loops, timer_rate, no_display, scroll_bars]
+CARET = r"""
+owner: make face! [type: 'rich-text offset: 10x10 size: 100x50 color: 255.255.255]
+caret: make face! [type: 'base offset: 50x20 size: 4x20 color: 0.0.0 enabled?: false options: reduce ['caret owner]]
+win: make face! [
+    type: 'window text: "gtk-caret" offset: 100x100 size: 200x100 color: 255.255.255 pane: reduce [owner caret]
+    actors: object [on-key: func [face event] [caret/enabled?: event/key = #"e" print ["caret" caret/enabled?]]]
+]
+view/no-wait win
+print "ready"
+do-events
+"""
+
+
+def caret_face(display, kiv):
+    """A caret face shows only while it is enabled."""
+    prog = Program(display, kiv, CARET)
+    try:
+        prog.expect("ready")
+        wid = display.window("gtk-caret")
+        display.focus(wid)
+        wait_pixels(display, [(151, 125, WHITE), (110, 110, WHITE)])
+        display.xdotool("key", "e")
+        prog.expect("caret true")
+        wait_pixels(display, [(151, 125, (0, 0, 0))])
+        display.xdotool("key", "d")
+        prog.expect("caret false")
+        wait_pixels(display, [(151, 125, WHITE)])
+    finally:
+        prog.kill()
+
+
+CASES = [faces_on_screen, input_events, nested_loops, timer_rate, no_display, scroll_bars, caret_face]
 
 if __name__ == "__main__":
     run_cases(CASES, sys.argv)

@@ -248,7 +248,9 @@ void apply_color(uint32_t index) {
 
 void apply_visible(uint32_t index) {
     view* v = view_at(index);
-    bool visible = logic::truthy(facet(face_of(index), FACET_VISIBLE_Q));
+    kiv_value* face = face_of(index);
+    bool visible = logic::truthy(facet(face, FACET_VISIBLE_Q));
+    if (caret_face_q(face)) visible = visible && logic::truthy(facet(face, FACET_ENABLED_Q));
     if (v->kind == K_WINDOW) {
         if (visible) gtk_widget_show(v->widget);
         else gtk_widget_hide(v->widget);
@@ -296,7 +298,8 @@ void apply(uint32_t index, uint32_t bits) {
     if (bits & bit(FACET_ENABLED_Q))
         gtk_widget_set_sensitive(v->widget, type_of(facet(face_of(index), FACET_ENABLED_Q)) != TYPE_LOGIC ||
                                                 logic::get(facet(face_of(index), FACET_ENABLED_Q)));
-    if (bits & bit(FACET_VISIBLE_Q)) apply_visible(index);
+    if ((bits & bit(FACET_VISIBLE_Q)) || ((bits & bit(FACET_ENABLED_Q)) && caret_face_q(face_of(index))))
+        apply_visible(index);
     if (bits & bit(FACET_SELECTED)) apply_focus(index);
     if (bits & bit(FACET_FLAGS)) {
         v->flags = get_flags(facet(face_of(index), FACET_FLAGS));

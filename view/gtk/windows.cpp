@@ -63,14 +63,14 @@ void set_cursor(GtkWidget* w, kiv_value* face) {
     if (c) g_object_unref(c);
 }
 
-// The input method's candidate window goes where the face's caret is: the
-// caret face given by the `caret` option, in the window's coordinates.
+// The input method's candidate window goes where the caret is: at the
+// caret face, a face that names in its `caret` option the face it is the
+// caret of, in the window's coordinates.
 void place_caret(uint32_t index) {
-    view* v = view_at(index);
-    kiv_value* caret = v ? option(face_of(index), "caret") : nullptr;
-    view* c = caret && type_of(caret) == TYPE_OBJECT ? view_at(view_of_face(caret)) : nullptr;
+    view* c = view_at(index);
+    if (!c || !caret_face_q(face_of(index))) return;
     view* w = view_at(window_of(index));
-    if (!c || !w || !w->im || !gtk_widget_get_realized(c->widget)) return;
+    if (!w || !w->im || !gtk_widget_get_realized(c->widget)) return;
     int x = 0, y = 0;
     if (!gtk_widget_translate_coordinates(c->widget, w->box, 0, 0, &x, &y)) return;
     GdkRectangle r{x, y, gtk_widget_get_allocated_width(c->widget), gtk_widget_get_allocated_height(c->widget)};
@@ -84,6 +84,11 @@ void on_realize(GtkWidget* w, gpointer) {
 }
 
 }  // namespace
+
+bool caret_face_q(kiv_value* face) {
+    kiv_value* owner = option(face, "caret");
+    return owner && type_of(owner) == TYPE_OBJECT;
+}
 
 const char* cursor_name(const char* word) {
     static const struct {
@@ -120,12 +125,9 @@ void apply_base(uint32_t index, uint32_t bits) {
     if (!v) return;
     GtkWidget* w = v->kind == K_WINDOW ? v->box : v->widget;
     // The face's image is painted with its draw block (face_paint.cpp).
-    if (bits & (1u << FACET_OPTIONS)) {
-        set_cursor(w, face_of(index));
-        place_caret(index);
-    }
+    if (bits & (1u << FACET_OPTIONS)) set_cursor(w, face_of(index));
     // A caret face that moves takes the input method's window along.
-    if ((bits & (1u << FACET_OFFSET | 1u << FACET_SIZE)) && v->parent) place_caret(v->parent);
+    if (bits & (1u << FACET_OPTIONS | 1u << FACET_OFFSET | 1u << FACET_SIZE)) place_caret(index);
 }
 
 }  // namespace kiv::gui
