@@ -3,60 +3,33 @@
 // and painted by `paint` (draw commands going to a backend that records
 // them), scrolling a page back and forth, and the output of 2,000 one-line
 // prints. In ms, the best of three runs.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "bench/best_of.h"
 #include "runtime/boot.h"
-#include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/lexer.h"
 #include "runtime/runtime.h"
-#include "runtime/stack.h"
 #include "runtime/system.h"
 
 // The backend linked in: its routines replace the stand-ins at once.
 extern "C" void kiv_backend_module_gtk();
 
-namespace {
-
 using namespace kiv;
-
-void evaluate(const std::string& code_text) {
-    kiv_value code{TYPE_UNSET, 0, 0, 0};
-    lexer::scan(&code, reinterpret_cast<const uint8_t*>(code_text.data()), uint32_t(code_text.size()), false, false,
-                false, nullptr, nullptr, nullptr, nullptr);
-    stack::mark_native(nullptr);
-    interpreter::eval(&code, false);
-    stack::unwind_drop();
-}
-
-double best_ms(const std::string& code) {
-    double best = 1e30;
-    for (int run = 0; run < 3; run++) {
-        auto start = std::chrono::steady_clock::now();
-        evaluate(code);
-        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     system::os_init(argc, argv);
     runtime::init(kiv_boot_data, kiv_boot_data_size);
     boot::start();
     kiv_backend_module_gtk();
-    evaluate(std::string("do to-kiv-file \"") + KIV_SOURCE_DIR + "/tests/kiv/support/console-host.kiv\"" + R"(
+    boot::evaluate_source(std::string("do to-kiv-file \"") + KIV_SOURCE_DIR + "/tests/kiv/support/console-host.kiv\"" + R"(
         c: console-host/size 752x400 t: c/terminal
         t/color?: true
         repeat i 200 [t/vprint rejoin ["line " i ": print [1 + 2 * 3 %file {text}]"] true]
     )");
-    double dry = best_ms("loop 100 [t/paint/dry]");
-    double paint = best_ms("loop 100 [t/paint]");
-    double scroll = best_ms("loop 50 [t/scroll-lines 23 t/scroll-lines -23]");
-    double print = best_ms("loop 2000 [t/vprint \"one more line of output\" true]");
+    double dry = bench::best_ms("loop 100 [t/paint/dry]");
+    double paint = bench::best_ms("loop 100 [t/paint]");
+    double scroll = bench::best_ms("loop 50 [t/scroll-lines 23 t/scroll-lines -23]");
+    double print = bench::best_ms("loop 2000 [t/vprint \"one more line of output\" true]");
     std::printf("paint/dry of a 23-row page, x100:     %8.2f ms\n", dry);
     std::printf("paint with colouring, x100:           %8.2f ms\n", paint);
     std::printf("scroll a page back and forth, x50:    %8.2f ms\n", scroll);
