@@ -216,9 +216,14 @@ void apply_text(uint32_t index, const factory* f) {
     std::string text = text_of(facet(face, FACET_TEXT));
     switch (v->kind) {
         case K_WINDOW: gtk_window_set_title(GTK_WINDOW(v->widget), text.c_str()); return;
-        case K_BUTTON: case K_TOGGLE: case K_CHECK: case K_RADIO:
+        case K_BUTTON: case K_TOGGLE: case K_CHECK: case K_RADIO: {
             gtk_button_set_label(GTK_BUTTON(v->widget), text.c_str());
+            // A face narrower than its label cuts the label short; the
+            // toolkit would otherwise ask for more room than the face has.
+            GtkWidget* label = gtk_bin_get_child(GTK_BIN(v->widget));
+            if (GTK_IS_LABEL(label)) gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
             return;
+        }
         case K_FIELD: gtk_entry_set_text(GTK_ENTRY(v->widget), text.c_str()); return;
         case K_DROP_DOWN:
             gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(v->widget))), text.c_str());
