@@ -157,11 +157,6 @@ int32_t quick_compare(int32_t code, const kiv_value* left, const kiv_value* righ
     return ordered(code, a, b);
 }
 
-// The operators met in nearly every loop and recursion (+ - * and the
-// comparisons), between two numbers, are computed here without a call
-// frame or a walk over the argument list. Everything else (other types, a
-// right operand to evaluate, events to trace) takes the general call. The
-// result goes where the call would leave it: over the left operand.
 // The value a right operand gives without evaluating anything: a literal, a
 // word's value, or an object's field named by a word/word path; null for
 // anything else.
@@ -177,6 +172,11 @@ const kiv_value* plain_operand(const kiv_value* at) {
     return object::path_field(object, head + 1, nullptr);
 }
 
+// The operators met in nearly every loop and recursion (+ - * and the
+// comparisons), between two numbers, are computed here without a call
+// frame or a walk over the argument list. Everything else (other types, a
+// right operand to evaluate, events to trace) takes the general call. The
+// result goes where the call would leave it: over the left operand.
 bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value* saved_top, bool sub) {
     if (tracing() || pos + 1 >= end) return false;
     const kiv_value* right = plain_operand(pos + 1);
@@ -198,9 +198,12 @@ bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value
     } else if (op_wrapped_type(op) == TYPE_NATIVE) {
         int32_t code = comparison_of(natives::table[op->data1 - 1]);
         if (code < 0) return false;
-        int32_t quick = quick_compare(code, left, right);
-        kiv_value a = *left, b = *right;
-        result = (quick >= 0 ? quick != 0 : actions::compare(&a, &b, code)) ? true_value : false_value;
+        int32_t answer = quick_compare(code, left, right);
+        if (answer < 0) {
+            kiv_value a = *left, b = *right;
+            answer = actions::compare(&a, &b, code);
+        }
+        result = answer ? true_value : false_value;
     } else {
         return false;
     }
