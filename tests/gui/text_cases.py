@@ -178,7 +178,42 @@ def own_text_alignment(display, kiv):
         prog.kill()
 
 
-CASES = [rich_text_styles, shared_font_size, own_text_alignment]
+GROUP = r"""
+win: make face! [
+    type: 'window text: "group-frame" offset: 100x100 size: 200x120 color: 255.255.255
+    pane: reduce [make face! [
+        type: 'group-box offset: 10x10 size: 180x100 text: "Caption"
+        font: make font! [name: "DejaVu Sans" size: 12]
+    ]]
+]
+view/no-wait win
+print "ready"
+do-events
+"""
+
+
+def group_box_frame(display, kiv):
+    """A group box draws a frame whose top edge runs through its caption."""
+    prog = Program(display, kiv, GROUP)
+    try:
+        prog.expect("ready", timeout=15)
+        display.focus(display.window("group-frame"))
+        time.sleep(0.5)
+        rows = display.pixels(110, 110, 180, 100)
+        column = [rows[y][170] for y in range(100)]
+        top = next(y for y, p in enumerate(column) if p != WHITE)
+        assert 3 <= top <= 12, column
+        assert rows[60][0] != WHITE and rows[99][90] != WHITE and rows[60][179] != WHITE, "frame sides"
+        assert rows[60][90] == WHITE, "inside stays clear"
+        # The caption breaks the top edge and stands in from the left.
+        dark = [x for y in range(top + 8) for x in range(120) if max(rows[y][x]) < 100]
+        assert dark and min(dark) >= 8, dark
+        assert rows[top][3] != WHITE and rows[top][7] == WHITE, rows[top][:12]
+    finally:
+        prog.kill()
+
+
+CASES = [rich_text_styles, shared_font_size, own_text_alignment, group_box_frame]
 
 if __name__ == "__main__":
     run_cases(CASES, sys.argv)

@@ -37,6 +37,11 @@ namespace {
 constexpr uint32_t bit(uint32_t facet_index) { return 1u << facet_index; }
 
 GtkWidget* make_box() { return kivbox_new(); }
+GtkWidget* make_group_box() {
+    GtkWidget* box = kivbox_new();
+    kivbox_set_frame(box, true);
+    return box;
+}
 GtkWidget* make_window() { return gtk_window_new(GTK_WINDOW_TOPLEVEL); }
 GtkWidget* make_button() { return gtk_button_new_with_label(""); }
 GtkWidget* make_toggle() { return gtk_toggle_button_new_with_label(""); }
@@ -66,7 +71,7 @@ struct factory {
 constexpr factory FACTORIES[] = {
     {"window", K_WINDOW, make_window, true, false, false},
     {"panel", K_PANEL, make_box, true, false, false},
-    {"group-box", K_GROUP_BOX, make_box, true, true, false},
+    {"group-box", K_GROUP_BOX, make_group_box, true, true, false},
     {"tab-panel", K_TAB_PANEL, make_box, true, false, false},
     {"base", K_BASE, make_box, true, true, true},
     {"rich-text", K_RICH_TEXT, make_box, true, false, false},
@@ -199,7 +204,7 @@ void place(uint32_t index) {
 
 // Where a face's own text goes: a base face centres it unless its para
 // says otherwise, a text face puts it left and in the middle, and a group
-// box's caption stands at its top left.
+// box's caption is set into the top edge of its frame.
 fonts::para_look text_para(kiv_value* face, const factory* f) {
     if (f->kind == K_GROUP_BOX) return {};
     kiv_value* para = facet(face, FACET_PARA);

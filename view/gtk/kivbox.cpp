@@ -24,6 +24,7 @@ struct KivBox {
     double rgba[4];
     box_text* text;
     cairo_surface_t* image;
+    bool frame;
 };
 
 struct KivBoxClass {
@@ -40,6 +41,7 @@ void kiv_box_init(KivBox* box) {
     box->text = new box_text();
     for (double& c : box->rgba) c = 0;
     box->image = nullptr;
+    box->frame = false;
 }
 
 void kiv_box_finalize(GObject* object) {
@@ -99,7 +101,7 @@ void preferred_height(GtkWidget* widget, int* minimum, int* natural) {
 
 // The box's own text, placed by its para: wrapped to the box's width when
 // asked, aligned left, centred or right and top, middle or bottom.
-void paint_text(GtkWidget* widget, cairo_t* cr, const box_text& t, int w, int h) {
+PangoLayout* text_layout(GtkWidget* widget, const box_text& t) {
     PangoLayout* layout = gtk_widget_create_pango_layout(widget, t.text.c_str());
     PangoFontDescription* desc = pango_font_description_from_string(t.font.c_str());
     pango_layout_set_font_description(layout, desc);
@@ -109,6 +111,11 @@ void paint_text(GtkWidget* widget, cairo_t* cr, const box_text& t, int w, int h)
     if (t.strike) pango_attr_list_insert(attrs, pango_attr_strikethrough_new(TRUE));
     pango_layout_set_attributes(layout, attrs);
     pango_attr_list_unref(attrs);
+    return layout;
+}
+
+void paint_text(GtkWidget* widget, cairo_t* cr, const box_text& t, int w, int h) {
+    PangoLayout* layout = text_layout(widget, t);
     static constexpr PangoAlignment ALIGNMENTS[] = {PANGO_ALIGN_LEFT, PANGO_ALIGN_CENTER, PANGO_ALIGN_RIGHT};
     if (t.para.wrap) {
         pango_layout_set_width(layout, std::max(w, 1) * PANGO_SCALE);
@@ -123,6 +130,40 @@ void paint_text(GtkWidget* widget, cairo_t* cr, const box_text& t, int w, int h)
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);
     g_object_unref(layout);
+}
+
+// A group box: a thin frame around the face whose top edge runs through
+// the middle of the caption, which stands a little in from the left and
+// breaks the edge.
+void paint_group_frame(GtkWidget* widget, cairo_t* cr, const box_text& t, int w, int h) {
+    constexpr int CAPTION_X = 8, GAP = 2;
+    int tw = 0, th = 0;
+    PangoLayout* layout = nullptr;
+    if (!t.text.empty()) {
+        layout = text_layout(widget, t);
+        pango_layout_get_pixel_size(layout, &tw, &th);
+    }
+    double top = th / 2 + 0.5, left = 0.5, right = w - 0.5, bottom = h - 0.5;
+    cairo_set_line_width(cr, 1);
+    cairo_set_source_rgb(cr, 0.63, 0.63, 0.63);
+    if (tw > 0) {
+        double gap_end = std::min<double>(CAPTION_X + tw + GAP, right);
+        cairo_move_to(cr, CAPTION_X - GAP, top);
+        cairo_line_to(cr, left, top);
+        cairo_line_to(cr, left, bottom);
+        cairo_line_to(cr, right, bottom);
+        cairo_line_to(cr, right, top);
+        cairo_line_to(cr, gap_end, top);
+    } else {
+        cairo_rectangle(cr, left, top, right - left, bottom - top);
+    }
+    cairo_stroke(cr);
+    if (layout) {
+        cairo_set_source_rgb(cr, t.rgb[0], t.rgb[1], t.rgb[2]);
+        cairo_move_to(cr, CAPTION_X, 0);
+        pango_cairo_show_layout(cr, layout);
+        g_object_unref(layout);
+    }
 }
 
 gboolean draw(GtkWidget* widget, cairo_t* screen) {
@@ -154,7 +195,8 @@ gboolean draw(GtkWidget* widget, cairo_t* screen) {
         cairo_restore(cr);
     }
     paint_face(widget, cr, false);
-    if (!box->text->text.empty()) paint_text(widget, cr, *box->text, w, h);
+    if (box->frame) paint_group_frame(widget, cr, *box->text, w, h);
+    else if (!box->text->text.empty()) paint_text(widget, cr, *box->text, w, h);
     paint_face(widget, cr, true);
     if (own) {
         cairo_destroy(cr);
@@ -245,6 +287,11 @@ void kivbox_restack(GtkWidget* widget, GtkWidget* const* order, int count) {
 void kivbox_set_color(GtkWidget* widget, double r, double g, double b, double a) {
     KivBox* box = self(widget);
     box->rgba[0] = r, box->rgba[1] = g, box->rgba[2] = b, box->rgba[3] = a;
+    gtk_widget_queue_draw(widget);
+}
+
+void kivbox_set_frame(GtkWidget* widget, bool on) {
+    self(widget)->frame = on;
     gtk_widget_queue_draw(widget);
 }
 

@@ -32,6 +32,8 @@ struct box_text {
     bool underline = false, strike = false;
 };
 void kivbox_set_text(GtkWidget* box, const box_text& t);
+// A group box's frame, its caption (the own text) set into its top edge.
+void kivbox_set_frame(GtkWidget* box, bool on);
 
 // An image painted over the whole box (the box takes the reference; null
 // for none).
