@@ -75,6 +75,8 @@ struct hash_record {
     uint32_t bound;
     uint32_t kind;
     uint32_t stamp;     // 0, or the node-evacuation count + 1 when last built
+    node_id hashes;     // map!: each used bucket's key hash, so that a probe
+                        // compares only keys of the same hash; else 0
 };
 
 hash_record* record(node_id table);
@@ -153,6 +155,7 @@ int32_t probe_with(node_id table, uint32_t hash, Match& match, int32_t* insert_a
     return probe_core(table, hash, [](void* m, int32_t stored) { return (*static_cast<Match*>(m))(stored); },
                       &match, insert_at);
 }
-void use_bucket(node_id table, int32_t bucket, int32_t stored);
+// `hash` is the key's: a map! keeps it beside the bucket.
+void use_bucket(node_id table, int32_t bucket, int32_t stored, uint32_t hash = 0);
 
 }  // namespace kiv::hashtable

@@ -40,18 +40,23 @@ int32_t abs(int32_t value) {
     return value < 0 ? -value : value;
 }
 
-const char* form_signed(int32_t value) {
-    static char buffer[12];
-    if (value == INT32_MIN) return "-2147483648";
-    char* p = buffer + sizeof buffer - 1;
-    *p = '\0';
-    uint32_t n = uint32_t(value < 0 ? -value : value);
+// Writes the decimal digits of a value backwards from `end`; returns the
+// first character.
+static char* digits_before(int32_t value, char* end) {
+    char* p = end;
+    uint32_t n = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
     do {
         *--p = char('0' + n % 10);
         n /= 10;
     } while (n);
     if (value < 0) *--p = '-';
     return p;
+}
+
+const char* form_signed(int32_t value) {
+    static char buffer[12];
+    buffer[11] = '\0';
+    return digits_before(value, buffer + 11);
 }
 
 // A sum, difference or product that does not fit becomes the float! of the
@@ -181,8 +186,9 @@ static bool even_q(kiv_value* value) { return (value->data2 & 1) == 0; }
 static bool odd_q(kiv_value* value) { return (value->data2 & 1) != 0; }
 
 static int32_t form(kiv_value* value, kiv_value* buffer, kiv_value*, int32_t part) {
-    const char* text = form_signed(get_value(value));
-    uint32_t length = uint32_t(std::strlen(text));
+    char digits[12];
+    const char* text = digits_before(get_value(value), digits + sizeof digits);
+    auto length = uint32_t(digits + sizeof digits - text);
     string::concatenate_bytes(buffer, reinterpret_cast<const uint8_t*>(text), length);
     return part - int32_t(length);
 }

@@ -76,8 +76,9 @@ kiv_value stored_form(const kiv_value* key) {
 int32_t lookup_op(bool case_) { return case_ ? COMP_STRICT_EQUAL : COMP_EQUAL; }
 
 // The position of a key's cell in the entry block (live or removed), or -1;
-// `insert_at` receives the bucket a new key would take.
-int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t* insert_at) {
+// `insert_at` receives the bucket a new key would take, `hash` the key's hash.
+int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t* insert_at,
+                  uint32_t* hash = nullptr) {
     kiv_value map = *m, k = *key;
     uint32_t t = type_of(&k);
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) k.header = t = TYPE_SET_WORD;
@@ -91,7 +92,9 @@ int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t*
         if (same) position = stored;
         return same;
     };
-    hashtable::probe_with(map.data3, hashtable::hash_value(&k, false), match, insert_at);
+    uint32_t h = hashtable::hash_value(&k, false);
+    if (hash) *hash = h;
+    hashtable::probe_with(map.data3, h, match, insert_at);
     return position;
 }
 
@@ -141,7 +144,8 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
     // Room first, so that the bucket the probe finds for a new key stays its.
     hashtable::make_room(map.data3);
     int32_t bucket = -1;
-    int32_t found = probe_key(&map, key, case_, &bucket);
+    uint32_t hash;
+    int32_t found = probe_key(&map, key, case_, &bucket, &hash);
     if (found >= 0) {
         kiv_value* cell = entries(&map) + found + 1;
         if (removed_q(cell)) record_of(&map)->count++;
@@ -152,7 +156,7 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
     uint32_t at = entry_cells(&map);
     *series::alloc_tail_cell(series::buffer(map.data2)) = k;
     *series::alloc_tail_cell(series::buffer(map.data2)) = v;
-    hashtable::use_bucket(map.data3, bucket, int32_t(at));
+    hashtable::use_bucket(map.data3, bucket, int32_t(at), hash);
     return entries(&map) + at + 1;
 }
 
