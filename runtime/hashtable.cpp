@@ -281,26 +281,33 @@ bool identity_type_q(const kiv_value* v) {
 namespace {
 
 // Triangular probing over the table's states; `match` decides for a used
-// bucket. Returns the matching bucket or -1; `insert_at` receives the first
-// deleted bucket met, else the empty one that ended the probe. The arrays
-// are re-read at every step: a comparison may allocate.
+// bucket (of the same hash, when the table keeps hashes). Returns the
+// matching bucket or -1; `insert_at` receives the first deleted bucket met,
+// else the empty one that ended the probe. The arrays are read again after
+// every comparison: one may allocate.
 template <class Match>
 int32_t probe(node_id table, uint32_t hash, Match match, int32_t* insert_at) {
     hash_record* r = record(table);
     uint32_t mask = r->buckets - 1, buckets = r->buckets;
     uint32_t start = hash & mask, i = start;
     int32_t deleted = -1;
+    const uint32_t* states = states_of(r);
+    const int32_t* keys = keys_of(r);
+    const uint32_t* hashes = r->hashes ? hashes_of(r) : nullptr;
     for (uint32_t step = 1;; step++) {
-        r = record(table);
-        uint32_t s = state_of(states_of(r), i);
+        uint32_t s = state_of(states, i);
         if (s == BUCKET_EMPTY) {
             if (insert_at) *insert_at = deleted >= 0 ? deleted : int32_t(i);
             return -1;
         }
         if (s == BUCKET_DELETED) {
             if (deleted < 0) deleted = int32_t(i);
-        } else if ((!r->hashes || hashes_of(r)[i] == hash) && match(keys_of(r)[i])) {
-            return int32_t(i);
+        } else if (!hashes || hashes[i] == hash) {
+            if (match(keys[i])) return int32_t(i);
+            r = record(table);
+            states = states_of(r);
+            keys = keys_of(r);
+            hashes = r->hashes ? hashes_of(r) : nullptr;
         }
         i = (i + step) & mask;
         if (i == start || step >= buckets) {
@@ -662,13 +669,18 @@ void grow(node_id table, uint32_t n) {
     r = record(table);
     uint32_t mask = buckets - 1;
     uint32_t* states = states_of(r);
+    int32_t* keys = keys_of(r);
+    uint32_t* hashes = r->hashes ? hashes_of(r) : nullptr;
     for (auto [position, hash] : used) {
         // Nothing is deleted in fresh buckets: the first empty one is the place.
         uint32_t i = hash & mask;
         for (uint32_t step = 1; state_of(states, i) != BUCKET_EMPTY; step++) i = (i + step) & mask;
-        use_bucket(table, int32_t(i), position, hash);
+        set_state(states, i, BUCKET_USED);
+        keys[i] = position;
+        if (hashes) hashes[i] = hash;
     }
-    record(table)->count = live;  // a map!'s removed pairs keep their buckets
+    r->occupied = uint32_t(used.size());
+    r->count = live;  // a map!'s removed pairs keep their buckets
 }
 
 void clear(node_id table) {

@@ -233,6 +233,7 @@ void restart_pace() {
     allocated_since_collect = 0;
     kept_after_collect = 0;
     for (series_frame* f = mem.series_head; f; f = f->next) kept_after_collect += size_t(f->heap - frame_data(f));
+    for (big_block* blk = mem.big_head; blk; blk = blk->next) kept_after_collect += blk->size;
 }
 
 series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
@@ -243,9 +244,13 @@ series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset
     series_buffer* b;
     uint32_t big = 0;
     if (needed >= mem.s_max) {
-        if (collect) collect();
+        // Big buffers keep the same pace: a table or block doubling its
+        // way up to millions of cells would otherwise mark the whole heap
+        // at every step.
+        collect_when_due();
         b = reinterpret_cast<series_buffer*>(alloc_big(needed));
         big = SERIES_BIG;
+        allocated_since_collect += needed;
     } else {
         series_frame* f = mem.series_active;
         if (!(f && f->heap + needed < f->end)) {

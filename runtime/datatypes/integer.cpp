@@ -43,12 +43,25 @@ int32_t abs(int32_t value) {
 // Writes the decimal digits of a value backwards from `end`; returns the
 // first character.
 static char* digits_before(int32_t value, char* end) {
+    // Two digits a division.
+    static constexpr char PAIRS[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     char* p = end;
     uint32_t n = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
-    do {
-        *--p = char('0' + n % 10);
-        n /= 10;
-    } while (n);
+    while (n >= 100) {
+        uint32_t pair = (n % 100) * 2;
+        n /= 100;
+        *--p = PAIRS[pair + 1];
+        *--p = PAIRS[pair];
+    }
+    if (n >= 10) {
+        *--p = PAIRS[n * 2 + 1];
+        *--p = PAIRS[n * 2];
+    } else {
+        *--p = char('0' + n);
+    }
     if (value < 0) *--p = '-';
     return p;
 }
