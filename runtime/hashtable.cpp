@@ -284,7 +284,7 @@ namespace {
 // bucket (of the same hash, when the table keeps hashes). Returns the
 // matching bucket or -1; `insert_at` receives the first deleted bucket met,
 // else the empty one that ended the probe. The arrays are read again after
-// every comparison: one may allocate.
+// a comparison that moved any buffer (one may allocate).
 template <class Match>
 int32_t probe(node_id table, uint32_t hash, Match match, int32_t* insert_at) {
     hash_record* r = record(table);
@@ -294,6 +294,7 @@ int32_t probe(node_id table, uint32_t hash, Match match, int32_t* insert_at) {
     const uint32_t* states = states_of(r);
     const int32_t* keys = keys_of(r);
     const uint32_t* hashes = r->hashes ? hashes_of(r) : nullptr;
+    uint64_t layout = memory::layout_epoch;
     for (uint32_t step = 1;; step++) {
         uint32_t s = state_of(states, i);
         if (s == BUCKET_EMPTY) {
@@ -304,10 +305,13 @@ int32_t probe(node_id table, uint32_t hash, Match match, int32_t* insert_at) {
             if (deleted < 0) deleted = int32_t(i);
         } else if (!hashes || hashes[i] == hash) {
             if (match(keys[i])) return int32_t(i);
-            r = record(table);
-            states = states_of(r);
-            keys = keys_of(r);
-            hashes = r->hashes ? hashes_of(r) : nullptr;
+            if (memory::layout_epoch != layout) {
+                layout = memory::layout_epoch;
+                r = record(table);
+                states = states_of(r);
+                keys = keys_of(r);
+                hashes = r->hashes ? hashes_of(r) : nullptr;
+            }
         }
         i = (i + step) & mask;
         if (i == start || step >= buckets) {
