@@ -280,45 +280,9 @@ bool identity_type_q(const kiv_value* v) {
 
 namespace {
 
-// Triangular probing over the table's states; `match` decides for a used
-// bucket (of the same hash, when the table keeps hashes). Returns the
-// matching bucket or -1; `insert_at` receives the first deleted bucket met,
-// else the empty one that ended the probe. The arrays are read again after
-// a comparison that moved any buffer (one may allocate).
 template <class Match>
 int32_t probe(node_id table, uint32_t hash, Match match, int32_t* insert_at) {
-    hash_record* r = record(table);
-    uint32_t mask = r->buckets - 1, buckets = r->buckets;
-    uint32_t start = hash & mask, i = start;
-    int32_t deleted = -1;
-    const uint32_t* states = states_of(r);
-    const int32_t* keys = keys_of(r);
-    const uint32_t* hashes = r->hashes ? hashes_of(r) : nullptr;
-    uint64_t layout = memory::layout_epoch;
-    for (uint32_t step = 1;; step++) {
-        uint32_t s = state_of(states, i);
-        if (s == BUCKET_EMPTY) {
-            if (insert_at) *insert_at = deleted >= 0 ? deleted : int32_t(i);
-            return -1;
-        }
-        if (s == BUCKET_DELETED) {
-            if (deleted < 0) deleted = int32_t(i);
-        } else if (!hashes || hashes[i] == hash) {
-            if (match(keys[i])) return int32_t(i);
-            if (memory::layout_epoch != layout) {
-                layout = memory::layout_epoch;
-                r = record(table);
-                states = states_of(r);
-                keys = keys_of(r);
-                hashes = r->hashes ? hashes_of(r) : nullptr;
-            }
-        }
-        i = (i + step) & mask;
-        if (i == start || step >= buckets) {
-            if (insert_at) *insert_at = deleted;
-            return -1;
-        }
-    }
+    return probe_with(table, hash, match, insert_at);
 }
 
 }  // namespace
@@ -360,11 +324,6 @@ void make_room(node_id table) {
     uint32_t requested = sparse ? r->buckets - 1 : r->buckets + 1;
     if (r->kind == KIND_HASH) resize(table, requested);
     else grow(table, requested);
-}
-
-int32_t probe_core(node_id table, uint32_t hash, bool (*match)(void* ctx, int32_t stored),
-                   void* ctx, int32_t* insert_at) {
-    return probe(table, hash, [&](int32_t stored) { return match(ctx, stored); }, insert_at);
 }
 
 kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {

@@ -85,10 +85,15 @@ int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t*
     int32_t op = lookup_op(case_);
     int32_t position = -1;
     // The entries are re-read at every step: a comparison may allocate.
+    // Integers and text (whose types all compare as strings) go straight
+    // to their comparison.
+    bool text = string_key_q(t) && t != TYPE_BINARY;
     auto match = [&](int32_t stored) {
         kiv_value a = entries(&map)[stored];
         if (type_of(&a) != t) return false;
-        bool same = t == TYPE_INTEGER ? a.data2 == k.data2 : actions::compare(&a, &k, op);
+        bool same = t == TYPE_INTEGER ? a.data2 == k.data2
+                    : text            ? string::compare_series(&a, &k, op, false) == 0
+                                      : actions::compare(&a, &k, op);
         if (same) position = stored;
         return same;
     };
