@@ -97,12 +97,12 @@ node_id peek_forward(node_id n) {
     return n;
 }
 
-bool context_q(node_id n) {
-    if (!usable(n)) return false;
-    series_buffer* b = series::buffer(n);
+bool context_buffer_q(const series_buffer* b) {
     return unit_of(b) == sizeof(kiv_value) && b->tail - b->offset >= ptrdiff_t(sizeof(kiv_value)) &&
            type_of(reinterpret_cast<kiv_value*>(b->offset)) == TYPE_CONTEXT;
 }
+
+bool context_q(node_id n) { return usable(n) && context_buffer_q(series::buffer(n)); }
 
 bool hash_record_q(node_id n) {
     if (!usable(n)) return false;
@@ -137,8 +137,23 @@ void mark_handlers(node_id* slot) {
         if (c->data3) mark_node(&c->data3);
 }
 
+// Most references a heap holds are words bound to the context the word
+// before was bound to: the last context marked settles them at once (its id
+// is a live one, never forwarded, and stays marked until the sweep).
+node_id last_context = 0;
+
 void mark_context_later(node_id* slot) {
-    if (context_q(peek_forward(*slot))) mark_later(slot);
+    if (*slot == last_context) return;
+    node_id n = peek_forward(*slot);
+    if (!usable(n)) return;
+    series_buffer* b = series::buffer(n);
+    if (!context_buffer_q(b)) return;
+    if (n != *slot) *slot = n;
+    last_context = n;
+    if (b->flags & SERIES_MARK) return;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
+    work.push_back(n);
 }
 
 // What a cell refers to, by datatype (the layouts of every datatype, also of
@@ -534,6 +549,7 @@ void compact_series_frames() {
 
 void reset_cycle_state() {
     report = cycle_report{};
+    last_context = 0;
     work.clear();
     fixed_marked.clear();
     stack_nodes.clear();
@@ -618,6 +634,7 @@ void do_cycle() {
         forwarding = nullptr;
     }
     for (series_buffer* b : fixed_marked) b->flags &= ~SERIES_MARK;
+    last_context = 0;  // its mark is gone
 
     mem.cycles++;
 }
@@ -647,6 +664,7 @@ bool mark_node(node_id* slot) {
 }
 
 void unmark_node(node_id node) {
+    if (node == last_context) last_context = 0;
     if (usable(node)) series::buffer(node)->flags &= ~SERIES_MARK;
 }
 

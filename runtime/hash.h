@@ -22,6 +22,23 @@ inline uint32_t mix(uint32_t h) {
     return h;
 }
 
+// MurmurHash3 fed one 32-bit block at a time: the same value as murmur3
+// over the blocks laid out in memory, without laying them out.
+struct murmur3_blocks {
+    uint32_t h = SEED;
+    uint32_t count = 0;
+    void add(uint32_t k) {
+        k *= 0xCC9E2D51;
+        k = (k << 15) | (k >> 17);
+        k *= 0x1B873593;
+        h ^= k;
+        h = (h << 13) | (h >> 19);
+        h = h * 5 + 0xE6546B64;
+        count++;
+    }
+    uint32_t finish() const { return mix(h ^ (count * 4)); }
+};
+
 // The smallest power of two not below n (n >= 1).
 inline uint32_t next_pow2(uint32_t n) {
     uint32_t p = 1;

@@ -151,6 +151,7 @@ T* data(node_id n) {
 }
 uint32_t* states_of(const hash_record* r) { return data<uint32_t>(r->states); }
 int32_t* keys_of(const hash_record* r) { return data<int32_t>(r->keys); }
+uint32_t* hashes_of(const hash_record* r) { return data<uint32_t>(r->hashes); }
 kiv_value* cells_of(const hash_record* r) { return data<kiv_value>(r->blk); }
 uint32_t block_length(const hash_record* r) { return series::used_units(series::buffer(r->blk)); }
 
@@ -182,17 +183,26 @@ uint32_t int_count(node_id array) { return series::used_units(series::buffer(arr
 uint32_t stamp_now() { return collector::nodes_cycles + 1; }
 
 // The code points of a string, each as a 32-bit block (upper-cased unless
-// case-sensitive), through MurmurHash3.
+// case-sensitive), through MurmurHash3. ASCII letters fold without the
+// case tables: map keys hash on every lookup.
 uint32_t hash_string(const kiv_value* s, bool case_sensitive) {
     series_buffer* b = series::buffer(s->data2);
     uint32_t unit = unit_of(b);
-    static std::vector<uint32_t> scratch;
-    scratch.clear();
-    for (uint8_t* p = b->offset + size_t(s->data1) * unit; p < b->tail; p += unit) {
-        uint32_t cp = string::get_char(p, unit);
-        scratch.push_back(case_sensitive ? cp : unicode::case_table_lookup(cp, true));
+    hash::murmur3_blocks h;
+    const uint8_t* p = b->offset + size_t(s->data1) * unit;
+    if (unit == 1) {
+        for (; p < b->tail; p++) {
+            uint32_t c = *p;
+            if (!case_sensitive) c = c < 0x80 ? c - (uint32_t(c - 'a') < 26u ? 32 : 0) : unicode::case_table_lookup(c, true);
+            h.add(c);
+        }
+        return h.finish();
     }
-    return hash::murmur3(scratch.data(), scratch.size() * 4);
+    for (; p < b->tail; p += unit) {
+        uint32_t cp = string::get_char(p, unit);
+        h.add(case_sensitive ? cp : unicode::case_table_lookup(cp, true));
+    }
+    return h.finish();
 }
 
 uint32_t hash_words(const kiv_value* v, int first, int count) {
@@ -270,43 +280,19 @@ bool identity_type_q(const kiv_value* v) {
 
 namespace {
 
-// Triangular probing over the table's states; `match` decides for a used
-// bucket. Returns the matching bucket or -1; `insert_at` receives the first
-// deleted bucket met, else the empty one that ended the probe. The arrays
-// are re-read at every step: a comparison may allocate.
 template <class Match>
 int32_t probe(node_id table, uint32_t hash, Match match, int32_t* insert_at) {
-    hash_record* r = record(table);
-    uint32_t mask = r->buckets - 1, buckets = r->buckets;
-    uint32_t start = hash & mask, i = start;
-    int32_t deleted = -1;
-    for (uint32_t step = 1;; step++) {
-        r = record(table);
-        uint32_t s = state_of(states_of(r), i);
-        if (s == BUCKET_EMPTY) {
-            if (insert_at) *insert_at = deleted >= 0 ? deleted : int32_t(i);
-            return -1;
-        }
-        if (s == BUCKET_DELETED) {
-            if (deleted < 0) deleted = int32_t(i);
-        } else if (match(keys_of(r)[i])) {
-            return int32_t(i);
-        }
-        i = (i + step) & mask;
-        if (i == start || step >= buckets) {
-            if (insert_at) *insert_at = deleted;
-            return -1;
-        }
-    }
+    return probe_with(table, hash, match, insert_at);
 }
 
 }  // namespace
 
-void use_bucket(node_id table, int32_t bucket, int32_t stored) {
+void use_bucket(node_id table, int32_t bucket, int32_t stored, uint32_t hash) {
     hash_record* r = record(table);
     if (state_of(states_of(r), uint32_t(bucket)) == BUCKET_EMPTY) r->occupied++;
     set_state(states_of(r), uint32_t(bucket), BUCKET_USED);
     keys_of(r)[bucket] = stored;
+    if (r->hashes) hashes_of(r)[bucket] = hash;
     r->count++;
 }
 
@@ -340,11 +326,6 @@ void make_room(node_id table) {
     else grow(table, requested);
 }
 
-int32_t probe_core(node_id table, uint32_t hash, bool (*match)(void* ctx, int32_t stored),
-                   void* ctx, int32_t* insert_at) {
-    return probe(table, hash, [&](int32_t stored) { return match(ctx, stored); }, insert_at);
-}
-
 kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
     hash_record* r = record(table);
     if (r->occupied >= r->bound) {
@@ -361,7 +342,8 @@ kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
     bool hash_kind = r->kind == KIND_HASH;
     if (hash_kind && identity_type_q(&key) && r->stamp == 0) r->stamp = stamp_now();
     int32_t at = -1;
-    int32_t found = probe(table, hash_value(&key, false), [&](int32_t stored) {
+    uint32_t hash = hash_value(&key, false);
+    int32_t found = probe(table, hash, [&](int32_t stored) {
         hash_record* rr = record(table);
         int32_t p = stored;
         if (p < 0) p = data<int32_t>(data<node_id>(rr->chains)[-stored - 1])[0];
@@ -384,7 +366,7 @@ kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
         record(table)->count++;
         return nullptr;
     }
-    use_bucket(table, at, int32_t(position));
+    use_bucket(table, at, int32_t(position), hash);
     if (hash_kind) index_position(table, position, at);
     return nullptr;
 }
@@ -564,9 +546,11 @@ namespace {
 void fresh_buckets(node_id table, uint32_t buckets, uint32_t bound) {
     node_id states = new_states_series(buckets);
     node_id keys = new_int_array(buckets, 0);
+    node_id hashes = record(table)->kind == KIND_MAP ? new_int_array(buckets, 0) : 0;
     hash_record* r = record(table);
     r->states = states;
     r->keys = keys;
+    r->hashes = hashes;
     r->buckets = buckets;
     r->bound = bound;
     r->count = r->occupied = 0;
@@ -633,18 +617,33 @@ void grow(node_id table, uint32_t n) {
     uint32_t buckets = hash::next_pow2(n < 4 ? 4 : n);
     uint32_t bound = uint32_t(buckets * LOAD_FACTOR + 0.5);
     if (r->count >= bound) return;
-    std::vector<int32_t> used;
-    for (uint32_t i = 0; i < r->buckets; i++)
-        if (state_of(states_of(r), i) == BUCKET_USED) used.push_back(keys_of(r)[i]);
+    // {position, hash} of every used bucket; a map! keeps its hashes, a
+    // symbol table hashes its names again.
+    std::vector<std::pair<int32_t, uint32_t>> used;
+    used.reserve(r->count);
+    for (uint32_t i = 0; i < r->buckets; i++) {
+        if (state_of(states_of(r), i) != BUCKET_USED) continue;
+        int32_t position = keys_of(r)[i];
+        uint32_t hash = r->hashes ? hashes_of(r)[i] : hash_value(cells_of(r) + position, false);
+        used.emplace_back(position, hash);
+    }
     uint32_t live = r->count;
     fresh_buckets(table, buckets, bound);
-    for (int32_t position : used) {
-        kiv_value key = cells_of(record(table))[position];
-        int32_t at;
-        probe(table, hash_value(&key, false), [](int32_t) { return false; }, &at);
-        use_bucket(table, at, position);
+    r = record(table);
+    uint32_t mask = buckets - 1;
+    uint32_t* states = states_of(r);
+    int32_t* keys = keys_of(r);
+    uint32_t* hashes = r->hashes ? hashes_of(r) : nullptr;
+    for (auto [position, hash] : used) {
+        // Nothing is deleted in fresh buckets: the first empty one is the place.
+        uint32_t i = hash & mask;
+        for (uint32_t step = 1; state_of(states, i) != BUCKET_EMPTY; step++) i = (i + step) & mask;
+        set_state(states, i, BUCKET_USED);
+        keys[i] = position;
+        if (hashes) hashes[i] = hash;
     }
-    record(table)->count = live;  // a map!'s removed pairs keep their buckets
+    r->occupied = uint32_t(used.size());
+    r->count = live;  // a map!'s removed pairs keep their buckets
 }
 
 void clear(node_id table) {
@@ -707,10 +706,12 @@ node_id copy_content(node_id table, node_id blk) {
     hash_record* r = record(table);
     node_id states = memory::copy_series(series::buffer(r->states));
     node_id keys = memory::copy_series(series::buffer(record(table)->keys));
+    node_id hashes = record(table)->hashes ? memory::copy_series(series::buffer(record(table)->hashes)) : 0;
     node_id copy = memory::copy_series(series::buffer(table));
     hash_record* c = record(copy);
     c->states = states;
     c->keys = keys;
+    c->hashes = hashes;
     c->blk = blk;
     if (c->kind == KIND_HASH) {
         node_id index = memory::copy_series(series::buffer(record(table)->indexes));

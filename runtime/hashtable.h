@@ -57,6 +57,7 @@ void free_table(pointer_table* t);
 //   2 symbols of the symbol table or of a context;
 //   3 internal table keyed by node, entries of (extra + 1) cells;
 //   4 the same, whose entries also name an owner object.
+#include "runtime/memory.h"
 #include "runtime/value.h"
 
 namespace kiv::hashtable {
@@ -75,6 +76,8 @@ struct hash_record {
     uint32_t bound;
     uint32_t kind;
     uint32_t stamp;     // 0, or the node-evacuation count + 1 when last built
+    node_id hashes;     // map!: each used bucket's key hash, so that a probe
+                        // compares only keys of the same hash; else 0
 };
 
 hash_record* record(node_id table);
@@ -146,13 +149,52 @@ void sweep_keys(node_id table);
 // before an insertion, probes with a match callback on stored positions
 // (see put_key for `insert_at`), and fills a bucket.
 void make_room(node_id table);
-int32_t probe_core(node_id table, uint32_t hash, bool (*match)(void* ctx, int32_t stored),
-                   void* ctx, int32_t* insert_at);
+template <class T>
+T* data_of_node(node_id n) {
+    return reinterpret_cast<T*>(series::buffer(n)->offset);
+}
+// Triangular probing over the table's states; `match` decides for a used
+// bucket (of the same hash, when the table keeps hashes). Returns the
+// matching bucket or -1; `insert_at` receives the first deleted bucket met,
+// else the empty one that ended the probe. The arrays are read again after
+// a comparison that moved any buffer (one may allocate).
 template <class Match>
 int32_t probe_with(node_id table, uint32_t hash, Match& match, int32_t* insert_at) {
-    return probe_core(table, hash, [](void* m, int32_t stored) { return (*static_cast<Match*>(m))(stored); },
-                      &match, insert_at);
+    hash_record* r = record(table);
+    uint32_t mask = r->buckets - 1, buckets = r->buckets;
+    uint32_t start = hash & mask, i = start;
+    int32_t deleted = -1;
+    const uint32_t* states = data_of_node<uint32_t>(r->states);
+    const int32_t* keys = data_of_node<int32_t>(r->keys);
+    const uint32_t* hashes = r->hashes ? data_of_node<uint32_t>(r->hashes) : nullptr;
+    uint64_t layout = memory::layout_epoch;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_of(states, i);
+        if (s == BUCKET_EMPTY) {
+            if (insert_at) *insert_at = deleted >= 0 ? deleted : int32_t(i);
+            return -1;
+        }
+        if (s == BUCKET_DELETED) {
+            if (deleted < 0) deleted = int32_t(i);
+        } else if (!hashes || hashes[i] == hash) {
+            if (match(keys[i])) return int32_t(i);
+            if (memory::layout_epoch != layout) {
+                layout = memory::layout_epoch;
+                r = record(table);
+                states = data_of_node<uint32_t>(r->states);
+                keys = data_of_node<int32_t>(r->keys);
+                hashes = r->hashes ? data_of_node<uint32_t>(r->hashes) : nullptr;
+            }
+        }
+        i = (i + step) & mask;
+        if (i == start || step >= buckets) {
+            if (insert_at) *insert_at = deleted;
+            return -1;
+        }
+    }
 }
-void use_bucket(node_id table, int32_t bucket, int32_t stored);
+
+// `hash` is the key's: a map! keeps it beside the bucket.
+void use_bucket(node_id table, int32_t bucket, int32_t stored, uint32_t hash = 0);
 
 }  // namespace kiv::hashtable

@@ -46,6 +46,7 @@ void mark_fields(node_id table) {
     }
     if (r->states) collector::mark_node(&r->states);
     if (r->keys) collector::mark_node(&r->keys);
+    if (r->hashes) collector::mark_node(&r->hashes);
     if (!r->blk) return;
     if (r->kind == KIND_OWNERSHIP) {
         // The entries hold their series and owners weakly: sweep_keys decides.

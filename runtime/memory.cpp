@@ -17,6 +17,7 @@ memory_record mem;
 namespace memory {
 
 uintptr_t* node_slots = nullptr;
+node_frame* frame_records = nullptr;
 uint64_t layout_epoch = 0;
 void (*collect)() = nullptr;
 bool collect_always = false;
@@ -25,17 +26,12 @@ namespace {
 
 // The node region is reserved once and committed frame by frame. A frame's
 // slots start one past a page-aligned stride so that node id 0 stays unused.
-constexpr size_t PAGE = 4096;
-constexpr uint32_t MAX_NODE_FRAMES = 16384;
-constexpr uint32_t FRAME_STRIDE =
-    uint32_t(((NODES_PER_FRAME + 1) * sizeof(uintptr_t) + PAGE - 1) / PAGE * PAGE / sizeof(uintptr_t));
+constexpr size_t PAGE = NODE_PAGE;
 
 // Every virtual block keeps its rounded size in a hidden 16-byte prefix.
 constexpr size_t VIRTUAL_PREFIX = 16;
 constexpr size_t FRAME_HEADER = SERIES_FRAME_HEADER;
 constexpr size_t BIG_HEADER = (sizeof(big_block) + 15) & ~size_t(15);
-
-node_frame* frame_records = nullptr;
 
 size_t round16(size_t n) { return (n + 15) & ~size_t(15); }
 
@@ -84,18 +80,6 @@ void free_virtual(void* block) {
 }
 
 // Nodes ------------------------------------------------------------------------
-
-node_frame* frame_of_node(node_id node) {
-    if (node / FRAME_STRIDE >= MAX_NODE_FRAMES) return nullptr;
-    node_frame* f = &frame_records[node / FRAME_STRIDE];
-    return f->live ? f : nullptr;
-}
-
-bool node_in_use_q(node_id node) {
-    node_frame* f = frame_of_node(node);
-    uint32_t slot = node % FRAME_STRIDE;
-    return f && slot >= 1 && slot <= f->capacity && !node_free_q(node);
-}
 
 node_id first_node(const node_frame* frame) { return frame->index * FRAME_STRIDE + 1; }
 
@@ -249,6 +233,7 @@ void restart_pace() {
     allocated_since_collect = 0;
     kept_after_collect = 0;
     for (series_frame* f = mem.series_head; f; f = f->next) kept_after_collect += size_t(f->heap - frame_data(f));
+    for (big_block* blk = mem.big_head; blk; blk = blk->next) kept_after_collect += blk->size;
 }
 
 series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset) {
@@ -259,9 +244,13 @@ series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset
     series_buffer* b;
     uint32_t big = 0;
     if (needed >= mem.s_max) {
-        if (collect) collect();
+        // Big buffers keep the same pace: a table or block doubling its
+        // way up to millions of cells would otherwise mark the whole heap
+        // at every step.
+        collect_when_due();
         b = reinterpret_cast<series_buffer*>(alloc_big(needed));
         big = SERIES_BIG;
+        allocated_since_collect += needed;
     } else {
         series_frame* f = mem.series_active;
         if (!(f && f->heap + needed < f->end)) {

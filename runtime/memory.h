@@ -122,6 +122,28 @@ void release_all_frames();
 // the next one is due once half as much again has been allocated.
 void restart_pace();
 
+// Node frame n holds the node ids from n * FRAME_STRIDE + 1 on: its slots
+// start one past a page-aligned stride so that node id 0 stays unused.
+// frame_records[n] describes it.
+constexpr size_t NODE_PAGE = 4096;
+constexpr uint32_t MAX_NODE_FRAMES = 16384;
+constexpr uint32_t FRAME_STRIDE = uint32_t(((NODES_PER_FRAME + 1) * sizeof(uintptr_t) + NODE_PAGE - 1) /
+                                           NODE_PAGE * NODE_PAGE / sizeof(uintptr_t));
+extern node_frame* frame_records;
+
+// Inline: the collector asks these for every reference it marks.
+inline node_frame* frame_of_node(node_id node) {
+    if (node / FRAME_STRIDE >= MAX_NODE_FRAMES) return nullptr;
+    node_frame* f = &frame_records[node / FRAME_STRIDE];
+    return f->live ? f : nullptr;
+}
+// A node handed out and not freed since (any 32-bit value may be asked).
+inline bool node_in_use_q(node_id node) {
+    node_frame* f = frame_of_node(node);
+    uint32_t slot = node % FRAME_STRIDE;
+    return f && slot >= 1 && slot <= f->capacity && !node_free_q(node);
+}
+
 void* allocate_virtual(size_t size, bool executable);
 void free_virtual(void* block);
 
@@ -130,9 +152,6 @@ void free_node(node_frame* frame, node_id node);
 node_frame* new_node_frame(uint32_t count);
 void free_node_frame(node_frame* frame);
 void compact_node_frames();
-node_frame* frame_of_node(node_id node);
-// A node handed out and not freed since (any 32-bit value may be asked).
-bool node_in_use_q(node_id node);
 node_id first_node(const node_frame* frame);
 // Pops a node from the frame's free list (the frame must have one).
 node_id take_node(node_frame* frame);

@@ -40,18 +40,36 @@ int32_t abs(int32_t value) {
     return value < 0 ? -value : value;
 }
 
-const char* form_signed(int32_t value) {
-    static char buffer[12];
-    if (value == INT32_MIN) return "-2147483648";
-    char* p = buffer + sizeof buffer - 1;
-    *p = '\0';
-    uint32_t n = uint32_t(value < 0 ? -value : value);
-    do {
-        *--p = char('0' + n % 10);
-        n /= 10;
-    } while (n);
+// Writes the decimal digits of a value backwards from `end`; returns the
+// first character.
+static char* digits_before(int32_t value, char* end) {
+    // Two digits a division.
+    static constexpr char PAIRS[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char* p = end;
+    uint32_t n = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+    while (n >= 100) {
+        uint32_t pair = (n % 100) * 2;
+        n /= 100;
+        *--p = PAIRS[pair + 1];
+        *--p = PAIRS[pair];
+    }
+    if (n >= 10) {
+        *--p = PAIRS[n * 2 + 1];
+        *--p = PAIRS[n * 2];
+    } else {
+        *--p = char('0' + n);
+    }
     if (value < 0) *--p = '-';
     return p;
+}
+
+const char* form_signed(int32_t value) {
+    static char buffer[12];
+    buffer[11] = '\0';
+    return digits_before(value, buffer + 11);
 }
 
 // A sum, difference or product that does not fit becomes the float! of the
@@ -181,8 +199,9 @@ static bool even_q(kiv_value* value) { return (value->data2 & 1) == 0; }
 static bool odd_q(kiv_value* value) { return (value->data2 & 1) != 0; }
 
 static int32_t form(kiv_value* value, kiv_value* buffer, kiv_value*, int32_t part) {
-    const char* text = form_signed(get_value(value));
-    uint32_t length = uint32_t(std::strlen(text));
+    char digits[12];
+    const char* text = digits_before(get_value(value), digits + sizeof digits);
+    auto length = uint32_t(digits + sizeof digits - text);
     string::concatenate_bytes(buffer, reinterpret_cast<const uint8_t*>(text), length);
     return part - int32_t(length);
 }

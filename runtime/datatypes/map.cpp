@@ -76,22 +76,30 @@ kiv_value stored_form(const kiv_value* key) {
 int32_t lookup_op(bool case_) { return case_ ? COMP_STRICT_EQUAL : COMP_EQUAL; }
 
 // The position of a key's cell in the entry block (live or removed), or -1;
-// `insert_at` receives the bucket a new key would take.
-int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t* insert_at) {
+// `insert_at` receives the bucket a new key would take, `hash` the key's hash.
+int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t* insert_at,
+                  uint32_t* hash = nullptr) {
     kiv_value map = *m, k = *key;
     uint32_t t = type_of(&k);
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) k.header = t = TYPE_SET_WORD;
     int32_t op = lookup_op(case_);
     int32_t position = -1;
     // The entries are re-read at every step: a comparison may allocate.
+    // Integers and text (whose types all compare as strings) go straight
+    // to their comparison.
+    bool text = string_key_q(t) && t != TYPE_BINARY;
     auto match = [&](int32_t stored) {
         kiv_value a = entries(&map)[stored];
         if (type_of(&a) != t) return false;
-        bool same = t == TYPE_INTEGER ? a.data2 == k.data2 : actions::compare(&a, &k, op);
+        bool same = t == TYPE_INTEGER ? a.data2 == k.data2
+                    : text            ? string::compare_series(&a, &k, op, false) == 0
+                                      : actions::compare(&a, &k, op);
         if (same) position = stored;
         return same;
     };
-    hashtable::probe_with(map.data3, hashtable::hash_value(&k, false), match, insert_at);
+    uint32_t h = hashtable::hash_value(&k, false);
+    if (hash) *hash = h;
+    hashtable::probe_with(map.data3, h, match, insert_at);
     return position;
 }
 
@@ -141,7 +149,8 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
     // Room first, so that the bucket the probe finds for a new key stays its.
     hashtable::make_room(map.data3);
     int32_t bucket = -1;
-    int32_t found = probe_key(&map, key, case_, &bucket);
+    uint32_t hash;
+    int32_t found = probe_key(&map, key, case_, &bucket, &hash);
     if (found >= 0) {
         kiv_value* cell = entries(&map) + found + 1;
         if (removed_q(cell)) record_of(&map)->count++;
@@ -152,7 +161,7 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
     uint32_t at = entry_cells(&map);
     *series::alloc_tail_cell(series::buffer(map.data2)) = k;
     *series::alloc_tail_cell(series::buffer(map.data2)) = v;
-    hashtable::use_bucket(map.data3, bucket, int32_t(at));
+    hashtable::use_bucket(map.data3, bucket, int32_t(at), hash);
     return entries(&map) + at + 1;
 }
 

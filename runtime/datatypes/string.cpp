@@ -22,6 +22,20 @@ uint64_t capacity(series_buffer* b) { return uint64_t(end_of(b) - b->offset); }
 uint8_t* at_index(series_buffer* b, uint32_t index) { return b->offset + size_t(index) * unit_of(b); }
 
 uint32_t fold(uint32_t cp) { return unicode::case_table_lookup(cp, true); }
+uint32_t ascii_upper(uint32_t c) { return c - (c - 'a' < 26u ? 32 : 0); }
+
+// No byte above 0x7F, eight bytes a test.
+bool ascii_q(const uint8_t* bytes, uint32_t n) {
+    uint64_t high = 0;
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, bytes + i, 8);
+        high |= w;
+    }
+    for (; i < n; i++) high |= bytes[i];
+    return (high & 0x8080808080808080ull) == 0;
+}
 
 // Clamps a cursor past the tail to the length and returns it.
 uint32_t clamp_head(kiv_value* str) {
@@ -300,8 +314,7 @@ series_buffer* concatenate_literal(kiv_value* str, const char* text) {
 series_buffer* concatenate_bytes(kiv_value* str, const uint8_t* bytes, uint32_t n) {
     series_buffer* b = buffer_of(str);
     // Appending keeps a 1-byte buffer ASCII: one high byte widens it first.
-    if (unit_of(b) == 1 && std::any_of(bytes, bytes + n, [](uint8_t c) { return c > 0x7F; }))
-        b = widen_to(b, 1, 2);
+    if (unit_of(b) == 1 && !ascii_q(bytes, n)) b = widen_to(b, 1, 2);
     uint32_t unit = unit_of(b);
     if (uint64_t(n) * unit > MAX_BUFFER) fire(err::INTERNAL, err::internal::no_memory);
     uint8_t* at = series::alloc_tail_bytes(b, n * unit);
@@ -337,6 +350,21 @@ int32_t compare_series(kiv_value* a, kiv_value* b, int32_t op, bool match) {
     uint32_t ub = unit_of(buffer_of(b));
     const uint8_t* pa = ks_head(a);
     const uint8_t* pb = ks_head(b);
+    if (ua == 1 && ub == 1) {
+        // Byte strings, mostly ASCII: equal bytes need no folding.
+        for (uint32_t i = 0; i < n; i++) {
+            uint32_t ca = pa[i], cb = pb[i];
+            if (ca == cb) continue;
+            if (folded) {
+                ca = ca < 0x80 ? ascii_upper(ca) : fold(ca);
+                cb = cb < 0x80 ? ascii_upper(cb) : fold(cb);
+                if (ca == cb) continue;
+            }
+            return ca > cb ? 1 : -1;
+        }
+        if (match || len_a == len_b) return 0;
+        return len_a > len_b ? 1 : -1;
+    }
     for (uint32_t i = 0; i < n; i++, pa += ua, pb += ub) {
         uint32_t ca = get_char(pa, ua);
         uint32_t cb = get_char(pb, ub);
