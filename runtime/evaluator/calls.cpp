@@ -138,6 +138,19 @@ struct recent_list {
 };
 std::array<recent_list, 64> recent_lists{};
 
+// The typeset's first 64 datatypes as a mask, bit t for datatype t: the
+// typeset holds datatype t in bit 0x80 >> (t % 8) of byte t / 8, so each
+// byte is reversed in place.
+uint64_t type_mask(const kiv_value* ts) {
+    static_assert(TYPE_COUNT <= 64);
+    uint64_t x;
+    std::memcpy(&x, typeset::bits_of(ts), sizeof x);  // byte i in bits 8i..8i+7
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+    return x;
+}
+
 plain_plan plan_of(const argument_list& list) {
     plain_plan p{0, 0, {}};
     for (uint32_t i = 0; i < list.length; i++) {
@@ -145,10 +158,7 @@ plain_plan plan_of(const argument_list& list) {
         if (type_of(item) == TYPE_INTEGER && i + 1 == list.length) {
             p.locals = integer::get_value(item);
         } else if (type_of(item) == TYPE_TYPESET && kind_of(item) == ARG_EVAL && uint32_t(p.count) < PLAIN_MAX) {
-            uint64_t mask = 0;
-            for (uint32_t t = 0; t < TYPE_COUNT; t++)
-                if (typeset::has_q(item, t)) mask |= uint64_t(1) << t;
-            p.masks[p.count++] = mask;
+            p.masks[p.count++] = type_mask(item);
         } else {
             return plain_plan{-1, 0, {}};
         }
