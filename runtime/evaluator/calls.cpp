@@ -166,9 +166,7 @@ plain_plan plan_of(const argument_list& list) {
     return p;
 }
 
-const recent_list& recent_list_of(const kiv_value* callable) {
-    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
-    if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) return recent;
+[[gnu::noinline]] const recent_list& fill_recent_list(recent_list& recent, const kiv_value* callable) {
     kiv_value* cache = aux_cell(callable, 1);
     if (type_of(cache) != TYPE_BLOCK) {
         node_id n = preprocess_spec(callable);
@@ -179,6 +177,12 @@ const recent_list& recent_list_of(const kiv_value* callable) {
     argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
     recent = recent_list{callable->data3, memory::layout_epoch, list, plan_of(list)};
     return recent;
+}
+
+inline const recent_list& recent_list_of(const kiv_value* callable) {
+    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
+    if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) [[likely]] return recent;
+    return fill_recent_list(recent, callable);
 }
 
 argument_list argument_list_of(const kiv_value* callable) { return recent_list_of(callable).list; }
@@ -719,13 +723,6 @@ kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_p
 kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
                      const kiv_value* path, const kiv_value* name, const kiv_value*, uint32_t flags, bool infix) {
     system::check_native_stack();
-    uint32_t in_type = type_of(callable_in);
-    if (!path && !flags && !infix && name && type_of(name) == TYPE_WORD && !tracing() &&
-        (in_type == TYPE_FUNCTION || in_type == TYPE_NATIVE || in_type == TYPE_ACTION)) {
-        const recent_list& recent = recent_list_of(callable_in);
-        if (recent.plain.count >= 0)
-            return call_plain(callable_in, in_type, recent.plain, pos, end, code, sub, name);
-    }
     // The callable as the call starts, for what follows the arguments: their
     // evaluation may change the word it came from. An operator is called as
     // the callable it wraps.
@@ -771,6 +768,19 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     if (tracing()) fire_event(EVT_RETURN, code, pos, name ? &called : nullptr, sub ? stack::get_top() : stack::arguments);
     if (!infix) stack::pop_into_previous();
     return pos;
+}
+
+kiv_value* call_word(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
+                     const kiv_value* word) {
+    uint32_t type = type_of(callable);
+    if (!tracing() && type != TYPE_ROUTINE) {
+        const recent_list& recent = recent_list_of(callable);
+        if (recent.plain.count >= 0) {
+            system::check_native_stack();
+            return call_plain(callable, type, recent.plain, pos, end, code, sub, word);
+        }
+    }
+    return eval_code(callable, pos, end, code, sub, nullptr, word, nullptr, 0, false);
 }
 
 }  // namespace kiv::interpreter

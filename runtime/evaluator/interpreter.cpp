@@ -221,7 +221,7 @@ kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
     if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, word);
     if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, word);
     if (callable_q(t)) {
-        pos = eval_code(v, pos + 1, end, code, sub, nullptr, word, nullptr, 0, false);
+        pos = call_word(v, pos + 1, end, code, sub, word);
         if (exit_pending_q()) return pos;
     } else {
         put_result(v, sub);
