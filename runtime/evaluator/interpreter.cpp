@@ -206,7 +206,8 @@ inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_va
 
 // An expression starting with a word, the most frequent kind after a lone
 // literal: the word's value, or the call it names.
-kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub) {
+[[gnu::always_inline]] inline kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix,
+                                                  bool sub) {
     kiv_value* saved_top = stack::top;
     // Read in place, but kept as it was when a tracer runs first.
     const kiv_value* word = pos;
