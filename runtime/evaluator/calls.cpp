@@ -696,7 +696,8 @@ kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_p
         pos = eval_next(pos, end, code, false, true, false);
         if (exit_pending_q()) return pos;
         const kiv_value* value = stack::top - 1;
-        if (!((plan.masks[i] >> type_of(value)) & 1))
+        uint32_t t = type_of(value);
+        if (t >= TYPE_COUNT || !((plan.masks[i] >> t) & 1))
             fire_expect_arg(call_state{&callable, code, &called, end, false, 0}, uint32_t(i), value);
     }
     if (tracing()) fire_event(EVT_CALL, code, pos, &called, &callable);
