@@ -14,6 +14,8 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/quick_ops.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -114,6 +116,17 @@ struct argument_list {
     uint32_t length;
 };
 
+// A plain argument list: every item an evaluated argument (no refinement,
+// no fetched or quoted argument, no return:), at most PLAIN_MAX of them, and
+// a function's local count. Its arguments are checked by one bit test each
+// against a mask of the typeset's datatypes.
+constexpr uint32_t PLAIN_MAX = 4;
+struct plain_plan {
+    int32_t count;  // -1: not plain
+    int32_t locals;
+    uint64_t masks[PLAIN_MAX];
+};
+
 // The lists of recent callables by the node of their auxiliary block, kept
 // while no node slot changes (see memory::layout_epoch): a call then finds
 // its list without the lookups through two nodes.
@@ -121,12 +134,39 @@ struct recent_list {
     node_id aux;
     uint64_t epoch;
     argument_list list;
+    plain_plan plain;
 };
 std::array<recent_list, 64> recent_lists{};
 
-argument_list argument_list_of(const kiv_value* callable) {
-    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
-    if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) return recent.list;
+// The typeset's first 64 datatypes as a mask, bit t for datatype t: the
+// typeset holds datatype t in bit 0x80 >> (t % 8) of byte t / 8, so each
+// byte is reversed in place.
+uint64_t type_mask(const kiv_value* ts) {
+    static_assert(TYPE_COUNT <= 64);
+    uint64_t x;
+    std::memcpy(&x, typeset::bits_of(ts), sizeof x);  // byte i in bits 8i..8i+7
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+    return x;
+}
+
+plain_plan plan_of(const argument_list& list) {
+    plain_plan p{0, 0, {}};
+    for (uint32_t i = 0; i < list.length; i++) {
+        const kiv_value* item = list.items + i;
+        if (type_of(item) == TYPE_INTEGER && i + 1 == list.length) {
+            p.locals = integer::get_value(item);
+        } else if (type_of(item) == TYPE_TYPESET && kind_of(item) == ARG_EVAL && uint32_t(p.count) < PLAIN_MAX) {
+            p.masks[p.count++] = type_mask(item);
+        } else {
+            return plain_plan{-1, 0, {}};
+        }
+    }
+    return p;
+}
+
+[[gnu::noinline]] const recent_list& fill_recent_list(recent_list& recent, const kiv_value* callable) {
     kiv_value* cache = aux_cell(callable, 1);
     if (type_of(cache) != TYPE_BLOCK) {
         node_id n = preprocess_spec(callable);
@@ -135,9 +175,17 @@ argument_list argument_list_of(const kiv_value* callable) {
     }
     series_buffer* b = series::buffer(cache->data2);
     argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
-    recent = recent_list{callable->data3, memory::layout_epoch, list};
-    return list;
+    recent = recent_list{callable->data3, memory::layout_epoch, list, plan_of(list)};
+    return recent;
 }
+
+inline const recent_list& recent_list_of(const kiv_value* callable) {
+    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
+    if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) [[likely]] return recent;
+    return fill_recent_list(recent, callable);
+}
+
+argument_list argument_list_of(const kiv_value* callable) { return recent_list_of(callable).list; }
 
 // The refinement indexes a native or an action is called with: -1 for every
 // refinement until one is used, so that a call without refinements shares
@@ -594,6 +642,85 @@ kiv_value call_back(const callback_call& c) {
     return result;
 }
 
+bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_value* end, const kiv_value* code,
+                   kiv_value* saved_top, bool sub) {
+    argument_list list = argument_list_of(op);
+    const kiv_value* ts = list.items;
+    if (list.length != 2 || type_of(ts) != TYPE_TYPESET || type_of(ts + 1) != TYPE_TYPESET ||
+        kind_of(ts) != ARG_EVAL || kind_of(ts + 1) != ARG_EVAL)
+        return false;
+    system::check_native_stack();
+    // As the call starts: evaluating the right operand may change the words.
+    kiv_value callable = *op;
+    callable.header = op_wrapped_type(op);
+    kiv_value called = *pos;
+    call_state c{&callable, code, &called, end, true, 0};
+    stack::top = saved_top;
+    stack::mark_interp_native(pos);
+    stack::top = saved_top + 1;
+    check_type(c, ts, 0, saved_top);
+    kiv_value* next = eval_next(pos + 1, end, code, true, true, false);
+    pos = next;
+    if (exit_pending_q()) return true;
+    check_type(c, ts + 1, 1, saved_top + 1);
+    // The right operand may have switched tracing on.
+    bool traced = tracing();
+    if (traced) fire_event(EVT_CALL, code, next, &called, &callable);
+    if (traced || !quick_values(quick, saved_top, saved_top + 1, saved_top)) {
+        refinement_indexes none;
+        if (callable.header == TYPE_NATIVE) natives::table[callable.data1 - 1](false, none.data());
+        else actions::dispatch_table[callable.data1](none.data());
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (tracing()) fire_event(EVT_RETURN, code, next, &called, sub ? stack::get_top() : stack::arguments);
+    return true;
+}
+
+namespace {
+
+// A call by a word of a function, native or action with a plain argument
+// list, no events traced as it starts: the steps of the general call below
+// without the walk over the argument list's kinds. The plan is a copy: a
+// call made by an argument may take over the cache entry.
+kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_plan plan, kiv_value* pos,
+                      kiv_value* end, const kiv_value* code, bool sub, const kiv_value* name) {
+    // As the call starts: evaluating the arguments may change both cells.
+    kiv_value callable = *callable_in;
+    kiv_value called = *name;
+    stack::push_value(&callable);
+    if (type == TYPE_FUNCTION) stack::mark_interp_func(name, callable.data1);
+    else stack::mark_interp_native(name);
+    for (int32_t i = 0; i < plan.count; i++) {
+        if (pos >= end) fire_no_arg(call_state{&callable, code, &called, end, false, 0}, uint32_t(i));
+        pos = eval_next(pos, end, code, false, true, false);
+        if (exit_pending_q()) return pos;
+        const kiv_value* value = stack::top - 1;
+        uint32_t t = type_of(value);
+        if (t >= TYPE_COUNT || !((plan.masks[i] >> t) & 1))
+            fire_expect_arg(call_state{&callable, code, &called, end, false, 0}, uint32_t(i), value);
+    }
+    if (tracing()) fire_event(EVT_CALL, code, pos, &called, &callable);
+    if (type == TYPE_FUNCTION) {
+        if (plan.locals > 0) function::init_locals(plan.locals);
+        call_function(&callable, callable.data1, &called, CB_NONE);
+    } else if (type == TYPE_NATIVE) {
+        natives::native_fn f = natives::table[callable.data1 - 1];
+        if (!f) fire(err::INTERNAL, err::internal::not_done);
+        f(false, refinement_indexes().data());
+    } else {
+        actions::dispatch_table[callable.data1](refinement_indexes().data());
+    }
+    if (exit_pending_q()) return pos;
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (tracing()) fire_event(EVT_RETURN, code, pos, &called, sub ? stack::get_top() : stack::arguments);
+    stack::pop_into_previous();
+    return pos;
+}
+
+}  // namespace
+
 kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
                      const kiv_value* path, const kiv_value* name, const kiv_value*, uint32_t flags, bool infix) {
     system::check_native_stack();
@@ -642,6 +769,19 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     if (tracing()) fire_event(EVT_RETURN, code, pos, name ? &called : nullptr, sub ? stack::get_top() : stack::arguments);
     if (!infix) stack::pop_into_previous();
     return pos;
+}
+
+kiv_value* call_word(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
+                     const kiv_value* word) {
+    uint32_t type = type_of(callable);
+    if (!tracing() && type != TYPE_ROUTINE) {
+        const recent_list& recent = recent_list_of(callable);
+        if (recent.plain.count >= 0) {
+            system::check_native_stack();
+            return call_plain(callable, type, recent.plain, pos, end, code, sub, word);
+        }
+    }
+    return eval_code(callable, pos, end, code, sub, nullptr, word, nullptr, 0, false);
 }
 
 }  // namespace kiv::interpreter

@@ -19,6 +19,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/quick_ops.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -119,44 +120,6 @@ void pop_frame(bool sub) {
     else stack::unwind_last();
 }
 
-// The comparison code of a native that an operator wraps, or -1.
-int32_t comparison_of(natives::native_fn f) {
-    if (f == natives::lesser_q) return COMP_LESSER;
-    if (f == natives::greater_q) return COMP_GREATER;
-    if (f == natives::lesser_or_equal_q) return COMP_LESSER_EQUAL;
-    if (f == natives::greater_or_equal_q) return COMP_GREATER_EQUAL;
-    if (f == natives::equal_q) return COMP_EQUAL;
-    if (f == natives::not_equal_q) return COMP_NOT_EQUAL;
-    return -1;
-}
-
-bool number_q(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT; }
-
-// A comparison of two numbers of one type, as the compare action answers
-// it: integers by value; floats ordered as the processor orders them (a NaN
-// on either side is neither less nor greater). Float equality allows a
-// tolerance, so it takes the general way. -1: not answered here.
-template <typename T>
-int32_t ordered(int32_t code, T a, T b) {
-    switch (code) {
-        case COMP_LESSER: return a < b;
-        case COMP_GREATER: return a > b;
-        case COMP_LESSER_EQUAL: return a <= b;
-        case COMP_GREATER_EQUAL: return a >= b;
-        default: return -1;
-    }
-}
-
-int32_t quick_compare(int32_t code, const kiv_value* left, const kiv_value* right) {
-    uint32_t lt = type_of(left), rt = type_of(right);
-    if (lt != rt) return -1;
-    if (lt == TYPE_FLOAT) return ordered(code, float_::get(left), float_::get(right));
-    int32_t a = integer::get_value(left), b = integer::get_value(right);
-    if (code == COMP_EQUAL) return a == b;
-    if (code == COMP_NOT_EQUAL) return a != b;
-    return ordered(code, a, b);
-}
-
 // The value a right operand gives without evaluating anything: a literal, a
 // word's value, or an object's field named by a word/word path; null for
 // anything else.
@@ -177,37 +140,15 @@ const kiv_value* plain_operand(const kiv_value* at) {
 // frame or a walk over the argument list. Everything else (other types, a
 // right operand to evaluate, events to trace) takes the general call. The
 // result goes where the call would leave it: over the left operand.
-bool quick_infix(const kiv_value* op, kiv_value*& pos, kiv_value* end, kiv_value* saved_top, bool sub) {
-    if (tracing() || pos + 1 >= end) return false;
+bool quick_infix(int32_t quick, kiv_value*& pos, kiv_value* saved_top, bool sub) {
     const kiv_value* right = plain_operand(pos + 1);
     if (!right) return false;
     kiv_value* left = saved_top;
-    uint32_t lt = type_of(left), rt = type_of(right);
-    if (!number_q(lt) || !number_q(rt)) return false;
-    kiv_value result;
-    if (op_wrapped_type(op) == TYPE_ACTION) {
-        int32_t code = op->data1 == SLOT_ADD ? OP_ADD : op->data1 == SLOT_SUBTRACT ? OP_SUB
-                     : op->data1 == SLOT_MULTIPLY ? OP_MUL : -1;
-        if (code < 0 || lt != rt) return false;
-        if (lt == TYPE_INTEGER) {
-            integer::make_at(&result, 0);
-            integer::do_math(integer::get_value(left), integer::get_value(right), code, &result);
-        } else {
-            float_::make_at(&result, float_::do_math(float_::get(left), float_::get(right), code));
-        }
-    } else if (op_wrapped_type(op) == TYPE_NATIVE) {
-        int32_t code = comparison_of(natives::table[op->data1 - 1]);
-        if (code < 0) return false;
-        int32_t answer = quick_compare(code, left, right);
-        if (answer < 0) {
-            kiv_value a = *left, b = *right;
-            answer = actions::compare(&a, &b, code);
-        }
-        result = answer ? true_value : false_value;
-    } else {
-        return false;
+    if (!quick_values(quick, left, right, left)) {
+        if (quick < QUICK_COMPARE || !number_q(type_of(left)) || !number_q(type_of(right))) return false;
+        kiv_value a = *left, b = *right;
+        *left = actions::compare(&a, &b, quick - QUICK_COMPARE) ? true_value : false_value;
     }
-    *left = result;
     stack::top = left + 1;
     if (!sub) copy_cell(left, stack::arguments);
     pos += 2;
@@ -219,7 +160,12 @@ bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv
     // A word of a function that is not running is passed over.
     const kiv_value* value = _context::get_if(pos);
     if (!value || type_of(value) != TYPE_OP) return false;
-    if (quick_infix(value, pos, end, saved_top, sub)) return true;
+    if (!tracing() && pos + 1 < end) {
+        int32_t quick = quick_op(value);
+        if (quick >= 0 && (quick_infix(quick, pos, saved_top, sub) ||
+                           call_quick_op(value, quick, pos, end, code, saved_top, sub)))
+            return true;
+    }
     // Read in place, but kept as they were when a tracer runs first.
     const kiv_value* name = pos;
     kiv_value kept[2];
@@ -238,12 +184,21 @@ bool infix_lookahead(kiv_value*& pos, kiv_value* end, const kiv_value* code, kiv
     return true;
 }
 
-// Ends an expression: the operators that follow it, then the event.
+// The operators that follow an expression, while any does.
+[[gnu::noinline]] kiv_value* operators_after(kiv_value* pos, kiv_value* end, const kiv_value* code,
+                                             kiv_value* saved_top, bool sub) {
+    while (infix_lookahead(pos, end, code, saved_top, sub))
+        if (exit_pending_q()) break;
+    return pos;
+}
+
+// Ends an expression: the operators that follow it, then the event. Only a
+// word may be an operator: the test for one stays inline.
 inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, kiv_value* saved_top,
                                     bool infix, bool sub) {
-    if (!infix) {
-        while (infix_lookahead(pos, end, code, saved_top, sub))
-            if (exit_pending_q()) return pos;
+    if (!infix && pos < end && type_of(pos) == TYPE_WORD) {
+        pos = operators_after(pos, end, code, saved_top, sub);
+        if (exit_pending_q()) return pos;
     }
     if (tracing() && !sub) fire_event(EVT_EXPR, code, pos, nullptr, stack::arguments);
     return pos;
@@ -251,7 +206,8 @@ inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_va
 
 // An expression starting with a word, the most frequent kind after a lone
 // literal: the word's value, or the call it names.
-kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub) {
+[[gnu::always_inline]] inline kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix,
+                                                  bool sub) {
     kiv_value* saved_top = stack::top;
     // Read in place, but kept as it was when a tracer runs first.
     const kiv_value* word = pos;
@@ -266,7 +222,7 @@ kiv_value* eval_word(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
     if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::no_value, word);
     if (t == TYPE_OP) fire(err::SCRIPT, err::script::no_op_arg, word);
     if (callable_q(t)) {
-        pos = eval_code(v, pos + 1, end, code, sub, nullptr, word, nullptr, 0, false);
+        pos = call_word(v, pos + 1, end, code, sub, word);
         if (exit_pending_q()) return pos;
     } else {
         put_result(v, sub);
