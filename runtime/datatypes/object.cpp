@@ -50,13 +50,12 @@ struct field_hit {
 };
 std::array<field_hit, 256> recent_fields{};
 
-field_hit* field_of(node_id ctx, int32_t symbol) {
-    field_hit& hit = recent_fields[(ctx * 31u + uint32_t(symbol)) % recent_fields.size()];
-    if (hit.ctx == ctx && hit.symbol == symbol) {
-        if (hit.epoch == memory::layout_epoch) return &hit;
-        if (hit.index >= _context::words_count(ctx) || word::symbol_of(entries_of(ctx) + hit.index) != symbol)
-            hit.ctx = 0;
-    }
+// Fills or refreshes an entry that is not at hand; null for a word the
+// context lacks.
+[[gnu::noinline]] field_hit* refresh_field(field_hit& hit, node_id ctx, int32_t symbol) {
+    if (hit.ctx == ctx && hit.symbol == symbol &&
+        (hit.index >= _context::words_count(ctx) || word::symbol_of(entries_of(ctx) + hit.index) != symbol))
+        hit.ctx = 0;
     if (hit.ctx != ctx || hit.symbol != symbol) {
         int32_t index = _context::find_word(ctx, symbol, true);
         if (index < 0) return nullptr;
@@ -68,6 +67,13 @@ field_hit* field_of(node_id ctx, int32_t symbol) {
     hit.entry = entries_of(ctx) + hit.index;
     hit.value = values_of(ctx) + hit.index;
     return &hit;
+}
+
+inline field_hit* field_of(node_id ctx, int32_t symbol) {
+    field_hit& hit = recent_fields[(ctx * 31u + uint32_t(symbol)) % recent_fields.size()];
+    if (hit.ctx == ctx && hit.symbol == symbol && hit.epoch == memory::layout_epoch) [[likely]]
+        return &hit;
+    return refresh_field(hit, ctx, symbol);
 }
 
 int32_t field_index(node_id ctx, int32_t symbol) {
