@@ -313,9 +313,8 @@ kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
     while (pos < end && type_of(pos) == TYPE_WORD) {
         const kiv_value* op = _context::get_if(pos);
         if (!op || type_of(op) != TYPE_OP) break;
-        // A right operand that needs evaluating leaves the whole to the general way.
-        uint32_t rt = pos + 1 < end ? type_of(pos + 1) : TYPE_UNSET;
-        if ((rt != TYPE_WORD && rt != TYPE_PATH && !literal_q(rt)) || !quick_infix(op, pos, end, slot, true)) {
+        // A parenthesised right operand leaves the whole to the general way at once.
+        if ((pos + 1 < end && type_of(pos + 1) == TYPE_PAREN) || !quick_infix(op, pos, end, slot, true)) {
             stack::top = slot;
             return nullptr;
         }
