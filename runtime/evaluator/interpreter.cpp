@@ -330,9 +330,20 @@ kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub) {
     if (!next) return nullptr;
     int32_t index = int32_t(pos->data3);
     node_id ctx = pos->data1;
-    kiv_value* values = index < 0 ? nullptr
-                        : _context::kept_values(ctx) ? _context::kept_values(ctx)
-                        : _context::kind_of(ctx) != CTX_OBJECT ? _context::values_of(ctx) : nullptr;
+    kiv_value* values = nullptr;
+    if (index >= 0) {
+        if (kiv_value* kept = _context::kept_values(ctx)) {
+            values = kept;
+        } else if (_context::kind_of(ctx) != CTX_OBJECT) {
+            values = _context::values_of(ctx);
+        } else {
+            // An object's field, set from its own code: marked set, and left
+            // to the general way when a handler must be told.
+            const kiv_value* self = _context::self_of(ctx);
+            if (type_of(self) != TYPE_OBJECT || !self->data3) values = _context::values_of(ctx);
+            if (values) context::value_ref(ctx, uint32_t(index))->header |= ENTRY_SET;
+        }
+    }
     if (!values) {
         stack::top = slot;
         return nullptr;
