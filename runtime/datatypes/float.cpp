@@ -93,6 +93,11 @@ void do_math_op(int32_t op) {
     kiv_value* left = stack::arguments;
     kiv_value* right = stack::arguments + 1;
     uint32_t l = type_of(left), r = type_of(right);
+    if (l == TYPE_FLOAT && (r == TYPE_FLOAT || r == TYPE_INTEGER)) {
+        double y = r == TYPE_FLOAT ? get(right) : double(integer::get_value(right));
+        make_at(left, do_math(get(left), y, op));
+        return;
+    }
     // A time has no place in a pair.
     if (r == TYPE_PAIR && l != TYPE_TIME) {
         pair_on_right(op);

@@ -33,33 +33,52 @@ int32_t resolved(const kiv_value* w) { return symbol::resolve(word::symbol_of(w)
 kiv_value* values_of(node_id ctx) { return context::heap_value_ref(ctx, 0); }
 kiv_value* entries_of(node_id ctx) { return context::value_ref(ctx, 0); }
 
-// The field index of recent (context, word) pairs. A path such as o/n looks
-// its field up at every step of a loop, and the hash table's probe was most
-// of that. While no node slot has changed (memory::layout_epoch) the context
-// is the same and its words only ever grow, so the index holds; after that,
-// an entry is trusted only when the context still holds the same word at
-// that index (a context never has two spellings of one word), so a reused
-// node is merely a miss.
+// The field of recent (context, word) pairs. A path such as o/n looks its
+// field up at every step of a loop, and the hash table's probe was most of
+// that. While no node slot has changed (memory::layout_epoch) the context is
+// the same, its words only ever grow and its buffers stay where they are, so
+// the index and the cells hold; after that, an entry is trusted only when the
+// context still holds the same word at that index (a context never has two
+// spellings of one word), so a reused node is merely a miss.
 struct field_hit {
     node_id ctx;
     int32_t symbol;
     uint32_t index;
     uint64_t epoch;
+    kiv_value* entry;
+    kiv_value* value;
 };
 std::array<field_hit, 256> recent_fields{};
 
-int32_t field_index(node_id ctx, int32_t symbol) {
-    field_hit& hit = recent_fields[(ctx * 31u + uint32_t(symbol)) % recent_fields.size()];
-    if (hit.ctx == ctx && hit.symbol == symbol) {
-        if (hit.epoch == memory::layout_epoch) return int32_t(hit.index);
-        if (hit.index < _context::words_count(ctx) && word::symbol_of(entries_of(ctx) + hit.index) == symbol) {
-            hit.epoch = memory::layout_epoch;
-            return int32_t(hit.index);
-        }
+// Fills or refreshes an entry that is not at hand; null for a word the
+// context lacks.
+[[gnu::noinline]] field_hit* refresh_field(field_hit& hit, node_id ctx, int32_t symbol) {
+    if (hit.ctx == ctx && hit.symbol == symbol &&
+        (hit.index >= _context::words_count(ctx) || word::symbol_of(entries_of(ctx) + hit.index) != symbol))
+        hit.ctx = 0;
+    if (hit.ctx != ctx || hit.symbol != symbol) {
+        int32_t index = _context::find_word(ctx, symbol, true);
+        if (index < 0) return nullptr;
+        hit.ctx = ctx;
+        hit.symbol = symbol;
+        hit.index = uint32_t(index);
     }
-    int32_t index = _context::find_word(ctx, symbol, true);
-    if (index >= 0) hit = field_hit{ctx, symbol, uint32_t(index), memory::layout_epoch};
-    return index;
+    hit.epoch = memory::layout_epoch;
+    hit.entry = entries_of(ctx) + hit.index;
+    hit.value = values_of(ctx) + hit.index;
+    return &hit;
+}
+
+inline field_hit* field_of(node_id ctx, int32_t symbol) {
+    field_hit& hit = recent_fields[(ctx * 31u + uint32_t(symbol)) % recent_fields.size()];
+    if (hit.ctx == ctx && hit.symbol == symbol && hit.epoch == memory::layout_epoch) [[likely]]
+        return &hit;
+    return refresh_field(hit, ctx, symbol);
+}
+
+int32_t field_index(node_id ctx, int32_t symbol) {
+    field_hit* hit = field_of(ctx, symbol);
+    return hit ? int32_t(hit->index) : -1;
 }
 
 // Writes the object value into its context's self cell.
@@ -263,13 +282,18 @@ static void store(kiv_value* obj, uint32_t index, const kiv_value* value) {
 }
 
 kiv_value* path_field(const kiv_value* obj, const kiv_value* word, const kiv_value* value) {
-    int32_t index = field_index(obj->data1, word::symbol_of(word));
-    if (index < 0) return nullptr;
-    if (value) {
-        kiv_value o = *obj;
-        store(&o, uint32_t(index), value);
+    field_hit* hit = field_of(obj->data1, word::symbol_of(word));
+    if (!hit) return nullptr;
+    if (!value) return hit->value;
+    if (!obj->data3) {
+        hit->entry->header |= ENTRY_SET;
+        *hit->value = *value;
+        return hit->value;
     }
-    return values_of(obj->data1) + index;
+    kiv_value o = *obj;
+    uint32_t index = hit->index;
+    store(&o, index, value);
+    return values_of(o.data1) + index;
 }
 
 void set_many(kiv_value* obj_in, const kiv_value* value_in, bool any, bool only, bool some) {

@@ -232,6 +232,102 @@ inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_va
     return finish_expression(pos, end, code, saved_top, infix, sub);
 }
 
+// The value of a word/word path on an object, as evaluating the path gives
+// it, when no call, error or event can come of it; null otherwise.
+const kiv_value* plain_field(const kiv_value* path) {
+    const kiv_value* field = plain_operand(path);
+    if (!field) return nullptr;
+    uint32_t t = type_of(field);
+    return t == TYPE_UNSET || callable_q(t) ? nullptr : field;
+}
+
+// The first value of a quick expression: a literal, a word's plain value,
+// or an object's field; null when evaluating it could call or raise.
+const kiv_value* plain_start(const kiv_value* at) {
+    uint32_t t = type_of(at);
+    if (t == TYPE_WORD) {
+        const kiv_value* v = _context::get_if(at);
+        if (!v) return nullptr;
+        uint32_t vt = type_of(v);
+        return vt == TYPE_UNSET || vt == TYPE_OP || callable_q(vt) ? nullptr : v;
+    }
+    if (t == TYPE_PATH) return plain_field(at);
+    return t != TYPE_UNSET && literal_q(t) ? at : nullptr;
+}
+
+// Evaluates the value of a set-word or set-path when it is a plain start
+// followed only by operators that quick_infix computes: nothing is called,
+// raised or traced, so the frame the general way pushes for errors and
+// callbacks is not needed. The value is left at `slot` (then the top);
+// null, with the stack as it was, when the expression has another shape.
+kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
+    if (pos >= end) return nullptr;
+    const kiv_value* start = plain_start(pos);
+    if (!start) return nullptr;
+    stack::push_value(start);
+    pos++;
+    while (pos < end && type_of(pos) == TYPE_WORD) {
+        const kiv_value* op = _context::get_if(pos);
+        if (!op || type_of(op) != TYPE_OP) break;
+        // A parenthesised right operand leaves the whole to the general way at once.
+        if ((pos + 1 < end && type_of(pos + 1) == TYPE_PAREN) || !quick_infix(op, pos, end, slot, true)) {
+            stack::top = slot;
+            return nullptr;
+        }
+    }
+    return pos;
+}
+
+// `word: value` with a quick value, into a context whose values are at hand
+// and that tells no object of the change.
+kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub) {
+    kiv_value* slot = stack::top;
+    kiv_value* next = quick_value(pos + 1, end, slot);
+    if (!next) return nullptr;
+    int32_t index = int32_t(pos->data3);
+    node_id ctx = pos->data1;
+    kiv_value* values = nullptr;
+    if (index >= 0) {
+        if (kiv_value* kept = _context::kept_values(ctx)) {
+            values = kept;
+        } else if (_context::kind_of(ctx) != CTX_OBJECT) {
+            values = _context::values_of(ctx);
+        } else {
+            // An object's field, set from its own code: marked set, and left
+            // to the general way when a handler must be told.
+            const kiv_value* self = _context::self_of(ctx);
+            if (type_of(self) != TYPE_OBJECT || !self->data3) values = _context::values_of(ctx);
+            if (values) context::value_ref(ctx, uint32_t(index))->header |= ENTRY_SET;
+        }
+    }
+    if (!values) {
+        stack::top = slot;
+        return nullptr;
+    }
+    values[index] = *slot;
+    if (!sub) copy_cell(slot, stack::arguments);
+    return next;
+}
+
+// `object/word: value` with a quick value, on an object with no change
+// handler and a field of that name.
+kiv_value* quick_set_path(kiv_value* pos, kiv_value* end, bool sub) {
+    if (pos->data1 + 2 != block::length_all(pos)) return nullptr;
+    const kiv_value* head = block::cells(pos) + pos->data1;
+    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return nullptr;
+    const kiv_value* object = _context::get_if(head);
+    if (!object || type_of(object) != TYPE_OBJECT || object->data3) return nullptr;
+    kiv_value* slot = stack::top;
+    kiv_value* next = quick_value(pos + 1, end, slot);
+    if (!next) return nullptr;
+    if (!object::path_field(object, head + 1, slot)) {
+        stack::top = slot;
+        return nullptr;
+    }
+    if (!sub) copy_cell(slot, stack::arguments);
+    return next;
+}
+
 // The walker for expressions that start with anything but a word.
 kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
 
@@ -262,6 +358,9 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             pos++;
             break;
         case TYPE_SET_WORD: {
+            // What follows the value is no operator: the quick value took them all.
+            if (!tracing())
+                if (kiv_value* next = quick_set_word(pos, end, sub)) return next;
             stack::mark_native(pos);
             stack::set_interpreted_flag();
             stack::push_value(&cell);
@@ -276,6 +375,8 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             break;
         }
         case TYPE_SET_PATH: {
+            if (!tracing())
+                if (kiv_value* next = quick_set_path(pos, end, sub)) return next;
             if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
