@@ -270,7 +270,8 @@ kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
         const kiv_value* op = _context::get_if(pos);
         if (!op || type_of(op) != TYPE_OP) break;
         // A parenthesised right operand leaves the whole to the general way at once.
-        if ((pos + 1 < end && type_of(pos + 1) == TYPE_PAREN) || !quick_infix(op, pos, end, slot, true)) {
+        int32_t quick = pos + 1 < end && type_of(pos + 1) != TYPE_PAREN ? quick_op(op) : -1;
+        if (quick < 0 || !quick_infix(quick, pos, slot, true)) {
             stack::top = slot;
             return nullptr;
         }
