@@ -436,6 +436,7 @@ class engine {
     }
 
     void enter_block(const kiv_value* blk) {
+        if (quick_enter(blk)) return;
         kiv_value entered = *blk;
         push_cells({triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length())), rules_});
         rules_ = entered;
@@ -580,6 +581,7 @@ class engine {
                 return true;
             }
         }
+        if (quick_pending(type, position)) return true;
         push_frame(type, position);
         return false;
     }
@@ -868,15 +870,16 @@ class engine {
         return true;
     }
 
-    // A repetition of a literal: counts the occurrences in a row, up to
-    // `max` (-1: no maximum). A literal that matches without consuming
-    // (an empty string) matches so every time.
-    bool repeat_literal(const kiv_value* rule, int32_t min, int32_t max) {
+    // A repetition of a literal from p: counts the occurrences in a row, up
+    // to `max` (-1: no maximum), and answers where they end, -1 when there
+    // are fewer than `min`. A literal that matches without consuming (an
+    // empty string) matches so every time.
+    int64_t literal_run(const kiv_value* rule, uint32_t start, int32_t min, int32_t max) const {
         uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
-        uint32_t start = input_.data1, end = end_index();
+        uint32_t end = end_index();
         uint32_t t = type_of(rule);
         if (!block_input() && (t == TYPE_CHAR || t == TYPE_BITSET)) {
-            if (start > end || end - start < uint32_t(min)) return false;
+            if (start > end || end - start < uint32_t(min)) return -1;
             uint32_t stop = end - start > limit ? start + limit : end;
             text_view in = text_of(&input_);
             uint32_t p;
@@ -890,9 +893,7 @@ class engine {
                 uint32_t c = char_::get_value(rule), folded = fold(c);
                 p = scan_while(in, start, stop, [&](uint32_t x) { return x == c || fold(x) == folded; });
             }
-            if (p - start < uint32_t(min)) return false;
-            input_.data1 = p;
-            return true;
+            return p - start < uint32_t(min) ? -1 : int64_t(p);
         }
         uint32_t p = start, count = 0;
         bool endless = false;
@@ -906,31 +907,335 @@ class engine {
             p = uint32_t(after);
             count++;
         }
-        if (count < uint32_t(min) && !endless) return false;
-        input_.data1 = p;
+        return count < uint32_t(min) && !endless ? -1 : int64_t(p);
+    }
+
+    bool repeat_literal(const kiv_value* rule, int32_t min, int32_t max) {
+        int64_t after = literal_run(rule, input_.data1, min, max);
+        if (after < 0) return false;
+        input_.data1 = uint32_t(after);
         return true;
     }
 
-    // to and thru of a literal: the first position from the input's where
-    // it matches.
-    bool search(const kiv_value* rule, bool thru) {
+    // to and thru of a literal: the first position from p where it matches;
+    // answers where the input goes on (before the match for to, after it for
+    // thru), -1 when it is nowhere.
+    int64_t search_from(const kiv_value* rule, uint32_t from, bool thru) const {
         uint32_t end = end_index();
         if (!block_input() && type_of(rule) == TYPE_CHAR) {
-            text_view in = text_of(&input_);
-            uint32_t c = char_::get_value(rule);
-            uint32_t p = scan_while(in, input_.data1, end, [&](uint32_t x) { return !same_char(x, c); });
-            if (p >= end) return false;
-            input_.data1 = thru ? p + 1 : p;
-            return true;
+            uint32_t p = find_char(char_::get_value(rule), from, end);
+            if (p >= end) return -1;
+            return thru ? p + 1 : p;
         }
-        for (uint32_t p = input_.data1; p <= end; p++) {
+        for (uint32_t p = from; p <= end; p++) {
             int64_t after = match_at(rule, p, false);
-            if (after >= 0) {
-                input_.data1 = thru ? uint32_t(after) : p;
-                return true;
+            if (after >= 0) return thru ? after : p;
+        }
+        return -1;
+    }
+
+    // The first position from p (below end) of a character, end if none.
+    uint32_t find_char(uint32_t c, uint32_t p, uint32_t end) const {
+        text_view in = text_of(&input_);
+        if (p >= end) return end;
+        // Bytes and Latin-1 text: no other code point there folds to an ASCII
+        // character that is not a letter.
+        bool exact = !folding() || (c < 128 && (c | 0x20) - 'a' >= 26);
+        if (in.unit == 1 && exact && c < 256) {
+            const void* found = std::memchr(in.base + p, int(c), end - p);
+            return found ? uint32_t(static_cast<const uint8_t*>(found) - in.base) : end;
+        }
+        return scan_while(in, p, end, [&](uint32_t x) { return !same_char(x, c); });
+    }
+
+    bool search(const kiv_value* rule, bool thru) {
+        int64_t after = search_from(rule, input_.data1, thru);
+        if (after < 0) return false;
+        input_.data1 = uint32_t(after);
+        return true;
+    }
+
+    // Quick matching -------------------------------------------------------------
+
+    // A rule that runs no code (no paren, mark, capture, change, collect or
+    // case switch) can do nothing but move the input position, and nothing
+    // changes the rules or the input while it runs. Such a rule is matched
+    // here by plain recursion over the rule values, with no frame on the rule
+    // stack and no step per value. On anything else (and on every error) the
+    // quick matcher gives up, having changed nothing, and the general loop
+    // runs the rule from the same start: the outcome is the same either way.
+    enum quick_outcome { Q_FAILED, Q_MATCHED, Q_UNSURE };
+
+    // Rule cells the general loop would push, counted so that a grammar too
+    // deep for the rule stack still gets its error from the general loop;
+    // nesting depth, so that the machine stack stays small.
+    struct quick_depth {
+        uint32_t cells;
+        uint32_t nesting;
+    };
+    static constexpr uint32_t QUICK_NESTING = 200;
+
+    bool quick_deeper(quick_depth& d, uint32_t cells) const {
+        d.cells += cells;
+        d.nesting++;
+        return d.nesting <= QUICK_NESTING && stack_length() + d.cells <= STACK_LIMIT;
+    }
+
+    // Rules where a quick attempt gave up late are not tried again in this
+    // parse (a hint only: the general loop is always right).
+    static constexpr uint32_t GAVE_UP_SLOTS = 64;
+    uint64_t gave_up_[GAVE_UP_SLOTS] = {};
+
+    // Keys of whole blocks and of rules after a modifier differ in bit 0.
+    static uint64_t rule_key(const kiv_value* blk, uint32_t position, bool modified) {
+        return (uint64_t(blk->data2) << 33 | uint64_t(position) << 1 | modified) + 1;
+    }
+    bool gave_up_q(uint64_t key) const { return gave_up_[key % GAVE_UP_SLOTS] == key; }
+    void give_up(uint64_t key) { gave_up_[key % GAVE_UP_SLOTS] = key; }
+
+    // The value a word rule stands for; false when it has none.
+    static bool quick_value(const kiv_value* w, kiv_value* value) {
+        const kiv_value* cell = _context::get_if(w);
+        if (!cell || type_of(cell) == TYPE_UNSET) return false;
+        *value = *cell;
+        return true;
+    }
+
+    // A block from its index to its tail: the alternatives in turn, with the
+    // input back at the start for each.
+    quick_outcome quick_block(const kiv_value* blk, uint32_t& pos, quick_depth d) {
+        if (!quick_deeper(d, 2)) return Q_UNSURE;
+        const kiv_value* base = block::cells(blk);
+        uint32_t length = units_of(blk);
+        uint32_t i = std::min(blk->data1, length);
+        uint32_t start = pos;
+        for (;;) {
+            if (i >= length || keyword_of(base + i) == KW_BAR) return Q_MATCHED;
+            quick_outcome r = quick_rule(base, length, i, pos, d);
+            if (r == Q_MATCHED) continue;
+            if (r == Q_UNSURE) return Q_UNSURE;
+            for (; i < length; i++) {
+                keyword kw = keyword_of(base + i);
+                if (kw == KW_QUOTE) i++;
+                else if (kw == KW_BAR) break;
+            }
+            pos = start;
+            if (i >= length) return Q_FAILED;
+            i++;
+        }
+    }
+
+    // One rule from base[i] (its modifiers, counts and arguments included);
+    // i moves past it.
+    quick_outcome quick_rule(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, quick_depth d) {
+        const kiv_value* v = base + i++;
+        keyword kw = keyword_of(v);
+        switch (kw) {
+            case NOT_KEYWORD:
+                break;
+            case KW_ANY: return quick_repeat(base, length, i, pos, 0, -1, d);
+            case KW_SOME: return quick_repeat(base, length, i, pos, 1, -1, d);
+            case KW_OPT: return quick_repeat(base, length, i, pos, 0, 1, d);
+            case KW_TO: case KW_THRU: return quick_search(base, length, i, pos, kw == KW_THRU, d);
+            case KW_NOT: case KW_AHEAD: {
+                if (i >= length || keyword_of(base + i) == KW_BAR || !quick_deeper(d, 3)) return Q_UNSURE;
+                uint32_t start = pos;
+                quick_outcome r = quick_rule(base, length, i, pos, d);
+                if (r == Q_UNSURE) return r;
+                pos = start;
+                return (r == Q_MATCHED) != (kw == KW_NOT) ? Q_MATCHED : Q_FAILED;
+            }
+            case KW_SKIP:
+                if (pos >= end_index()) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case KW_END: return pos >= end_index() ? Q_MATCHED : Q_FAILED;
+            case KW_NONE: return Q_MATCHED;
+            case KW_FAIL: return Q_FAILED;
+            case KW_QUOTE: {
+                if (i >= length) return Q_UNSURE;
+                kiv_value value = base[i++];
+                return quick_literal(&value, pos, true);
+            }
+            default:
+                return Q_UNSURE;
+        }
+        switch (type_of(v)) {
+            case TYPE_BLOCK:
+                return quick_block(v, pos, d);
+            case TYPE_WORD: {
+                kiv_value value;
+                if (!quick_value(v, &value)) return Q_UNSURE;
+                if (type_of(&value) == TYPE_BLOCK) return quick_block(&value, pos, d);
+                return quick_literal(&value, pos, false);
+            }
+            case TYPE_INTEGER:
+                return quick_count(base, length, i, pos, integer::get_value(v), d);
+            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
+            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                return Q_UNSURE;
+            default: {
+                kiv_value value = *v;
+                return quick_literal(&value, pos, false);
             }
         }
-        return false;
+    }
+
+    quick_outcome quick_literal(const kiv_value* rule, uint32_t& pos, bool literal) const {
+        // Datatypes on text raise an error, which the general loop gives.
+        uint32_t t = type_of(rule);
+        if (!literal && (t == TYPE_DATATYPE || t == TYPE_TYPESET) && !block_input() && !binary_input())
+            return Q_UNSURE;
+        int64_t after = match_at(rule, pos, literal);
+        if (after < 0) return Q_FAILED;
+        pos = uint32_t(after);
+        return Q_MATCHED;
+    }
+
+    // A count, or a range of counts, before a rule.
+    quick_outcome quick_count(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, int32_t low,
+                              quick_depth d) {
+        int32_t high = low;
+        if (i < length && type_of(base + i) == TYPE_INTEGER) high = integer::get_value(base + i++);
+        // Bad counts raise errors; a count of 0 skips its rule unrun.
+        if (low < 0 || high < low || high == 0 || i >= length) return Q_UNSURE;
+        return quick_repeat(base, length, i, pos, low, high, d);
+    }
+
+    // The target of a modifier at base[i], as the general loop reads it: a
+    // word's value, unless the word is a keyword or its value a block.
+    // False when the loop would raise an error there.
+    static bool quick_target(const kiv_value* v, keyword kw, kiv_value* target) {
+        if (kw == KW_BAR) return false;
+        if (kw || type_of(v) != TYPE_WORD) {
+            *target = *v;
+            return true;
+        }
+        return quick_value(v, target);
+    }
+
+    // A repetition of the rule at base[i], from min to max times (-1: no
+    // maximum). An iteration that matches without consuming ends it.
+    quick_outcome quick_repeat(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, int32_t min,
+                               int32_t max, quick_depth d) {
+        if (i >= length) return Q_UNSURE;
+        const kiv_value* v = base + i;
+        keyword kw = keyword_of(v);
+        kiv_value target;
+        if (!quick_target(v, kw, &target)) return Q_UNSURE;
+        if (plain_literal_q(&target)) {
+            i++;
+            int64_t after = literal_run(&target, pos, min, max);
+            if (after < 0) return Q_FAILED;
+            pos = uint32_t(after);
+            return Q_MATCHED;
+        }
+        if (!quick_deeper(d, 3)) return Q_UNSURE;
+        bool block = !kw && type_of(&target) == TYPE_BLOCK;
+        uint32_t rule_start = i;
+        for (int32_t done = 0;;) {
+            uint32_t start = pos;
+            quick_outcome r;
+            if (block) {
+                i = rule_start + 1;
+                r = quick_block(&target, pos, d);
+            } else {
+                i = rule_start;
+                r = quick_rule(base, length, i, pos, d);
+            }
+            if (r == Q_UNSURE) return r;
+            if (r == Q_FAILED) {
+                pos = start;
+                return done >= min ? Q_MATCHED : Q_FAILED;
+            }
+            done++;
+            if (pos == start || (max >= 0 && done >= max)) return Q_MATCHED;
+        }
+    }
+
+    // to and thru: the rule at base[i] tried at each position in turn, from
+    // the input's to its end.
+    quick_outcome quick_search(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, bool thru,
+                               quick_depth d) {
+        if (i >= length) return Q_UNSURE;
+        const kiv_value* v = base + i;
+        keyword kw = keyword_of(v);
+        kiv_value target;
+        if (!quick_target(v, kw, &target)) return Q_UNSURE;
+        uint32_t end = end_index();
+        if (kw == KW_END) {
+            i++;
+            pos = std::max(pos, end);
+            return Q_MATCHED;
+        }
+        if (!kw && searchable_q(&target)) {
+            i++;
+            int64_t after = search_from(&target, pos, thru);
+            if (after < 0) return Q_FAILED;
+            pos = uint32_t(after);
+            return Q_MATCHED;
+        }
+        if (!quick_deeper(d, 3)) return Q_UNSURE;
+        uint32_t rule_start = i;
+        for (uint32_t p = pos;; p++) {
+            uint32_t q = p;
+            i = rule_start;
+            quick_outcome r = quick_rule(base, length, i, q, d);
+            if (r == Q_UNSURE) return r;
+            if (r == Q_MATCHED) {
+                pos = thru ? q : p;
+                return Q_MATCHED;
+            }
+            if (p + 1 > end) return Q_FAILED;
+        }
+    }
+
+    // Tries a block about to be entered in one go; true when it is done.
+    bool quick_enter(const kiv_value* blk) {
+        if (tracing_) return false;
+        uint64_t key = rule_key(blk, blk->data1, false);
+        if (gave_up_q(key)) return false;
+        uint32_t pos = input_.data1;
+        quick_outcome r = quick_block(blk, pos, {0, 0});
+        if (r == Q_UNSURE) {
+            give_up(key);
+            return false;
+        }
+        if (r == Q_MATCHED) input_.data1 = pos;
+        resolve(r == Q_MATCHED);
+        return true;
+    }
+
+    // Tries a modifier waiting for the rule at `position` of the current
+    // block in one go; true when it is done.
+    bool quick_pending(int32_t type, uint32_t position) {
+        if (tracing_ || (type != F_REPEAT && type != F_TO && type != F_THRU && type != F_NOT && type != F_AHEAD))
+            return false;
+        uint64_t key = rule_key(&rules_, position, true);
+        if (gave_up_q(key)) return false;
+        const kiv_value* base = block::cells(&rules_);
+        uint32_t length = rules_length(), i = position, pos = input_.data1;
+        quick_depth d{3, 1};
+        if (stack_length() + d.cells > STACK_LIMIT) return false;
+        quick_outcome r;
+        switch (type) {
+            case F_REPEAT: r = quick_repeat(base, length, i, pos, pending_min_, pending_max_, d); break;
+            case F_TO: case F_THRU: r = quick_search(base, length, i, pos, type == F_THRU, d); break;
+            default: {
+                uint32_t start = pos;
+                r = quick_rule(base, length, i, pos, d);
+                pos = start;
+                if (r != Q_UNSURE && type == F_NOT) r = r == Q_MATCHED ? Q_FAILED : Q_MATCHED;
+            }
+        }
+        if (r == Q_UNSURE) {
+            give_up(key);
+            return false;
+        }
+        rules_.data1 = i;
+        if (r == Q_MATCHED) input_.data1 = pos;
+        resolve(r == Q_MATCHED);
+        return true;
     }
 
     // Keywords -----------------------------------------------------------------------
