@@ -220,6 +220,7 @@ class engine {
         rules_.data1 = std::min(rules_.data1, units_of(&rules_));
         input_.data1 = std::min(input_.data1, units_of(&input_));
         rule_base_ = units_of(&rule_stack);
+        input_changed();
     }
 
     kiv_value run() {
@@ -249,11 +250,13 @@ class engine {
     bool match_ = true;
     bool done_ = false;
     bool collected_ = false;
+    bool block_input_ = false;
 
     // The input -------------------------------------------------------------------
 
-    bool block_input() const { return series::block_like_q(type_of(&input_)); }
+    bool block_input() const { return block_input_; }
     bool binary_input() const { return type_of(&input_) == TYPE_BINARY; }
+    void input_changed() { block_input_ = series::block_like_q(type_of(&input_)); }
     uint32_t input_length() const { return units_of(&input_); }
     uint32_t end_index() const {
         uint32_t length = input_length();
@@ -274,6 +277,7 @@ class engine {
         block::cells(&input_stack)[units_of(&input_stack) - 1] = input_;
         *block::alloc_tail(&input_stack) = s;
         input_ = s;
+        input_changed();
         depth_++;
         clamp_input();
     }
@@ -281,6 +285,7 @@ class engine {
         uint32_t length = units_of(&input_stack);
         block::ks_set_tail(&input_stack, length - 1);
         input_ = block::cells(&input_stack)[length - 2];
+        input_changed();
         depth_--;
         clamp_input();
     }
@@ -875,26 +880,10 @@ class engine {
     // are fewer than `min`. A literal that matches without consuming (an
     // empty string) matches so every time.
     int64_t literal_run(const kiv_value* rule, uint32_t start, int32_t min, int32_t max) const {
-        uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
-        uint32_t end = end_index();
         uint32_t t = type_of(rule);
-        if (!block_input() && (t == TYPE_CHAR || t == TYPE_BITSET)) {
-            if (start > end || end - start < uint32_t(min)) return -1;
-            uint32_t stop = end - start > limit ? start + limit : end;
-            text_view in = text_of(&input_);
-            uint32_t p;
-            if (t == TYPE_BITSET) {
-                bit_view bits(rule);
-                p = scan_while(in, start, stop, [&](uint32_t c) { return bits.has(c); });
-            } else if (!folding()) {
-                uint32_t c = char_::get_value(rule);
-                p = scan_while(in, start, stop, [&](uint32_t x) { return x == c; });
-            } else {
-                uint32_t c = char_::get_value(rule), folded = fold(c);
-                p = scan_while(in, start, stop, [&](uint32_t x) { return x == c || fold(x) == folded; });
-            }
-            return p - start < uint32_t(min) ? -1 : int64_t(p);
-        }
+        if (!block_input() && (t == TYPE_CHAR || t == TYPE_BITSET))
+            return char_run(rule, text_of(&input_), start, end_index(), min, max);
+        uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
         uint32_t p = start, count = 0;
         bool endless = false;
         while (count < limit) {
@@ -908,6 +897,26 @@ class engine {
             count++;
         }
         return count < uint32_t(min) && !endless ? -1 : int64_t(p);
+    }
+
+    // The same for a character or bitset on text or bytes, in one tight loop.
+    int64_t char_run(const kiv_value* rule, const text_view& in, uint32_t start, uint32_t end, int32_t min,
+                     int32_t max) const {
+        uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
+        if (start > end || end - start < uint32_t(min)) return -1;
+        uint32_t stop = end - start > limit ? start + limit : end;
+        uint32_t p;
+        if (type_of(rule) == TYPE_BITSET) {
+            bit_view bits(rule);
+            p = scan_while(in, start, stop, [&](uint32_t c) { return bits.has(c); });
+        } else if (!folding()) {
+            uint32_t c = char_::get_value(rule);
+            p = scan_while(in, start, stop, [&](uint32_t x) { return x == c; });
+        } else {
+            uint32_t c = char_::get_value(rule), folded = fold(c);
+            p = scan_while(in, start, stop, [&](uint32_t x) { return x == c || fold(x) == folded; });
+        }
+        return p - start < uint32_t(min) ? -1 : int64_t(p);
     }
 
     bool repeat_literal(const kiv_value* rule, int32_t min, int32_t max) {
@@ -964,25 +973,37 @@ class engine {
     // stack and no step per value. On anything else (and on every error) the
     // quick matcher gives up, having changed nothing, and the general loop
     // runs the rule from the same start: the outcome is the same either way.
-    enum quick_outcome { Q_FAILED, Q_MATCHED, Q_UNSURE };
+    enum quick_outcome { Q_FAILED, Q_MATCHED, Q_UNSURE, Q_BAR };
 
-    // Rule cells the general loop would push, counted so that a grammar too
-    // deep for the rule stack still gets its error from the general loop;
-    // nesting depth, so that the machine stack stays small.
-    struct quick_depth {
-        uint32_t cells;
-        uint32_t nesting;
+    // What a quick attempt reads often; fixed while it runs.
+    struct quick_input {
+        const uint8_t* base;  // the text or the bytes
+        uint32_t unit;
+        uint32_t end;         // where matching stops
+        uint32_t room;        // rule-stack cells the general loop would have left
+        bool block;
+        bool binary;
+        bool folding;
     };
-    static constexpr uint32_t QUICK_NESTING = 200;
+    quick_input q_{};
 
-    bool quick_deeper(quick_depth& d, uint32_t cells) const {
-        d.cells += cells;
-        d.nesting++;
-        return d.nesting <= QUICK_NESTING && stack_length() + d.cells <= STACK_LIMIT;
+    // Nesting is bounded by the rule-stack cells the general loop would push
+    // (so that a grammar too deep for the rule stack still gets its error
+    // from the general loop), and kept small for the machine stack.
+    static constexpr uint32_t QUICK_CELLS = 600;
+
+    bool quick_begin(uint32_t cells) {
+        if (tracing_) return false;
+        uint32_t used = stack_length() + cells;
+        if (used > STACK_LIMIT) return false;
+        text_view in = block_input() ? text_view{nullptr, 0} : text_of(&input_);
+        q_ = {in.base, in.unit, end_index(), std::min(STACK_LIMIT - used, QUICK_CELLS),
+              block_input(), binary_input(), folding()};
+        return true;
     }
 
-    // Rules where a quick attempt gave up late are not tried again in this
-    // parse (a hint only: the general loop is always right).
+    // Rules where a quick attempt gave up are not tried again in this parse
+    // (a hint only: the general loop is always right).
     static constexpr uint32_t GAVE_UP_SLOTS = 64;
     uint64_t gave_up_[GAVE_UP_SLOTS] = {};
 
@@ -1001,19 +1022,58 @@ class engine {
         return true;
     }
 
+    uint32_t quick_char(uint32_t p) const { return string::get_char(q_.base + size_t(p) * q_.unit, q_.unit); }
+    bool quick_same(uint32_t a, uint32_t b) const { return a == b || (q_.folding && fold(a) == fold(b)); }
+
+    // A rule value matched as itself at pos (on text and bytes the common
+    // kinds inline, the rest through match_at).
+    quick_outcome quick_literal(const kiv_value* rule, uint32_t& pos, bool literal) const {
+        uint32_t t = type_of(rule);
+        if (!q_.block) {
+            switch (t) {
+                case TYPE_CHAR: case TYPE_BITSET: {
+                    if (pos >= q_.end) return Q_FAILED;
+                    uint32_t c = quick_char(pos);
+                    bool in = t == TYPE_BITSET ? bit_view(rule).has(c) : quick_same(c, char_::get_value(rule));
+                    if (!in) return Q_FAILED;
+                    pos++;
+                    return Q_MATCHED;
+                }
+                case TYPE_STRING: {
+                    text_view text = text_of(rule);
+                    uint32_t length = units_of(rule), from = std::min(rule->data1, length), count = length - from;
+                    if (pos > q_.end || q_.end - pos < count) return Q_FAILED;
+                    for (uint32_t k = 0; k < count; k++)
+                        if (!quick_same(quick_char(pos + k), text.at(from + k))) return Q_FAILED;
+                    pos += count;
+                    return Q_MATCHED;
+                }
+                case TYPE_DATATYPE: case TYPE_TYPESET:
+                    // On text they raise an error, which the general loop gives.
+                    if (!literal && !q_.binary) return Q_UNSURE;
+                    break;
+                default:
+                    break;
+            }
+        }
+        int64_t after = match_at(rule, pos, literal);
+        if (after < 0) return Q_FAILED;
+        pos = uint32_t(after);
+        return Q_MATCHED;
+    }
+
     // A block from its index to its tail: the alternatives in turn, with the
-    // input back at the start for each.
-    quick_outcome quick_block(const kiv_value* blk, uint32_t& pos, quick_depth d) {
-        if (!quick_deeper(d, 2)) return Q_UNSURE;
+    // input back at the start for each. `cells` counts what the general loop
+    // would have pushed so far.
+    quick_outcome quick_block(const kiv_value* blk, uint32_t& pos, uint32_t cells) {
+        if ((cells += 2) > q_.room) return Q_UNSURE;
         const kiv_value* base = block::cells(blk);
         uint32_t length = units_of(blk);
-        uint32_t i = std::min(blk->data1, length);
-        uint32_t start = pos;
-        for (;;) {
-            if (i >= length || keyword_of(base + i) == KW_BAR) return Q_MATCHED;
-            quick_outcome r = quick_rule(base, length, i, pos, d);
+        uint32_t i = std::min(blk->data1, length), start = pos;
+        while (i < length) {
+            quick_outcome r = quick_rule(base, length, i, pos, cells);
             if (r == Q_MATCHED) continue;
-            if (r == Q_UNSURE) return Q_UNSURE;
+            if (r != Q_FAILED) return r == Q_BAR ? Q_MATCHED : Q_UNSURE;
             for (; i < length; i++) {
                 keyword kw = keyword_of(base + i);
                 if (kw == KW_QUOTE) i++;
@@ -1023,35 +1083,54 @@ class engine {
             if (i >= length) return Q_FAILED;
             i++;
         }
+        return Q_MATCHED;
     }
 
-    // One rule from base[i] (its modifiers, counts and arguments included);
-    // i moves past it.
-    quick_outcome quick_rule(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, quick_depth d) {
+    // One rule from base[i], its modifiers, counts and arguments included; i
+    // moves past it. Q_BAR: base[i] is `|`.
+    quick_outcome quick_rule(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, uint32_t cells) {
         const kiv_value* v = base + i++;
+        switch (type_of(v)) {
+            case TYPE_WORD:
+                break;
+            case TYPE_BLOCK:
+                return quick_block(v, pos, cells);
+            case TYPE_INTEGER:
+                return quick_count(base, length, i, pos, integer::get_value(v), cells);
+            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
+            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                return Q_UNSURE;
+            default:
+                return quick_literal(v, pos, false);
+        }
         keyword kw = keyword_of(v);
         switch (kw) {
-            case NOT_KEYWORD:
-                break;
-            case KW_ANY: return quick_repeat(base, length, i, pos, 0, -1, d);
-            case KW_SOME: return quick_repeat(base, length, i, pos, 1, -1, d);
-            case KW_OPT: return quick_repeat(base, length, i, pos, 0, 1, d);
-            case KW_TO: case KW_THRU: return quick_search(base, length, i, pos, kw == KW_THRU, d);
+            case NOT_KEYWORD: {
+                kiv_value value;
+                if (!quick_value(v, &value)) return Q_UNSURE;
+                if (type_of(&value) == TYPE_BLOCK) return quick_block(&value, pos, cells);
+                return quick_literal(&value, pos, false);
+            }
+            case KW_ANY: return quick_repeat(base, length, i, pos, 0, -1, cells);
+            case KW_SOME: return quick_repeat(base, length, i, pos, 1, -1, cells);
+            case KW_OPT: return quick_repeat(base, length, i, pos, 0, 1, cells);
+            case KW_TO: case KW_THRU: return quick_search(base, length, i, pos, kw == KW_THRU, cells);
             case KW_NOT: case KW_AHEAD: {
-                if (i >= length || keyword_of(base + i) == KW_BAR || !quick_deeper(d, 3)) return Q_UNSURE;
+                if (i >= length || keyword_of(base + i) == KW_BAR || (cells += 3) > q_.room) return Q_UNSURE;
                 uint32_t start = pos;
-                quick_outcome r = quick_rule(base, length, i, pos, d);
+                quick_outcome r = quick_rule(base, length, i, pos, cells);
                 if (r == Q_UNSURE) return r;
                 pos = start;
                 return (r == Q_MATCHED) != (kw == KW_NOT) ? Q_MATCHED : Q_FAILED;
             }
             case KW_SKIP:
-                if (pos >= end_index()) return Q_FAILED;
+                if (pos >= q_.end) return Q_FAILED;
                 pos++;
                 return Q_MATCHED;
-            case KW_END: return pos >= end_index() ? Q_MATCHED : Q_FAILED;
+            case KW_END: return pos >= q_.end ? Q_MATCHED : Q_FAILED;
             case KW_NONE: return Q_MATCHED;
             case KW_FAIL: return Q_FAILED;
+            case KW_BAR: return Q_BAR;
             case KW_QUOTE: {
                 if (i >= length) return Q_UNSURE;
                 kiv_value value = base[i++];
@@ -1060,51 +1139,21 @@ class engine {
             default:
                 return Q_UNSURE;
         }
-        switch (type_of(v)) {
-            case TYPE_BLOCK:
-                return quick_block(v, pos, d);
-            case TYPE_WORD: {
-                kiv_value value;
-                if (!quick_value(v, &value)) return Q_UNSURE;
-                if (type_of(&value) == TYPE_BLOCK) return quick_block(&value, pos, d);
-                return quick_literal(&value, pos, false);
-            }
-            case TYPE_INTEGER:
-                return quick_count(base, length, i, pos, integer::get_value(v), d);
-            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
-            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-                return Q_UNSURE;
-            default: {
-                kiv_value value = *v;
-                return quick_literal(&value, pos, false);
-            }
-        }
-    }
-
-    quick_outcome quick_literal(const kiv_value* rule, uint32_t& pos, bool literal) const {
-        // Datatypes on text raise an error, which the general loop gives.
-        uint32_t t = type_of(rule);
-        if (!literal && (t == TYPE_DATATYPE || t == TYPE_TYPESET) && !block_input() && !binary_input())
-            return Q_UNSURE;
-        int64_t after = match_at(rule, pos, literal);
-        if (after < 0) return Q_FAILED;
-        pos = uint32_t(after);
-        return Q_MATCHED;
     }
 
     // A count, or a range of counts, before a rule.
     quick_outcome quick_count(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, int32_t low,
-                              quick_depth d) {
+                              uint32_t cells) {
         int32_t high = low;
         if (i < length && type_of(base + i) == TYPE_INTEGER) high = integer::get_value(base + i++);
-        // Bad counts raise errors; a count of 0 skips its rule unrun.
+        // Bad counts raise errors; a count of 0 passes over its rule unrun.
         if (low < 0 || high < low || high == 0 || i >= length) return Q_UNSURE;
-        return quick_repeat(base, length, i, pos, low, high, d);
+        return quick_repeat(base, length, i, pos, low, high, cells);
     }
 
     // The target of a modifier at base[i], as the general loop reads it: a
-    // word's value, unless the word is a keyword or its value a block.
-    // False when the loop would raise an error there.
+    // word's value, unless the word is a keyword. False where the loop
+    // raises an error.
     static bool quick_target(const kiv_value* v, keyword kw, kiv_value* target) {
         if (kw == KW_BAR) return false;
         if (kw || type_of(v) != TYPE_WORD) {
@@ -1117,7 +1166,7 @@ class engine {
     // A repetition of the rule at base[i], from min to max times (-1: no
     // maximum). An iteration that matches without consuming ends it.
     quick_outcome quick_repeat(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, int32_t min,
-                               int32_t max, quick_depth d) {
+                               int32_t max, uint32_t cells) {
         if (i >= length) return Q_UNSURE;
         const kiv_value* v = base + i;
         keyword kw = keyword_of(v);
@@ -1125,12 +1174,15 @@ class engine {
         if (!quick_target(v, kw, &target)) return Q_UNSURE;
         if (plain_literal_q(&target)) {
             i++;
-            int64_t after = literal_run(&target, pos, min, max);
+            uint32_t t = type_of(&target);
+            int64_t after = !q_.block && (t == TYPE_BITSET || t == TYPE_CHAR)
+                                ? char_run(&target, {q_.base, q_.unit}, pos, q_.end, min, max)
+                                : literal_run(&target, pos, min, max);
             if (after < 0) return Q_FAILED;
             pos = uint32_t(after);
             return Q_MATCHED;
         }
-        if (!quick_deeper(d, 3)) return Q_UNSURE;
+        if ((cells += 3) > q_.room) return Q_UNSURE;
         bool block = !kw && type_of(&target) == TYPE_BLOCK;
         uint32_t rule_start = i;
         for (int32_t done = 0;;) {
@@ -1138,10 +1190,10 @@ class engine {
             quick_outcome r;
             if (block) {
                 i = rule_start + 1;
-                r = quick_block(&target, pos, d);
+                r = quick_block(&target, pos, cells);
             } else {
                 i = rule_start;
-                r = quick_rule(base, length, i, pos, d);
+                r = quick_rule(base, length, i, pos, cells);
             }
             if (r == Q_UNSURE) return r;
             if (r == Q_FAILED) {
@@ -1154,18 +1206,17 @@ class engine {
     }
 
     // to and thru: the rule at base[i] tried at each position in turn, from
-    // the input's to its end.
+    // the input's to the end.
     quick_outcome quick_search(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, bool thru,
-                               quick_depth d) {
+                               uint32_t cells) {
         if (i >= length) return Q_UNSURE;
         const kiv_value* v = base + i;
         keyword kw = keyword_of(v);
         kiv_value target;
         if (!quick_target(v, kw, &target)) return Q_UNSURE;
-        uint32_t end = end_index();
         if (kw == KW_END) {
             i++;
-            pos = std::max(pos, end);
+            pos = std::max(pos, q_.end);
             return Q_MATCHED;
         }
         if (!kw && searchable_q(&target)) {
@@ -1175,28 +1226,27 @@ class engine {
             pos = uint32_t(after);
             return Q_MATCHED;
         }
-        if (!quick_deeper(d, 3)) return Q_UNSURE;
+        if ((cells += 3) > q_.room) return Q_UNSURE;
         uint32_t rule_start = i;
         for (uint32_t p = pos;; p++) {
             uint32_t q = p;
             i = rule_start;
-            quick_outcome r = quick_rule(base, length, i, q, d);
+            quick_outcome r = quick_rule(base, length, i, q, cells);
             if (r == Q_UNSURE) return r;
             if (r == Q_MATCHED) {
                 pos = thru ? q : p;
                 return Q_MATCHED;
             }
-            if (p + 1 > end) return Q_FAILED;
+            if (p + 1 > q_.end) return Q_FAILED;
         }
     }
 
     // Tries a block about to be entered in one go; true when it is done.
     bool quick_enter(const kiv_value* blk) {
-        if (tracing_) return false;
         uint64_t key = rule_key(blk, blk->data1, false);
-        if (gave_up_q(key)) return false;
+        if (gave_up_q(key) || !quick_begin(0)) return false;
         uint32_t pos = input_.data1;
-        quick_outcome r = quick_block(blk, pos, {0, 0});
+        quick_outcome r = quick_block(blk, pos, 0);
         if (r == Q_UNSURE) {
             give_up(key);
             return false;
@@ -1209,21 +1259,19 @@ class engine {
     // Tries a modifier waiting for the rule at `position` of the current
     // block in one go; true when it is done.
     bool quick_pending(int32_t type, uint32_t position) {
-        if (tracing_ || (type != F_REPEAT && type != F_TO && type != F_THRU && type != F_NOT && type != F_AHEAD))
-            return false;
+        if (type != F_REPEAT && type != F_TO && type != F_THRU && type != F_NOT && type != F_AHEAD) return false;
         uint64_t key = rule_key(&rules_, position, true);
-        if (gave_up_q(key)) return false;
+        // The frame the general loop would push first.
+        if (gave_up_q(key) || !quick_begin(3)) return false;
         const kiv_value* base = block::cells(&rules_);
         uint32_t length = rules_length(), i = position, pos = input_.data1;
-        quick_depth d{3, 1};
-        if (stack_length() + d.cells > STACK_LIMIT) return false;
         quick_outcome r;
         switch (type) {
-            case F_REPEAT: r = quick_repeat(base, length, i, pos, pending_min_, pending_max_, d); break;
-            case F_TO: case F_THRU: r = quick_search(base, length, i, pos, type == F_THRU, d); break;
+            case F_REPEAT: r = quick_repeat(base, length, i, pos, pending_min_, pending_max_, 0); break;
+            case F_TO: case F_THRU: r = quick_search(base, length, i, pos, type == F_THRU, 0); break;
             default: {
                 uint32_t start = pos;
-                r = quick_rule(base, length, i, pos, d);
+                r = quick_rule(base, length, i, pos, 0);
                 pos = start;
                 if (r != Q_UNSURE && type == F_NOT) r = r == Q_MATCHED ? Q_FAILED : Q_MATCHED;
             }
