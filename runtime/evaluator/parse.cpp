@@ -968,14 +968,72 @@ class engine {
 
     // A rule that runs no code (no paren, mark, capture, change, collect or
     // case switch) can do nothing but move the input position, and nothing
-    // changes the rules or the input while it runs. Such a rule is matched
-    // here by plain recursion over the rule values, with no frame on the rule
-    // stack and no step per value. On anything else (and on every error) the
-    // quick matcher gives up, having changed nothing, and the general loop
-    // runs the rule from the same start: the outcome is the same either way.
-    enum quick_outcome { Q_FAILED, Q_MATCHED, Q_UNSURE, Q_BAR };
+    // changes the rules, their words or the input while it runs. Such a rule
+    // is matched here without frames on the rule stack and without a step
+    // per value: each block it enters is decoded once into a list of rules,
+    // words replaced by their values, and the lists are run by plain
+    // recursion. They serve that one attempt and are dropped after it. On
+    // anything else (and on every error) the quick matcher gives up, having
+    // changed nothing, and the general loop runs the rule from the same
+    // start: the outcome is the same either way.
+    enum quick_outcome { Q_FAILED, Q_MATCHED, Q_UNSURE };
 
-    // What a quick attempt reads often; fixed while it runs.
+    enum quick_kind : uint8_t {
+        QK_BAR,      // `|`: the alternative matched
+        QK_UNSURE,   // a rule left to the general loop
+        QK_CHAR,     // a character on text or bytes (arg: the code point)
+        QK_BITSET,   // a bitset on text or bytes
+        QK_BYTE_SET,   // a bitset on bytes or Latin-1 text (`bits` holds it)
+        QK_BYTE_RUN,   // a repetition of that
+        QK_LITERAL,  // another value, matched at one position (flag: as a value)
+        QK_RUN,      // a repetition of a literal
+        QK_FIND,     // to or thru of a literal (flag: thru)
+        QK_TO_END,   // to end, thru end
+        QK_BLOCK,    // a block (arg: its entry in quick_blocks_)
+        QK_REPEAT,   // a repetition of a rule (arg: the rule)
+        QK_SEARCH,   // to or thru of a rule (flag: thru; arg: the rule)
+        QK_NOT,      // arg: the rule
+        QK_AHEAD,    // arg: the rule
+        QK_SKIP, QK_END, QK_NONE, QK_FAIL,
+    };
+    // Where a block goes on when a rule fails, besides the index of the rule
+    // that starts the next alternative.
+    static constexpr uint32_t QA_FAIL = UINT32_MAX;       // no alternative left
+    static constexpr uint32_t QA_MATCH = UINT32_MAX - 1;  // an empty last alternative
+    static constexpr uint32_t Q_LAST = UINT32_MAX;        // no next rule
+
+    struct quick_op {
+        quick_kind kind;
+        bool flag;
+        int32_t min, max;
+        uint32_t arg;
+        uint32_t next = Q_LAST;     // the block's next rule
+        uint32_t fail_to = QA_FAIL;
+        kiv_value value;
+    };
+    // A bitset's membership of the numbers 0 to 255, one byte each, for the
+    // bitset's state in `bits`. Kept across attempts, checked on each use.
+    struct byte_table {
+        uint32_t node;
+        uint8_t bits[32];
+        bool member[256];
+    };
+    std::vector<byte_table> byte_tables_;
+    static constexpr uint32_t BYTE_TABLES = 16;
+    struct quick_entry {
+        kiv_value block;
+        uint32_t first;  // its first rule, Q_LAST when empty; NOT_DECODED before
+    };
+    static constexpr uint32_t NOT_DECODED = UINT32_MAX - 1;
+    static constexpr uint32_t DECODING = UINT32_MAX - 2;
+    uint32_t decoding_ = 0;  // blocks being decoded, one inside the other
+    std::vector<quick_op> quick_ops_;
+    std::vector<quick_entry> quick_blocks_;
+    // A block's rules while it is decoded (a nested block decodes above
+    // them).
+    std::vector<uint32_t> placed_;
+
+    // What an attempt reads often; fixed while it runs.
     struct quick_input {
         const uint8_t* base;  // the text or the bytes
         uint32_t unit;
@@ -997,8 +1055,14 @@ class engine {
         uint32_t used = stack_length() + cells;
         if (used > STACK_LIMIT) return false;
         text_view in = block_input() ? text_view{nullptr, 0} : text_of(&input_);
-        q_ = {in.base, in.unit, end_index(), std::min(STACK_LIMIT - used, QUICK_CELLS),
-              block_input(), binary_input(), folding()};
+        // Less the cells of a block holding a single simple rule, which is
+        // decoded as that rule and does not count itself.
+        uint32_t room = std::min(STACK_LIMIT - used, QUICK_CELLS);
+        if (room < 2) return false;
+        q_ = {in.base, in.unit, end_index(), room - 2, block_input(), binary_input(), folding()};
+        quick_ops_.clear();
+        quick_blocks_.clear();
+        if (byte_tables_.size() >= BYTE_TABLES) byte_tables_.clear();
         return true;
     }
 
@@ -1014,6 +1078,8 @@ class engine {
     bool gave_up_q(uint64_t key) const { return gave_up_[key % GAVE_UP_SLOTS] == key; }
     void give_up(uint64_t key) { gave_up_[key % GAVE_UP_SLOTS] = key; }
 
+    // Decoding ------------------------------------------------------------------------
+
     // The value a word rule stands for; false when it has none.
     static bool quick_value(const kiv_value* w, kiv_value* value) {
         const kiv_value* cell = _context::get_if(w);
@@ -1022,138 +1088,8 @@ class engine {
         return true;
     }
 
-    uint32_t quick_char(uint32_t p) const { return string::get_char(q_.base + size_t(p) * q_.unit, q_.unit); }
-    bool quick_same(uint32_t a, uint32_t b) const { return a == b || (q_.folding && fold(a) == fold(b)); }
-
-    // A rule value matched as itself at pos (on text and bytes the common
-    // kinds inline, the rest through match_at).
-    quick_outcome quick_literal(const kiv_value* rule, uint32_t& pos, bool literal) const {
-        uint32_t t = type_of(rule);
-        if (!q_.block) {
-            switch (t) {
-                case TYPE_CHAR: case TYPE_BITSET: {
-                    if (pos >= q_.end) return Q_FAILED;
-                    uint32_t c = quick_char(pos);
-                    bool in = t == TYPE_BITSET ? bit_view(rule).has(c) : quick_same(c, char_::get_value(rule));
-                    if (!in) return Q_FAILED;
-                    pos++;
-                    return Q_MATCHED;
-                }
-                case TYPE_STRING: {
-                    text_view text = text_of(rule);
-                    uint32_t length = units_of(rule), from = std::min(rule->data1, length), count = length - from;
-                    if (pos > q_.end || q_.end - pos < count) return Q_FAILED;
-                    for (uint32_t k = 0; k < count; k++)
-                        if (!quick_same(quick_char(pos + k), text.at(from + k))) return Q_FAILED;
-                    pos += count;
-                    return Q_MATCHED;
-                }
-                case TYPE_DATATYPE: case TYPE_TYPESET:
-                    // On text they raise an error, which the general loop gives.
-                    if (!literal && !q_.binary) return Q_UNSURE;
-                    break;
-                default:
-                    break;
-            }
-        }
-        int64_t after = match_at(rule, pos, literal);
-        if (after < 0) return Q_FAILED;
-        pos = uint32_t(after);
-        return Q_MATCHED;
-    }
-
-    // A block from its index to its tail: the alternatives in turn, with the
-    // input back at the start for each. `cells` counts what the general loop
-    // would have pushed so far.
-    quick_outcome quick_block(const kiv_value* blk, uint32_t& pos, uint32_t cells) {
-        if ((cells += 2) > q_.room) return Q_UNSURE;
-        const kiv_value* base = block::cells(blk);
-        uint32_t length = units_of(blk);
-        uint32_t i = std::min(blk->data1, length), start = pos;
-        while (i < length) {
-            quick_outcome r = quick_rule(base, length, i, pos, cells);
-            if (r == Q_MATCHED) continue;
-            if (r != Q_FAILED) return r == Q_BAR ? Q_MATCHED : Q_UNSURE;
-            for (; i < length; i++) {
-                keyword kw = keyword_of(base + i);
-                if (kw == KW_QUOTE) i++;
-                else if (kw == KW_BAR) break;
-            }
-            pos = start;
-            if (i >= length) return Q_FAILED;
-            i++;
-        }
-        return Q_MATCHED;
-    }
-
-    // One rule from base[i], its modifiers, counts and arguments included; i
-    // moves past it. Q_BAR: base[i] is `|`.
-    quick_outcome quick_rule(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, uint32_t cells) {
-        const kiv_value* v = base + i++;
-        switch (type_of(v)) {
-            case TYPE_WORD:
-                break;
-            case TYPE_BLOCK:
-                return quick_block(v, pos, cells);
-            case TYPE_INTEGER:
-                return quick_count(base, length, i, pos, integer::get_value(v), cells);
-            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
-            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-                return Q_UNSURE;
-            default:
-                return quick_literal(v, pos, false);
-        }
-        keyword kw = keyword_of(v);
-        switch (kw) {
-            case NOT_KEYWORD: {
-                kiv_value value;
-                if (!quick_value(v, &value)) return Q_UNSURE;
-                if (type_of(&value) == TYPE_BLOCK) return quick_block(&value, pos, cells);
-                return quick_literal(&value, pos, false);
-            }
-            case KW_ANY: return quick_repeat(base, length, i, pos, 0, -1, cells);
-            case KW_SOME: return quick_repeat(base, length, i, pos, 1, -1, cells);
-            case KW_OPT: return quick_repeat(base, length, i, pos, 0, 1, cells);
-            case KW_TO: case KW_THRU: return quick_search(base, length, i, pos, kw == KW_THRU, cells);
-            case KW_NOT: case KW_AHEAD: {
-                if (i >= length || keyword_of(base + i) == KW_BAR || (cells += 3) > q_.room) return Q_UNSURE;
-                uint32_t start = pos;
-                quick_outcome r = quick_rule(base, length, i, pos, cells);
-                if (r == Q_UNSURE) return r;
-                pos = start;
-                return (r == Q_MATCHED) != (kw == KW_NOT) ? Q_MATCHED : Q_FAILED;
-            }
-            case KW_SKIP:
-                if (pos >= q_.end) return Q_FAILED;
-                pos++;
-                return Q_MATCHED;
-            case KW_END: return pos >= q_.end ? Q_MATCHED : Q_FAILED;
-            case KW_NONE: return Q_MATCHED;
-            case KW_FAIL: return Q_FAILED;
-            case KW_BAR: return Q_BAR;
-            case KW_QUOTE: {
-                if (i >= length) return Q_UNSURE;
-                kiv_value value = base[i++];
-                return quick_literal(&value, pos, true);
-            }
-            default:
-                return Q_UNSURE;
-        }
-    }
-
-    // A count, or a range of counts, before a rule.
-    quick_outcome quick_count(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, int32_t low,
-                              uint32_t cells) {
-        int32_t high = low;
-        if (i < length && type_of(base + i) == TYPE_INTEGER) high = integer::get_value(base + i++);
-        // Bad counts raise errors; a count of 0 passes over its rule unrun.
-        if (low < 0 || high < low || high == 0 || i >= length) return Q_UNSURE;
-        return quick_repeat(base, length, i, pos, low, high, cells);
-    }
-
-    // The target of a modifier at base[i], as the general loop reads it: a
-    // word's value, unless the word is a keyword. False where the loop
-    // raises an error.
+    // The target of a modifier, as the general loop reads it: a word's value,
+    // unless the word is a keyword. False where the loop raises an error.
     static bool quick_target(const kiv_value* v, keyword kw, kiv_value* target) {
         if (kw == KW_BAR) return false;
         if (kw || type_of(v) != TYPE_WORD) {
@@ -1163,38 +1099,327 @@ class engine {
         return quick_value(v, target);
     }
 
-    // A repetition of the rule at base[i], from min to max times (-1: no
-    // maximum). An iteration that matches without consuming ends it.
-    quick_outcome quick_repeat(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, int32_t min,
-                               int32_t max, uint32_t cells) {
-        if (i >= length) return Q_UNSURE;
-        const kiv_value* v = base + i;
+    uint32_t add_op(quick_kind kind, uint32_t arg = 0, int32_t min = 0, int32_t max = 0, bool flag = false,
+                    const kiv_value* value = &none_value) {
+        quick_ops_.push_back(quick_op{kind, flag, min, max, arg, Q_LAST, QA_FAIL, *value});
+        return uint32_t(quick_ops_.size() - 1);
+    }
+
+    // A bitset matched against units of one byte is read through a byte
+    // table of its first 256 bits (it holds still while the attempt runs).
+    uint32_t add_bitset(quick_kind kind, const kiv_value* bits, int32_t min = 0, int32_t max = 0) {
+        bit_view view(bits);
+        uint8_t image[32];
+        uint32_t stored = std::min(view.count, uint32_t(sizeof image));
+        std::memcpy(image, view.bytes, stored);
+        std::memset(image + stored, view.beyond ? 0xFF : 0, sizeof image - stored);
+        uint32_t table = 0;
+        while (table < byte_tables_.size() &&
+               (byte_tables_[table].node != bits->data2 || std::memcmp(byte_tables_[table].bits, image, 32) != 0))
+            table++;
+        if (table == byte_tables_.size()) {
+            byte_table& t = byte_tables_.emplace_back();
+            t.node = bits->data2;
+            std::memcpy(t.bits, image, 32);
+            for (uint32_t c = 0; c < 256; c++) t.member[c] = image[c >> 3] & (0x80 >> (c & 7));
+        }
+        return add_op(kind, table, min, max, false, bits);
+    }
+
+    uint32_t block_entry(const kiv_value* blk) {
+        for (uint32_t k = 0; k < quick_blocks_.size(); k++) {
+            const kiv_value& b = quick_blocks_[k].block;
+            if (b.data2 == blk->data2 && b.data1 == blk->data1) return k;
+        }
+        quick_blocks_.push_back({*blk, NOT_DECODED});
+        return uint32_t(quick_blocks_.size() - 1);
+    }
+
+    uint32_t add_literal(const kiv_value* value, bool literal) {
+        uint32_t t = type_of(value);
+        if (!q_.block) {
+            if (t == TYPE_CHAR) return add_op(QK_CHAR, char_::get_value(value));
+            if (t == TYPE_BITSET) return q_.unit == 1 ? add_bitset(QK_BYTE_SET, value) : add_op(QK_BITSET, 0, 0, 0, false, value);
+            if (t == TYPE_STRING && units_of(value) == value->data1 + 1)
+                return add_op(QK_CHAR, text_of(value).at(value->data1));
+            // Datatypes on text raise an error, which the general loop gives.
+            if ((t == TYPE_DATATYPE || t == TYPE_TYPESET) && !literal && !q_.binary) return add_op(QK_UNSURE);
+        }
+        return add_op(QK_LITERAL, 0, 0, 0, literal, value);
+    }
+
+    // Decodes the block of an entry: its rules, each with the rule that
+    // starts the alternative to try when it fails (the one after the next
+    // `|`: `|` is never taken as an argument but by quote).
+    void decode_block(uint32_t entry) {
+        kiv_value blk = quick_blocks_[entry].block;
+        quick_blocks_[entry].first = DECODING;
+        decoding_++;
+        const kiv_value* base = block::cells(&blk);
+        uint32_t length = units_of(&blk);
+        uint32_t i = std::min(blk.data1, length);
+        std::vector<uint32_t>& rules = placed_;
+        uint32_t first = uint32_t(rules.size());
+        while (i < length) {
+            uint32_t op = decode_rule(base, length, i);
+            if (rules.size() > first) quick_ops_[rules.back()].next = op;
+            rules.push_back(op);
+        }
+        quick_blocks_[entry].first = rules.size() > first ? rules[first] : Q_LAST;
+        uint32_t fail_to = QA_FAIL;
+        for (uint32_t n = uint32_t(rules.size()); n-- > first;) {
+            quick_op& op = quick_ops_[rules[n]];
+            if (op.kind == QK_BAR) fail_to = op.next == Q_LAST ? QA_MATCH : op.next;
+            else op.fail_to = fail_to;
+        }
+        rules.resize(first);
+        decoding_--;
+    }
+
+    // A block as a rule. A block that holds a single rule which enters no
+    // other block is that rule (it fails the same way, and the input goes
+    // back in either case); the block is decoded at once for that, unless
+    // blocks are already being decoded that deep.
+    uint32_t block_rule(const kiv_value* blk) {
+        uint32_t entry = block_entry(blk);
+        if (quick_blocks_[entry].first == NOT_DECODED && decoding_ < 8) decode_block(entry);
+        uint32_t first = quick_blocks_[entry].first;
+        if (first < DECODING) {
+            const quick_op& op = quick_ops_[first];
+            if (op.next == Q_LAST && op.fail_to == QA_FAIL && simple_q(op.kind)) {
+                quick_op copy = op;
+                quick_ops_.push_back(copy);
+                return uint32_t(quick_ops_.size() - 1);
+            }
+        }
+        return add_op(QK_BLOCK, entry);
+    }
+
+    static bool simple_q(quick_kind kind) {
+        return kind != QK_BAR && kind != QK_UNSURE && kind != QK_BLOCK && kind != QK_REPEAT && kind != QK_SEARCH &&
+               kind != QK_NOT && kind != QK_AHEAD;
+    }
+
+    // One rule from base[i], its modifiers, counts and arguments included; i
+    // moves past it. A rule left to the general loop takes one cell.
+    uint32_t decode_rule(const kiv_value* base, uint32_t length, uint32_t& i) {
+        const kiv_value* v = base + i++;
+        switch (type_of(v)) {
+            case TYPE_WORD:
+                break;
+            case TYPE_BLOCK:
+                return block_rule(v);
+            case TYPE_INTEGER:
+                return decode_count(base, length, i, integer::get_value(v));
+            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
+            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                return add_op(QK_UNSURE);
+            default:
+                return add_literal(v, false);
+        }
         keyword kw = keyword_of(v);
+        switch (kw) {
+            case NOT_KEYWORD: {
+                kiv_value value;
+                if (!quick_value(v, &value)) return add_op(QK_UNSURE);
+                if (type_of(&value) == TYPE_BLOCK) return block_rule(&value);
+                return add_literal(&value, false);
+            }
+            case KW_ANY: return decode_repeat(base, length, i, 0, -1);
+            case KW_SOME: return decode_repeat(base, length, i, 1, -1);
+            case KW_OPT: return decode_repeat(base, length, i, 0, 1);
+            case KW_TO: case KW_THRU: return decode_search(base, length, i, kw == KW_THRU);
+            case KW_NOT: case KW_AHEAD: {
+                if (i >= length || keyword_of(base + i) == KW_BAR) return add_op(QK_UNSURE);
+                uint32_t rule = decode_rule(base, length, i);
+                return add_op(kw == KW_NOT ? QK_NOT : QK_AHEAD, rule);
+            }
+            case KW_SKIP: return add_op(QK_SKIP);
+            case KW_END: return add_op(QK_END);
+            case KW_NONE: return add_op(QK_NONE);
+            case KW_FAIL: return add_op(QK_FAIL);
+            case KW_BAR: return add_op(QK_BAR);
+            case KW_QUOTE: {
+                if (i >= length) return add_op(QK_UNSURE);
+                kiv_value value = base[i++];
+                return add_literal(&value, true);
+            }
+            default:
+                return add_op(QK_UNSURE);
+        }
+    }
+
+    // A count, or a range of counts, before a rule.
+    uint32_t decode_count(const kiv_value* base, uint32_t length, uint32_t& i, int32_t low) {
+        int32_t high = low;
+        if (i < length && type_of(base + i) == TYPE_INTEGER) high = integer::get_value(base + i++);
+        // Bad counts raise errors; a count of 0 passes over its rule unrun.
+        if (low < 0 || high < low || high == 0) return add_op(QK_UNSURE);
+        return decode_repeat(base, length, i, low, high);
+    }
+
+    // A repetition of the rule at base[i], from min to max times (-1: no
+    // maximum).
+    uint32_t decode_repeat(const kiv_value* base, uint32_t length, uint32_t& i, int32_t min, int32_t max) {
         kiv_value target;
-        if (!quick_target(v, kw, &target)) return Q_UNSURE;
+        if (i >= length || !quick_target(base + i, keyword_of(base + i), &target)) return add_op(QK_UNSURE);
         if (plain_literal_q(&target)) {
             i++;
-            uint32_t t = type_of(&target);
-            int64_t after = !q_.block && (t == TYPE_BITSET || t == TYPE_CHAR)
-                                ? char_run(&target, {q_.base, q_.unit}, pos, q_.end, min, max)
-                                : literal_run(&target, pos, min, max);
-            if (after < 0) return Q_FAILED;
-            pos = uint32_t(after);
+            if (!q_.block && q_.unit == 1 && type_of(&target) == TYPE_BITSET)
+                return add_bitset(QK_BYTE_RUN, &target, min, max);
+            return add_op(QK_RUN, 0, min, max, false, &target);
+        }
+        uint32_t rule = decode_rule(base, length, i);
+        return add_op(QK_REPEAT, rule, min, max);
+    }
+
+    // to and thru of the rule at base[i].
+    uint32_t decode_search(const kiv_value* base, uint32_t length, uint32_t& i, bool thru) {
+        kiv_value target;
+        if (i >= length) return add_op(QK_UNSURE);
+        keyword kw = keyword_of(base + i);
+        if (!quick_target(base + i, kw, &target)) return add_op(QK_UNSURE);
+        if (kw == KW_END || (!kw && searchable_q(&target))) {
+            i++;
+            return add_op(kw == KW_END ? QK_TO_END : QK_FIND, 0, 0, 0, thru, &target);
+        }
+        uint32_t rule = decode_rule(base, length, i);
+        return add_op(QK_SEARCH, rule, 0, 0, thru);
+    }
+
+    // Running ---------------------------------------------------------------------------
+
+    uint32_t quick_char(uint32_t p) const { return string::get_char(q_.base + size_t(p) * q_.unit, q_.unit); }
+    bool quick_same(uint32_t a, uint32_t b) const { return a == b || (q_.folding && fold(a) == fold(b)); }
+
+    // A block: the alternatives in turn, with the input back at the start
+    // for each. `cells` counts what the general loop would have pushed.
+    [[gnu::noinline]] quick_outcome run_block(uint32_t entry, uint32_t& pos, uint32_t cells) {
+        if ((cells += 2) > q_.room) return Q_UNSURE;
+        if (quick_blocks_[entry].first == NOT_DECODED) decode_block(entry);
+        uint32_t k = quick_blocks_[entry].first, start = pos;
+        while (k != Q_LAST) {
+            if (quick_ops_[k].kind == QK_BAR) return Q_MATCHED;
+            quick_outcome r = run_rule(k, pos, cells);
+            if (r == Q_MATCHED) {
+                k = quick_ops_[k].next;
+                continue;
+            }
+            if (r == Q_UNSURE) return r;
+            pos = start;
+            k = quick_ops_[k].fail_to;
+            if (k == QA_FAIL) return Q_FAILED;
+            if (k == QA_MATCH) return Q_MATCHED;
+        }
+        return Q_MATCHED;
+    }
+
+    // One decoded rule at pos: the frequent ones here, the others out of
+    // line so that this stays light. (Decoding a block may move the list:
+    // the rule is read before anything runs.)
+    quick_outcome run_rule(uint32_t k, uint32_t& pos, uint32_t cells) {
+        const quick_op& op = quick_ops_[k];
+        switch (op.kind) {
+            case QK_CHAR:
+                if (pos >= q_.end || !quick_same(quick_char(pos), op.arg)) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_BITSET:
+                if (pos >= q_.end || !bit_view(&op.value).has(quick_char(pos))) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_BYTE_SET:
+                if (pos >= q_.end || !byte_tables_[op.arg].member[q_.base[pos]]) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_BYTE_RUN: {
+                uint32_t start = pos, end = q_.end;
+                if (start > end || end - start < uint32_t(op.min)) return Q_FAILED;
+                uint32_t stop = op.max >= 0 && end - start > uint32_t(op.max) ? start + uint32_t(op.max) : end;
+                const uint8_t* text = q_.base;
+                const bool* member = byte_tables_[op.arg].member;
+                uint32_t p = start;
+                while (p < stop && member[text[p]]) p++;
+                if (p - start < uint32_t(op.min)) return Q_FAILED;
+                pos = p;
+                return Q_MATCHED;
+            }
+            case QK_BLOCK:
+                return run_block(op.arg, pos, cells);
+            default:
+                return run_other(op, pos, cells);
+        }
+    }
+
+    [[gnu::noinline]] quick_outcome run_other(const quick_op& op, uint32_t& pos, uint32_t cells) {
+        switch (op.kind) {
+            case QK_LITERAL:
+                return quick_literal(&op.value, pos, op.flag);
+            case QK_RUN: {
+                uint32_t t = type_of(&op.value);
+                int64_t after = !q_.block && (t == TYPE_BITSET || t == TYPE_CHAR)
+                                    ? char_run(&op.value, {q_.base, q_.unit}, pos, q_.end, op.min, op.max)
+                                    : literal_run(&op.value, pos, op.min, op.max);
+                if (after < 0) return Q_FAILED;
+                pos = uint32_t(after);
+                return Q_MATCHED;
+            }
+            case QK_FIND: {
+                int64_t after = search_from(&op.value, pos, op.flag);
+                if (after < 0) return Q_FAILED;
+                pos = uint32_t(after);
+                return Q_MATCHED;
+            }
+            case QK_TO_END:
+                pos = std::max(pos, q_.end);
+                return Q_MATCHED;
+            case QK_REPEAT:
+                return run_repeat(op.arg, op.min, op.max, pos, cells);
+            case QK_SEARCH:
+                return run_search(op.arg, op.flag, pos, cells);
+            case QK_NOT: case QK_AHEAD: {
+                bool invert = op.kind == QK_NOT;
+                if ((cells += 3) > q_.room) return Q_UNSURE;
+                uint32_t start = pos;
+                quick_outcome r = run_rule(op.arg, pos, cells);
+                if (r == Q_UNSURE) return r;
+                pos = start;
+                return (r == Q_MATCHED) != invert ? Q_MATCHED : Q_FAILED;
+            }
+            case QK_SKIP:
+                if (pos >= q_.end) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_END: return pos >= q_.end ? Q_MATCHED : Q_FAILED;
+            case QK_NONE: return Q_MATCHED;
+            case QK_FAIL: return Q_FAILED;
+            default: return Q_UNSURE;
+        }
+    }
+
+    // A rule value matched as itself at pos.
+    quick_outcome quick_literal(const kiv_value* rule, uint32_t& pos, bool literal) const {
+        if (!q_.block && type_of(rule) == TYPE_STRING) {
+            text_view text = text_of(rule);
+            uint32_t length = units_of(rule), from = std::min(rule->data1, length), count = length - from;
+            if (pos > q_.end || q_.end - pos < count) return Q_FAILED;
+            for (uint32_t k = 0; k < count; k++)
+                if (!quick_same(quick_char(pos + k), text.at(from + k))) return Q_FAILED;
+            pos += count;
             return Q_MATCHED;
         }
+        int64_t after = match_at(rule, pos, literal);
+        if (after < 0) return Q_FAILED;
+        pos = uint32_t(after);
+        return Q_MATCHED;
+    }
+
+    // An iteration that matches without consuming ends a repetition.
+    quick_outcome run_repeat(uint32_t rule, int32_t min, int32_t max, uint32_t& pos, uint32_t cells) {
         if ((cells += 3) > q_.room) return Q_UNSURE;
-        bool block = !kw && type_of(&target) == TYPE_BLOCK;
-        uint32_t rule_start = i;
         for (int32_t done = 0;;) {
             uint32_t start = pos;
-            quick_outcome r;
-            if (block) {
-                i = rule_start + 1;
-                r = quick_block(&target, pos, cells);
-            } else {
-                i = rule_start;
-                r = quick_rule(base, length, i, pos, cells);
-            }
+            quick_outcome r = run_rule(rule, pos, cells);
             if (r == Q_UNSURE) return r;
             if (r == Q_FAILED) {
                 pos = start;
@@ -1205,33 +1430,12 @@ class engine {
         }
     }
 
-    // to and thru: the rule at base[i] tried at each position in turn, from
-    // the input's to the end.
-    quick_outcome quick_search(const kiv_value* base, uint32_t length, uint32_t& i, uint32_t& pos, bool thru,
-                               uint32_t cells) {
-        if (i >= length) return Q_UNSURE;
-        const kiv_value* v = base + i;
-        keyword kw = keyword_of(v);
-        kiv_value target;
-        if (!quick_target(v, kw, &target)) return Q_UNSURE;
-        if (kw == KW_END) {
-            i++;
-            pos = std::max(pos, q_.end);
-            return Q_MATCHED;
-        }
-        if (!kw && searchable_q(&target)) {
-            i++;
-            int64_t after = search_from(&target, pos, thru);
-            if (after < 0) return Q_FAILED;
-            pos = uint32_t(after);
-            return Q_MATCHED;
-        }
+    // to and thru: the rule tried at each position in turn up to the end.
+    quick_outcome run_search(uint32_t rule, bool thru, uint32_t& pos, uint32_t cells) {
         if ((cells += 3) > q_.room) return Q_UNSURE;
-        uint32_t rule_start = i;
         for (uint32_t p = pos;; p++) {
             uint32_t q = p;
-            i = rule_start;
-            quick_outcome r = quick_rule(base, length, i, q, cells);
+            quick_outcome r = run_rule(rule, q, cells);
             if (r == Q_UNSURE) return r;
             if (r == Q_MATCHED) {
                 pos = thru ? q : p;
@@ -1241,12 +1445,27 @@ class engine {
         }
     }
 
+    // Whether a quick attempt at a block pays for its decoding: the general
+    // loop runs a block of one or two values, or of literals only, about as
+    // fast (and a repetition inside gets an attempt of its own).
+    bool worth_decoding_q(const kiv_value* blk) const {
+        uint32_t length = units_of(blk);
+        if (length <= blk->data1 + 2) return false;
+        const kiv_value* cells = block::cells(blk);
+        for (uint32_t i = blk->data1; i < length; i++) {
+            uint32_t t = type_of(cells + i);
+            if (t == TYPE_BLOCK || (t == TYPE_WORD && keyword_of(cells + i) != KW_BAR)) return true;
+        }
+        return false;
+    }
+
     // Tries a block about to be entered in one go; true when it is done.
     bool quick_enter(const kiv_value* blk) {
+        if (!worth_decoding_q(blk)) return false;
         uint64_t key = rule_key(blk, blk->data1, false);
         if (gave_up_q(key) || !quick_begin(0)) return false;
         uint32_t pos = input_.data1;
-        quick_outcome r = quick_block(blk, pos, 0);
+        quick_outcome r = run_block(block_entry(blk), pos, 0);
         if (r == Q_UNSURE) {
             give_up(key);
             return false;
@@ -1261,20 +1480,20 @@ class engine {
     bool quick_pending(int32_t type, uint32_t position) {
         if (type != F_REPEAT && type != F_TO && type != F_THRU && type != F_NOT && type != F_AHEAD) return false;
         uint64_t key = rule_key(&rules_, position, true);
-        // The frame the general loop would push first.
+        // Counting the frame the general loop would push first.
         if (gave_up_q(key) || !quick_begin(3)) return false;
         const kiv_value* base = block::cells(&rules_);
         uint32_t length = rules_length(), i = position, pos = input_.data1;
-        quick_outcome r;
+        uint32_t rule;
         switch (type) {
-            case F_REPEAT: r = quick_repeat(base, length, i, pos, pending_min_, pending_max_, 0); break;
-            case F_TO: case F_THRU: r = quick_search(base, length, i, pos, type == F_THRU, 0); break;
-            default: {
-                uint32_t start = pos;
-                r = quick_rule(base, length, i, pos, 0);
-                pos = start;
-                if (r != Q_UNSURE && type == F_NOT) r = r == Q_MATCHED ? Q_FAILED : Q_MATCHED;
-            }
+            case F_REPEAT: rule = decode_repeat(base, length, i, pending_min_, pending_max_); break;
+            case F_TO: case F_THRU: rule = decode_search(base, length, i, type == F_THRU); break;
+            default: rule = decode_rule(base, length, i);
+        }
+        quick_outcome r = run_rule(rule, pos, 0);
+        if (type == F_NOT || type == F_AHEAD) {
+            pos = input_.data1;
+            if (r != Q_UNSURE && type == F_NOT) r = r == Q_MATCHED ? Q_FAILED : Q_MATCHED;
         }
         if (r == Q_UNSURE) {
             give_up(key);
