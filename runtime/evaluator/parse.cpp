@@ -45,6 +45,8 @@
 
 namespace kiv::parser {
 
+bool quick_matching = true;
+
 namespace {
 
 kiv_value input_stack{TYPE_NONE, 0, 0, 0};
@@ -1051,7 +1053,7 @@ class engine {
     static constexpr uint32_t QUICK_CELLS = 600;
 
     bool quick_begin(uint32_t cells) {
-        if (tracing_) return false;
+        if (tracing_ || !quick_matching) return false;
         uint32_t used = stack_length() + cells;
         if (used > STACK_LIMIT) return false;
         text_view in = block_input() ? text_view{nullptr, 0} : text_of(&input_);
