@@ -70,6 +70,12 @@ constexpr const char* KEYWORD_NAMES[KEYWORD_COUNT] = {
 constexpr uint8_t UNKNOWN = 0xFF;
 std::vector<uint8_t> keyword_table;
 
+// Rules where a quick attempt gave up, by block and position, so that the
+// next parse does not try them again: a hint only (the general loop is always
+// right), which a changed or reused block merely makes slower.
+constexpr uint32_t GAVE_UP_SLOTS = 64;  // slot_of gives 6 bits
+uint64_t gave_up[GAVE_UP_SLOTS] = {};
+
 enum event : uint32_t { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END, EVENT_COUNT };
 constexpr const char* EVENT_NAMES[EVENT_COUNT] = {"push", "pop", "fetch", "match", "iterate", "paren", "end"};
 // The event words, then the frame name of callback calls.
@@ -1068,17 +1074,16 @@ class engine {
         return true;
     }
 
-    // Rules where a quick attempt gave up are not tried again in this parse
-    // (a hint only: the general loop is always right).
-    static constexpr uint32_t GAVE_UP_SLOTS = 64;
-    uint64_t gave_up_[GAVE_UP_SLOTS] = {};
 
     // Keys of whole blocks and of rules after a modifier differ in bit 0.
     static uint64_t rule_key(const kiv_value* blk, uint32_t position, bool modified) {
         return (uint64_t(blk->data2) << 33 | uint64_t(position) << 1 | modified) + 1;
     }
-    bool gave_up_q(uint64_t key) const { return gave_up_[key % GAVE_UP_SLOTS] == key; }
-    void give_up(uint64_t key) { gave_up_[key % GAVE_UP_SLOTS] = key; }
+    // The block's node comes down to the low bits, which the product spreads
+    // over the top ones.
+    static uint32_t slot_of(uint64_t key) { return uint32_t(((key ^ key >> 33) * 0x9E3779B97F4A7C15u) >> 58); }
+    static bool gave_up_q(uint64_t key) { return gave_up[slot_of(key)] == key; }
+    static void give_up(uint64_t key) { gave_up[slot_of(key)] = key; }
 
     // Decoding ------------------------------------------------------------------------
 
@@ -1180,11 +1185,12 @@ class engine {
 
     // A block as a rule. A block that holds a single rule which enters no
     // other block is that rule (it fails the same way, and the input goes
-    // back in either case); the block is decoded at once for that, unless
-    // blocks are already being decoded that deep.
+    // back in either case); a block of one or two values is decoded at once
+    // for that, unless blocks are already being decoded that deep.
     uint32_t block_rule(const kiv_value* blk) {
         uint32_t entry = block_entry(blk);
-        if (quick_blocks_[entry].first == NOT_DECODED && decoding_ < 8) decode_block(entry);
+        if (quick_blocks_[entry].first == NOT_DECODED && decoding_ < 8 && units_of(blk) <= blk->data1 + 2)
+            decode_block(entry);
         uint32_t first = quick_blocks_[entry].first;
         if (first < DECODING) {
             const quick_op& op = quick_ops_[first];

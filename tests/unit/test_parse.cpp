@@ -640,7 +640,8 @@ TEST_F(Parse, QuickMatchingAgreesWithTheGeneralLoop) {
         "[some [ahead d num | skip]]", "[2 4 [f \",\"] f]", "[0 2 skip f]", "[some [t | c | v]]",
         "[any [quote a | 'b | word! | integer! | block!]]", "[some e]", "[e e e]", "[thru c any v]",
         "[some [copy x num (y: x)] | skip]", "[f \",\" [break | skip] f]", "[some [d | reject]]",
-        "[some [num | 1 2 \"a\" | end skip]]", "[any [some \"\" skip]]", "[thru end]", "[some [skip skip] end]", "[some [t | c]]", "[some [opt \"x\"] skip]", "[some [c | \"B\" | f]]",
+        "[some [num | 1 2 \"a\" | end skip]]", "[any [some \"\" skip]]", "[thru end]", "[some [skip skip] end]",
+        "[some [t | c]]", "[some [opt \"x\"] skip]", "[some [c | \"B\" | f]]",
     };
     const char* inputs[] = {
         "\"\"", "\"a,b^/,1^/\"", "\"12.5, 3 x\"", "\"(()())\"", "\"((\"", "\"abAbé,x\"", "\"AB\"",
