@@ -991,8 +991,8 @@ class engine {
         QK_UNSURE,   // a rule left to the general loop
         QK_CHAR,     // a character on text or bytes (arg: the code point)
         QK_BITSET,   // a bitset on text or bytes
-        QK_BYTE_SET,   // a bitset on bytes or Latin-1 text (`bits` holds it)
-        QK_BYTE_RUN,   // a repetition of that
+        QK_BYTE_SET, // a bitset on bytes or Latin-1 text (arg: its byte table)
+        QK_BYTE_RUN, // a repetition of that
         QK_LITERAL,  // another value, matched at one position (flag: as a value)
         QK_RUN,      // a repetition of a literal
         QK_FIND,     // to or thru of a literal (flag: thru)
@@ -1073,7 +1073,6 @@ class engine {
         if (byte_tables_.size() >= BYTE_TABLES) byte_tables_.clear();
         return true;
     }
-
 
     // Keys of whole blocks and of rules after a modifier differ in bit 0.
     static uint64_t rule_key(const kiv_value* blk, uint32_t position, bool modified) {
