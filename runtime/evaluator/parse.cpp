@@ -45,6 +45,8 @@
 
 namespace kiv::parser {
 
+bool quick_matching = true;
+
 namespace {
 
 kiv_value input_stack{TYPE_NONE, 0, 0, 0};
@@ -67,6 +69,12 @@ constexpr const char* KEYWORD_NAMES[KEYWORD_COUNT] = {
 // start-up, a case variant on first use.
 constexpr uint8_t UNKNOWN = 0xFF;
 std::vector<uint8_t> keyword_table;
+
+// Rules where a quick attempt gave up, by block and position, so that the
+// next parse does not try them again: a hint only (the general loop is always
+// right), which a changed or reused block merely makes slower.
+constexpr uint32_t GAVE_UP_SLOTS = 64;  // slot_of gives 6 bits
+uint64_t gave_up[GAVE_UP_SLOTS] = {};
 
 enum event : uint32_t { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END, EVENT_COUNT };
 constexpr const char* EVENT_NAMES[EVENT_COUNT] = {"push", "pop", "fetch", "match", "iterate", "paren", "end"};
@@ -220,6 +228,7 @@ class engine {
         rules_.data1 = std::min(rules_.data1, units_of(&rules_));
         input_.data1 = std::min(input_.data1, units_of(&input_));
         rule_base_ = units_of(&rule_stack);
+        input_changed();
     }
 
     kiv_value run() {
@@ -249,11 +258,13 @@ class engine {
     bool match_ = true;
     bool done_ = false;
     bool collected_ = false;
+    bool block_input_ = false;
 
     // The input -------------------------------------------------------------------
 
-    bool block_input() const { return series::block_like_q(type_of(&input_)); }
+    bool block_input() const { return block_input_; }
     bool binary_input() const { return type_of(&input_) == TYPE_BINARY; }
+    void input_changed() { block_input_ = series::block_like_q(type_of(&input_)); }
     uint32_t input_length() const { return units_of(&input_); }
     uint32_t end_index() const {
         uint32_t length = input_length();
@@ -274,6 +285,7 @@ class engine {
         block::cells(&input_stack)[units_of(&input_stack) - 1] = input_;
         *block::alloc_tail(&input_stack) = s;
         input_ = s;
+        input_changed();
         depth_++;
         clamp_input();
     }
@@ -281,6 +293,7 @@ class engine {
         uint32_t length = units_of(&input_stack);
         block::ks_set_tail(&input_stack, length - 1);
         input_ = block::cells(&input_stack)[length - 2];
+        input_changed();
         depth_--;
         clamp_input();
     }
@@ -436,6 +449,7 @@ class engine {
     }
 
     void enter_block(const kiv_value* blk) {
+        if (quick_enter(blk)) return;
         kiv_value entered = *blk;
         push_cells({triple(int32_t(rules_.data1), int32_t(input_.data1), int32_t(input_length())), rules_});
         rules_ = entered;
@@ -580,6 +594,7 @@ class engine {
                 return true;
             }
         }
+        if (quick_pending(type, position)) return true;
         push_frame(type, position);
         return false;
     }
@@ -868,32 +883,15 @@ class engine {
         return true;
     }
 
-    // A repetition of a literal: counts the occurrences in a row, up to
-    // `max` (-1: no maximum). A literal that matches without consuming
-    // (an empty string) matches so every time.
-    bool repeat_literal(const kiv_value* rule, int32_t min, int32_t max) {
-        uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
-        uint32_t start = input_.data1, end = end_index();
+    // A repetition of a literal from p: counts the occurrences in a row, up
+    // to `max` (-1: no maximum), and answers where they end, -1 when there
+    // are fewer than `min`. A literal that matches without consuming (an
+    // empty string) matches so every time.
+    int64_t literal_run(const kiv_value* rule, uint32_t start, int32_t min, int32_t max) const {
         uint32_t t = type_of(rule);
-        if (!block_input() && (t == TYPE_CHAR || t == TYPE_BITSET)) {
-            if (start > end || end - start < uint32_t(min)) return false;
-            uint32_t stop = end - start > limit ? start + limit : end;
-            text_view in = text_of(&input_);
-            uint32_t p;
-            if (t == TYPE_BITSET) {
-                bit_view bits(rule);
-                p = scan_while(in, start, stop, [&](uint32_t c) { return bits.has(c); });
-            } else if (!folding()) {
-                uint32_t c = char_::get_value(rule);
-                p = scan_while(in, start, stop, [&](uint32_t x) { return x == c; });
-            } else {
-                uint32_t c = char_::get_value(rule), folded = fold(c);
-                p = scan_while(in, start, stop, [&](uint32_t x) { return x == c || fold(x) == folded; });
-            }
-            if (p - start < uint32_t(min)) return false;
-            input_.data1 = p;
-            return true;
-        }
+        if (!block_input() && (t == TYPE_CHAR || t == TYPE_BITSET))
+            return char_run(rule, text_of(&input_), start, end_index(), min, max);
+        uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
         uint32_t p = start, count = 0;
         bool endless = false;
         while (count < limit) {
@@ -906,31 +904,612 @@ class engine {
             p = uint32_t(after);
             count++;
         }
-        if (count < uint32_t(min) && !endless) return false;
-        input_.data1 = p;
+        return count < uint32_t(min) && !endless ? -1 : int64_t(p);
+    }
+
+    // The same for a character or bitset on text or bytes, in one tight loop.
+    int64_t char_run(const kiv_value* rule, const text_view& in, uint32_t start, uint32_t end, int32_t min,
+                     int32_t max) const {
+        uint32_t limit = max < 0 ? UINT32_MAX : uint32_t(max);
+        if (start > end || end - start < uint32_t(min)) return -1;
+        uint32_t stop = end - start > limit ? start + limit : end;
+        uint32_t p;
+        if (type_of(rule) == TYPE_BITSET) {
+            bit_view bits(rule);
+            p = scan_while(in, start, stop, [&](uint32_t c) { return bits.has(c); });
+        } else if (!folding()) {
+            uint32_t c = char_::get_value(rule);
+            p = scan_while(in, start, stop, [&](uint32_t x) { return x == c; });
+        } else {
+            uint32_t c = char_::get_value(rule), folded = fold(c);
+            p = scan_while(in, start, stop, [&](uint32_t x) { return x == c || fold(x) == folded; });
+        }
+        return p - start < uint32_t(min) ? -1 : int64_t(p);
+    }
+
+    bool repeat_literal(const kiv_value* rule, int32_t min, int32_t max) {
+        int64_t after = literal_run(rule, input_.data1, min, max);
+        if (after < 0) return false;
+        input_.data1 = uint32_t(after);
         return true;
     }
 
-    // to and thru of a literal: the first position from the input's where
-    // it matches.
-    bool search(const kiv_value* rule, bool thru) {
+    // to and thru of a literal: the first position from p where it matches;
+    // answers where the input goes on (before the match for to, after it for
+    // thru), -1 when it is nowhere.
+    int64_t search_from(const kiv_value* rule, uint32_t from, bool thru) const {
         uint32_t end = end_index();
         if (!block_input() && type_of(rule) == TYPE_CHAR) {
-            text_view in = text_of(&input_);
-            uint32_t c = char_::get_value(rule);
-            uint32_t p = scan_while(in, input_.data1, end, [&](uint32_t x) { return !same_char(x, c); });
-            if (p >= end) return false;
-            input_.data1 = thru ? p + 1 : p;
+            uint32_t p = find_char(char_::get_value(rule), from, end);
+            if (p >= end) return -1;
+            return thru ? p + 1 : p;
+        }
+        for (uint32_t p = from; p <= end; p++) {
+            int64_t after = match_at(rule, p, false);
+            if (after >= 0) return thru ? after : p;
+        }
+        return -1;
+    }
+
+    // The first position from p (below end) of a character, end if none.
+    uint32_t find_char(uint32_t c, uint32_t p, uint32_t end) const {
+        text_view in = text_of(&input_);
+        if (p >= end) return end;
+        // Bytes and Latin-1 text: no other code point there folds to an ASCII
+        // character that is not a letter.
+        bool exact = !folding() || (c < 128 && (c | 0x20) - 'a' >= 26);
+        if (in.unit == 1 && exact && c < 256) {
+            const void* found = std::memchr(in.base + p, int(c), end - p);
+            return found ? uint32_t(static_cast<const uint8_t*>(found) - in.base) : end;
+        }
+        return scan_while(in, p, end, [&](uint32_t x) { return !same_char(x, c); });
+    }
+
+    bool search(const kiv_value* rule, bool thru) {
+        int64_t after = search_from(rule, input_.data1, thru);
+        if (after < 0) return false;
+        input_.data1 = uint32_t(after);
+        return true;
+    }
+
+    // Quick matching -------------------------------------------------------------
+
+    // A rule that runs no code (no paren, mark, capture, change, collect or
+    // case switch) can do nothing but move the input position, and nothing
+    // changes the rules, their words or the input while it runs. Such a rule
+    // is matched here without frames on the rule stack and without a step
+    // per value: each block it enters is decoded once into a list of rules,
+    // words replaced by their values, and the lists are run by plain
+    // recursion. They serve that one attempt and are dropped after it. On
+    // anything else (and on every error) the quick matcher gives up, having
+    // changed nothing, and the general loop runs the rule from the same
+    // start: the outcome is the same either way.
+    enum quick_outcome { Q_FAILED, Q_MATCHED, Q_UNSURE };
+
+    enum quick_kind : uint8_t {
+        QK_BAR,      // `|`: the alternative matched
+        QK_UNSURE,   // a rule left to the general loop
+        QK_CHAR,     // a character on text or bytes (arg: the code point)
+        QK_BITSET,   // a bitset on text or bytes
+        QK_BYTE_SET, // a bitset on bytes or Latin-1 text (arg: its byte table)
+        QK_BYTE_RUN, // a repetition of that
+        QK_LITERAL,  // another value, matched at one position (flag: as a value)
+        QK_RUN,      // a repetition of a literal
+        QK_FIND,     // to or thru of a literal (flag: thru)
+        QK_TO_END,   // to end, thru end
+        QK_BLOCK,    // a block (arg: its entry in quick_blocks_)
+        QK_REPEAT,   // a repetition of a rule (arg: the rule)
+        QK_SEARCH,   // to or thru of a rule (flag: thru; arg: the rule)
+        QK_NOT,      // arg: the rule
+        QK_AHEAD,    // arg: the rule
+        QK_SKIP, QK_END, QK_NONE, QK_FAIL,
+    };
+    // Where a block goes on when a rule fails, besides the index of the rule
+    // that starts the next alternative.
+    static constexpr uint32_t QA_FAIL = UINT32_MAX;       // no alternative left
+    static constexpr uint32_t QA_MATCH = UINT32_MAX - 1;  // an empty last alternative
+    static constexpr uint32_t Q_LAST = UINT32_MAX;        // no next rule
+
+    struct quick_op {
+        quick_kind kind;
+        bool flag;
+        int32_t min, max;
+        uint32_t arg;
+        uint32_t next = Q_LAST;     // the block's next rule
+        uint32_t fail_to = QA_FAIL;
+        kiv_value value;
+    };
+    // A bitset's membership of the numbers 0 to 255, one byte each, for the
+    // bitset's state in `bits`. Kept across attempts, checked on each use.
+    struct byte_table {
+        uint32_t node;
+        uint8_t bits[32];
+        bool member[256];
+    };
+    std::vector<byte_table> byte_tables_;
+    static constexpr uint32_t BYTE_TABLES = 16;
+    struct quick_entry {
+        kiv_value block;
+        uint32_t first;  // its first rule, Q_LAST when empty; NOT_DECODED before
+    };
+    static constexpr uint32_t NOT_DECODED = UINT32_MAX - 1;
+    static constexpr uint32_t DECODING = UINT32_MAX - 2;
+    uint32_t decoding_ = 0;  // blocks being decoded, one inside the other
+    std::vector<quick_op> quick_ops_;
+    std::vector<quick_entry> quick_blocks_;
+    // A block's rules while it is decoded (a nested block decodes above
+    // them).
+    std::vector<uint32_t> placed_;
+
+    // What an attempt reads often; fixed while it runs.
+    struct quick_input {
+        const uint8_t* base;  // the text or the bytes
+        uint32_t unit;
+        uint32_t end;         // where matching stops
+        uint32_t room;        // rule-stack cells the general loop would have left
+        bool block;
+        bool binary;
+        bool folding;
+    };
+    quick_input q_{};
+
+    // Nesting is bounded by the rule-stack cells the general loop would push
+    // (so that a grammar too deep for the rule stack still gets its error
+    // from the general loop), and kept small for the machine stack.
+    static constexpr uint32_t QUICK_CELLS = 600;
+
+    bool quick_begin(uint32_t cells) {
+        if (tracing_ || !quick_matching) return false;
+        uint32_t used = stack_length() + cells;
+        if (used > STACK_LIMIT) return false;
+        text_view in = block_input() ? text_view{nullptr, 0} : text_of(&input_);
+        // Less the cells of a block holding a single simple rule, which is
+        // decoded as that rule and does not count itself.
+        uint32_t room = std::min(STACK_LIMIT - used, QUICK_CELLS);
+        if (room < 2) return false;
+        q_ = {in.base, in.unit, end_index(), room - 2, block_input(), binary_input(), folding()};
+        quick_ops_.clear();
+        quick_blocks_.clear();
+        if (byte_tables_.size() >= BYTE_TABLES) byte_tables_.clear();
+        return true;
+    }
+
+    // Keys of whole blocks and of rules after a modifier differ in bit 0.
+    static uint64_t rule_key(const kiv_value* blk, uint32_t position, bool modified) {
+        return (uint64_t(blk->data2) << 33 | uint64_t(position) << 1 | modified) + 1;
+    }
+    // The block's node comes down to the low bits, which the product spreads
+    // over the top ones.
+    static uint32_t slot_of(uint64_t key) { return uint32_t(((key ^ key >> 33) * 0x9E3779B97F4A7C15u) >> 58); }
+    static bool gave_up_q(uint64_t key) { return gave_up[slot_of(key)] == key; }
+    static void give_up(uint64_t key) { gave_up[slot_of(key)] = key; }
+
+    // Decoding ------------------------------------------------------------------------
+
+    // The value a word rule stands for; false when it has none.
+    static bool quick_value(const kiv_value* w, kiv_value* value) {
+        const kiv_value* cell = _context::get_if(w);
+        if (!cell || type_of(cell) == TYPE_UNSET) return false;
+        *value = *cell;
+        return true;
+    }
+
+    // The target of a modifier, as the general loop reads it: a word's value,
+    // unless the word is a keyword. False where the loop raises an error.
+    static bool quick_target(const kiv_value* v, keyword kw, kiv_value* target) {
+        if (kw == KW_BAR) return false;
+        if (kw || type_of(v) != TYPE_WORD) {
+            *target = *v;
             return true;
         }
-        for (uint32_t p = input_.data1; p <= end; p++) {
-            int64_t after = match_at(rule, p, false);
-            if (after >= 0) {
-                input_.data1 = thru ? uint32_t(after) : p;
-                return true;
+        return quick_value(v, target);
+    }
+
+    uint32_t add_op(quick_kind kind, uint32_t arg = 0, int32_t min = 0, int32_t max = 0, bool flag = false,
+                    const kiv_value* value = &none_value) {
+        quick_ops_.push_back(quick_op{kind, flag, min, max, arg, Q_LAST, QA_FAIL, *value});
+        return uint32_t(quick_ops_.size() - 1);
+    }
+
+    // A bitset matched against units of one byte is read through a byte
+    // table of its first 256 bits (it holds still while the attempt runs).
+    uint32_t add_bitset(quick_kind kind, const kiv_value* bits, int32_t min = 0, int32_t max = 0) {
+        bit_view view(bits);
+        uint8_t image[32];
+        uint32_t stored = std::min(view.count, uint32_t(sizeof image));
+        std::memcpy(image, view.bytes, stored);
+        std::memset(image + stored, view.beyond ? 0xFF : 0, sizeof image - stored);
+        uint32_t table = 0;
+        while (table < byte_tables_.size() &&
+               (byte_tables_[table].node != bits->data2 || std::memcmp(byte_tables_[table].bits, image, 32) != 0))
+            table++;
+        if (table == byte_tables_.size()) {
+            byte_table& t = byte_tables_.emplace_back();
+            t.node = bits->data2;
+            std::memcpy(t.bits, image, 32);
+            for (uint32_t c = 0; c < 256; c++) t.member[c] = image[c >> 3] & (0x80 >> (c & 7));
+        }
+        return add_op(kind, table, min, max, false, bits);
+    }
+
+    uint32_t block_entry(const kiv_value* blk) {
+        for (uint32_t k = 0; k < quick_blocks_.size(); k++) {
+            const kiv_value& b = quick_blocks_[k].block;
+            if (b.data2 == blk->data2 && b.data1 == blk->data1) return k;
+        }
+        quick_blocks_.push_back({*blk, NOT_DECODED});
+        return uint32_t(quick_blocks_.size() - 1);
+    }
+
+    uint32_t add_literal(const kiv_value* value, bool literal) {
+        uint32_t t = type_of(value);
+        if (!q_.block) {
+            if (t == TYPE_CHAR) return add_op(QK_CHAR, char_::get_value(value));
+            if (t == TYPE_BITSET) return q_.unit == 1 ? add_bitset(QK_BYTE_SET, value) : add_op(QK_BITSET, 0, 0, 0, false, value);
+            if (t == TYPE_STRING && units_of(value) == value->data1 + 1)
+                return add_op(QK_CHAR, text_of(value).at(value->data1));
+            // Datatypes on text raise an error, which the general loop gives.
+            if ((t == TYPE_DATATYPE || t == TYPE_TYPESET) && !literal && !q_.binary) return add_op(QK_UNSURE);
+        }
+        return add_op(QK_LITERAL, 0, 0, 0, literal, value);
+    }
+
+    // Decodes the block of an entry: its rules, each with the rule that
+    // starts the alternative to try when it fails (the one after the next
+    // `|`: `|` is never taken as an argument but by quote).
+    void decode_block(uint32_t entry) {
+        kiv_value blk = quick_blocks_[entry].block;
+        quick_blocks_[entry].first = DECODING;
+        decoding_++;
+        const kiv_value* base = block::cells(&blk);
+        uint32_t length = units_of(&blk);
+        uint32_t i = std::min(blk.data1, length);
+        std::vector<uint32_t>& rules = placed_;
+        uint32_t first = uint32_t(rules.size());
+        while (i < length) {
+            uint32_t op = decode_rule(base, length, i);
+            if (rules.size() > first) quick_ops_[rules.back()].next = op;
+            rules.push_back(op);
+        }
+        quick_blocks_[entry].first = rules.size() > first ? rules[first] : Q_LAST;
+        uint32_t fail_to = QA_FAIL;
+        for (uint32_t n = uint32_t(rules.size()); n-- > first;) {
+            quick_op& op = quick_ops_[rules[n]];
+            if (op.kind == QK_BAR) fail_to = op.next == Q_LAST ? QA_MATCH : op.next;
+            else op.fail_to = fail_to;
+        }
+        rules.resize(first);
+        decoding_--;
+    }
+
+    // A block as a rule. A block that holds a single rule which enters no
+    // other block is that rule (it fails the same way, and the input goes
+    // back in either case); a block of one or two values is decoded at once
+    // for that, unless blocks are already being decoded that deep.
+    uint32_t block_rule(const kiv_value* blk) {
+        uint32_t entry = block_entry(blk);
+        if (quick_blocks_[entry].first == NOT_DECODED && decoding_ < 8 && units_of(blk) <= blk->data1 + 2)
+            decode_block(entry);
+        uint32_t first = quick_blocks_[entry].first;
+        if (first < DECODING) {
+            const quick_op& op = quick_ops_[first];
+            if (op.next == Q_LAST && op.fail_to == QA_FAIL && simple_q(op.kind)) {
+                quick_op copy = op;
+                quick_ops_.push_back(copy);
+                return uint32_t(quick_ops_.size() - 1);
             }
         }
+        return add_op(QK_BLOCK, entry);
+    }
+
+    static bool simple_q(quick_kind kind) {
+        return kind != QK_BAR && kind != QK_UNSURE && kind != QK_BLOCK && kind != QK_REPEAT && kind != QK_SEARCH &&
+               kind != QK_NOT && kind != QK_AHEAD;
+    }
+
+    // One rule from base[i], its modifiers, counts and arguments included; i
+    // moves past it. A rule left to the general loop takes one cell.
+    uint32_t decode_rule(const kiv_value* base, uint32_t length, uint32_t& i) {
+        const kiv_value* v = base + i++;
+        switch (type_of(v)) {
+            case TYPE_WORD:
+                break;
+            case TYPE_BLOCK:
+                return block_rule(v);
+            case TYPE_INTEGER:
+                return decode_count(base, length, i, integer::get_value(v));
+            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PAREN:
+            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                return add_op(QK_UNSURE);
+            default:
+                return add_literal(v, false);
+        }
+        keyword kw = keyword_of(v);
+        switch (kw) {
+            case NOT_KEYWORD: {
+                kiv_value value;
+                if (!quick_value(v, &value)) return add_op(QK_UNSURE);
+                if (type_of(&value) == TYPE_BLOCK) return block_rule(&value);
+                return add_literal(&value, false);
+            }
+            case KW_ANY: return decode_repeat(base, length, i, 0, -1);
+            case KW_SOME: return decode_repeat(base, length, i, 1, -1);
+            case KW_OPT: return decode_repeat(base, length, i, 0, 1);
+            case KW_TO: case KW_THRU: return decode_search(base, length, i, kw == KW_THRU);
+            case KW_NOT: case KW_AHEAD: {
+                if (i >= length || keyword_of(base + i) == KW_BAR) return add_op(QK_UNSURE);
+                uint32_t rule = decode_rule(base, length, i);
+                return add_op(kw == KW_NOT ? QK_NOT : QK_AHEAD, rule);
+            }
+            case KW_SKIP: return add_op(QK_SKIP);
+            case KW_END: return add_op(QK_END);
+            case KW_NONE: return add_op(QK_NONE);
+            case KW_FAIL: return add_op(QK_FAIL);
+            case KW_BAR: return add_op(QK_BAR);
+            case KW_QUOTE: {
+                if (i >= length) return add_op(QK_UNSURE);
+                kiv_value value = base[i++];
+                return add_literal(&value, true);
+            }
+            default:
+                return add_op(QK_UNSURE);
+        }
+    }
+
+    // A count, or a range of counts, before a rule.
+    uint32_t decode_count(const kiv_value* base, uint32_t length, uint32_t& i, int32_t low) {
+        int32_t high = low;
+        if (i < length && type_of(base + i) == TYPE_INTEGER) high = integer::get_value(base + i++);
+        // Bad counts raise errors; a count of 0 passes over its rule unrun.
+        if (low < 0 || high < low || high == 0) return add_op(QK_UNSURE);
+        return decode_repeat(base, length, i, low, high);
+    }
+
+    // A repetition of the rule at base[i], from min to max times (-1: no
+    // maximum).
+    uint32_t decode_repeat(const kiv_value* base, uint32_t length, uint32_t& i, int32_t min, int32_t max) {
+        kiv_value target;
+        if (i >= length || !quick_target(base + i, keyword_of(base + i), &target)) return add_op(QK_UNSURE);
+        if (plain_literal_q(&target)) {
+            i++;
+            if (!q_.block && q_.unit == 1 && type_of(&target) == TYPE_BITSET)
+                return add_bitset(QK_BYTE_RUN, &target, min, max);
+            return add_op(QK_RUN, 0, min, max, false, &target);
+        }
+        uint32_t rule = decode_rule(base, length, i);
+        return add_op(QK_REPEAT, rule, min, max);
+    }
+
+    // to and thru of the rule at base[i].
+    uint32_t decode_search(const kiv_value* base, uint32_t length, uint32_t& i, bool thru) {
+        kiv_value target;
+        if (i >= length) return add_op(QK_UNSURE);
+        keyword kw = keyword_of(base + i);
+        if (!quick_target(base + i, kw, &target)) return add_op(QK_UNSURE);
+        if (kw == KW_END || (!kw && searchable_q(&target))) {
+            i++;
+            return add_op(kw == KW_END ? QK_TO_END : QK_FIND, 0, 0, 0, thru, &target);
+        }
+        uint32_t rule = decode_rule(base, length, i);
+        return add_op(QK_SEARCH, rule, 0, 0, thru);
+    }
+
+    // Running ---------------------------------------------------------------------------
+
+    uint32_t quick_char(uint32_t p) const { return string::get_char(q_.base + size_t(p) * q_.unit, q_.unit); }
+    bool quick_same(uint32_t a, uint32_t b) const { return a == b || (q_.folding && fold(a) == fold(b)); }
+
+    // A block: the alternatives in turn, with the input back at the start
+    // for each. `cells` counts what the general loop would have pushed.
+    [[gnu::noinline]] quick_outcome run_block(uint32_t entry, uint32_t& pos, uint32_t cells) {
+        if ((cells += 2) > q_.room) return Q_UNSURE;
+        if (quick_blocks_[entry].first == NOT_DECODED) decode_block(entry);
+        uint32_t k = quick_blocks_[entry].first, start = pos;
+        while (k != Q_LAST) {
+            if (quick_ops_[k].kind == QK_BAR) return Q_MATCHED;
+            quick_outcome r = run_rule(k, pos, cells);
+            if (r == Q_MATCHED) {
+                k = quick_ops_[k].next;
+                continue;
+            }
+            if (r == Q_UNSURE) return r;
+            pos = start;
+            k = quick_ops_[k].fail_to;
+            if (k == QA_FAIL) return Q_FAILED;
+            if (k == QA_MATCH) return Q_MATCHED;
+        }
+        return Q_MATCHED;
+    }
+
+    // One decoded rule at pos: the frequent ones here, the others out of
+    // line so that this stays light. (Decoding a block may move the list:
+    // the rule is read before anything runs.)
+    quick_outcome run_rule(uint32_t k, uint32_t& pos, uint32_t cells) {
+        const quick_op& op = quick_ops_[k];
+        switch (op.kind) {
+            case QK_CHAR:
+                if (pos >= q_.end || !quick_same(quick_char(pos), op.arg)) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_BITSET:
+                if (pos >= q_.end || !bit_view(&op.value).has(quick_char(pos))) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_BYTE_SET:
+                if (pos >= q_.end || !byte_tables_[op.arg].member[q_.base[pos]]) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_BYTE_RUN: {
+                uint32_t start = pos, end = q_.end;
+                if (start > end || end - start < uint32_t(op.min)) return Q_FAILED;
+                uint32_t stop = op.max >= 0 && end - start > uint32_t(op.max) ? start + uint32_t(op.max) : end;
+                const uint8_t* text = q_.base;
+                const bool* member = byte_tables_[op.arg].member;
+                uint32_t p = start;
+                while (p < stop && member[text[p]]) p++;
+                if (p - start < uint32_t(op.min)) return Q_FAILED;
+                pos = p;
+                return Q_MATCHED;
+            }
+            case QK_BLOCK:
+                return run_block(op.arg, pos, cells);
+            default:
+                return run_other(op, pos, cells);
+        }
+    }
+
+    [[gnu::noinline]] quick_outcome run_other(const quick_op& op, uint32_t& pos, uint32_t cells) {
+        switch (op.kind) {
+            case QK_LITERAL:
+                return quick_literal(&op.value, pos, op.flag);
+            case QK_RUN: {
+                uint32_t t = type_of(&op.value);
+                int64_t after = !q_.block && (t == TYPE_BITSET || t == TYPE_CHAR)
+                                    ? char_run(&op.value, {q_.base, q_.unit}, pos, q_.end, op.min, op.max)
+                                    : literal_run(&op.value, pos, op.min, op.max);
+                if (after < 0) return Q_FAILED;
+                pos = uint32_t(after);
+                return Q_MATCHED;
+            }
+            case QK_FIND: {
+                int64_t after = search_from(&op.value, pos, op.flag);
+                if (after < 0) return Q_FAILED;
+                pos = uint32_t(after);
+                return Q_MATCHED;
+            }
+            case QK_TO_END:
+                pos = std::max(pos, q_.end);
+                return Q_MATCHED;
+            case QK_REPEAT:
+                return run_repeat(op.arg, op.min, op.max, pos, cells);
+            case QK_SEARCH:
+                return run_search(op.arg, op.flag, pos, cells);
+            case QK_NOT: case QK_AHEAD: {
+                bool invert = op.kind == QK_NOT;
+                if ((cells += 3) > q_.room) return Q_UNSURE;
+                uint32_t start = pos;
+                quick_outcome r = run_rule(op.arg, pos, cells);
+                if (r == Q_UNSURE) return r;
+                pos = start;
+                return (r == Q_MATCHED) != invert ? Q_MATCHED : Q_FAILED;
+            }
+            case QK_SKIP:
+                if (pos >= q_.end) return Q_FAILED;
+                pos++;
+                return Q_MATCHED;
+            case QK_END: return pos >= q_.end ? Q_MATCHED : Q_FAILED;
+            case QK_NONE: return Q_MATCHED;
+            case QK_FAIL: return Q_FAILED;
+            default: return Q_UNSURE;
+        }
+    }
+
+    // A rule value matched as itself at pos.
+    quick_outcome quick_literal(const kiv_value* rule, uint32_t& pos, bool literal) const {
+        if (!q_.block && type_of(rule) == TYPE_STRING) {
+            text_view text = text_of(rule);
+            uint32_t length = units_of(rule), from = std::min(rule->data1, length), count = length - from;
+            if (pos > q_.end || q_.end - pos < count) return Q_FAILED;
+            for (uint32_t k = 0; k < count; k++)
+                if (!quick_same(quick_char(pos + k), text.at(from + k))) return Q_FAILED;
+            pos += count;
+            return Q_MATCHED;
+        }
+        int64_t after = match_at(rule, pos, literal);
+        if (after < 0) return Q_FAILED;
+        pos = uint32_t(after);
+        return Q_MATCHED;
+    }
+
+    // An iteration that matches without consuming ends a repetition.
+    quick_outcome run_repeat(uint32_t rule, int32_t min, int32_t max, uint32_t& pos, uint32_t cells) {
+        if ((cells += 3) > q_.room) return Q_UNSURE;
+        for (int32_t done = 0;;) {
+            uint32_t start = pos;
+            quick_outcome r = run_rule(rule, pos, cells);
+            if (r == Q_UNSURE) return r;
+            if (r == Q_FAILED) {
+                pos = start;
+                return done >= min ? Q_MATCHED : Q_FAILED;
+            }
+            done++;
+            if (pos == start || (max >= 0 && done >= max)) return Q_MATCHED;
+        }
+    }
+
+    // to and thru: the rule tried at each position in turn up to the end.
+    quick_outcome run_search(uint32_t rule, bool thru, uint32_t& pos, uint32_t cells) {
+        if ((cells += 3) > q_.room) return Q_UNSURE;
+        for (uint32_t p = pos;; p++) {
+            uint32_t q = p;
+            quick_outcome r = run_rule(rule, q, cells);
+            if (r == Q_UNSURE) return r;
+            if (r == Q_MATCHED) {
+                pos = thru ? q : p;
+                return Q_MATCHED;
+            }
+            if (p + 1 > q_.end) return Q_FAILED;
+        }
+    }
+
+    // Whether a quick attempt at a block pays for its decoding: the general
+    // loop runs a block of one or two values, or of literals only, about as
+    // fast (and a repetition inside gets an attempt of its own).
+    bool worth_decoding_q(const kiv_value* blk) const {
+        uint32_t length = units_of(blk);
+        if (length <= blk->data1 + 2) return false;
+        const kiv_value* cells = block::cells(blk);
+        for (uint32_t i = blk->data1; i < length; i++) {
+            uint32_t t = type_of(cells + i);
+            if (t == TYPE_BLOCK || (t == TYPE_WORD && keyword_of(cells + i) != KW_BAR)) return true;
+        }
         return false;
+    }
+
+    // Tries a block about to be entered in one go; true when it is done.
+    bool quick_enter(const kiv_value* blk) {
+        if (!worth_decoding_q(blk)) return false;
+        uint64_t key = rule_key(blk, blk->data1, false);
+        if (gave_up_q(key) || !quick_begin(0)) return false;
+        uint32_t pos = input_.data1;
+        quick_outcome r = run_block(block_entry(blk), pos, 0);
+        if (r == Q_UNSURE) {
+            give_up(key);
+            return false;
+        }
+        if (r == Q_MATCHED) input_.data1 = pos;
+        resolve(r == Q_MATCHED);
+        return true;
+    }
+
+    // Tries a modifier waiting for the rule at `position` of the current
+    // block in one go; true when it is done.
+    bool quick_pending(int32_t type, uint32_t position) {
+        if (type != F_REPEAT && type != F_TO && type != F_THRU && type != F_NOT && type != F_AHEAD) return false;
+        uint64_t key = rule_key(&rules_, position, true);
+        // Counting the frame the general loop would push first.
+        if (gave_up_q(key) || !quick_begin(3)) return false;
+        const kiv_value* base = block::cells(&rules_);
+        uint32_t length = rules_length(), i = position, pos = input_.data1;
+        uint32_t rule;
+        switch (type) {
+            case F_REPEAT: rule = decode_repeat(base, length, i, pending_min_, pending_max_); break;
+            case F_TO: case F_THRU: rule = decode_search(base, length, i, type == F_THRU); break;
+            default: rule = decode_rule(base, length, i);
+        }
+        quick_outcome r = run_rule(rule, pos, 0);
+        if (type == F_NOT || type == F_AHEAD) {
+            pos = input_.data1;
+            if (r != Q_UNSURE && type == F_NOT) r = r == Q_MATCHED ? Q_FAILED : Q_MATCHED;
+        }
+        if (r == Q_UNSURE) {
+            give_up(key);
+            return false;
+        }
+        rules_.data1 = i;
+        if (r == Q_MATCHED) input_.data1 = pos;
+        resolve(r == Q_MATCHED);
+        return true;
     }
 
     // Keywords -----------------------------------------------------------------------

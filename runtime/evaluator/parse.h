@@ -24,6 +24,11 @@ constexpr uint32_t INPUT_STACK_START = 8;
 constexpr uint32_t RULE_STACK_START = 100;
 constexpr uint32_t STACK_LIMIT = 10000;  // cells each stack may hold
 
+// Whether rules that run no code are matched in one go, without a step per
+// rule value; off, every rule takes the general loop. The outcome is the
+// same either way, which tests check by comparing the two.
+extern bool quick_matching;
+
 // Start-up, once the natives table exists: the two stacks and the keyword
 // and event words.
 void init();

@@ -2,6 +2,9 @@
 // then the input. The first byte picks how the input is given (string,
 // binary or block) and whether /case is used.
 //
+// Each input runs twice, with quick matching on and off, and the two
+// outcomes (result, error, captured values) must agree.
+//
 // Rules run nothing but PARSE itself: rules with parens or paths are passed
 // over, and words are kept to the keywords (most of them), datatype names and a few
 // variables that are set afresh for every input, so that no input changes
@@ -11,8 +14,10 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/evaluator/parse.h"
 #include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kiv;
@@ -21,6 +26,8 @@ namespace {
 
 const fuzz::script* setup = nullptr;
 const fuzz::script* runs[6] = {};
+const fuzz::script* keep_first = nullptr;
+const fuzz::script* compare = nullptr;
 
 // Left out: while (it repeats without a progress check, so `while end` runs
 // for ever by design), insert and change (a loop that inserts grows the
@@ -67,11 +74,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         digit: charset "0123456789" alpha: charset [#"a" - #"z" #"A" - #"Z"]
     )");
     const char* variants[] = {
-        "try [parse to string! input rules]", "try [parse/case to string! input rules]",
-        "try [parse input rules]",            "try [parse/case input rules]",
-        "try [parse transcode input rules]",  "try [parse/case transcode input rules]",
+        "parse to string! input rules", "parse/case to string! input rules",
+        "parse input rules",            "parse/case input rules",
+        "parse transcode input rules",  "parse/case transcode input rules",
     };
-    for (int i = 0; i < 6; i++) runs[i] = new fuzz::script(variants[i]);
+    for (int i = 0; i < 6; i++)
+        runs[i] = new fuzz::script(std::string("outcome: mold/all reduce [try [") + variants[i] + "] a b c x y]");
+    keep_first = new fuzz::script("first-outcome: outcome");
+    compare = new fuzz::script("agree: first-outcome == outcome");
     return 0;
 }
 
@@ -87,8 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!read || type_of(&rules) != TYPE_BLOCK || !safe_rules(&rules)) return 0;
     fuzz::define("rules", rules);
     const uint8_t* input = zero ? zero + 1 : end;
-    fuzz::define_bytes("input", input, size_t(end - input));
-    setup->run();
-    runs[data[0] % 6]->run();
+    for (bool quick : {true, false}) {
+        parser::quick_matching = quick;
+        fuzz::define("outcome", none_value);
+        fuzz::define_bytes("input", input, size_t(end - input));
+        setup->run();
+        runs[data[0] % 6]->run();
+        if (quick) keep_first->run();
+    }
+    parser::quick_matching = true;
+    fuzz::define("agree", none_value);
+    compare->run();
+    kiv_value agree = *word::load("agree");
+    const kiv_value* answer = _context::get(&agree);
+    if (type_of(answer) != TYPE_LOGIC || !answer->data1) __builtin_trap();
     return 0;
 }
