@@ -175,16 +175,18 @@ struct slot_table {
     int32_t find(int32_t symbol) const { return slot_by_symbol[size_t(symbol::resolve(symbol))] - 1; }
 };
 
-void bind_cells(kiv_value* blk, node_id ctx, bool self, const slot_table* table) {
+// `self_word`: the symbol of `self` when it names the context, else -1.
+void bind_cells(const kiv_value* blk, node_id ctx, int32_t self_word, const slot_table* table) {
     node_id series = blk->data2;
     if (cycles::find_q(series)) return;
     cycles::push(series);
-    uint32_t length = series::used_units(series::buffer(series));
-    for (uint32_t i = blk->data1; i < length; i++) {
-        kiv_value* cell = reinterpret_cast<kiv_value*>(series::buffer(series)->offset) + i;
+    // Binding allocates nothing, so the block keeps its buffer throughout.
+    series_buffer* b = series::buffer(series);
+    kiv_value* end = reinterpret_cast<kiv_value*>(b->tail);
+    for (kiv_value* cell = reinterpret_cast<kiv_value*>(b->offset) + blk->data1; cell < end; cell++) {
         switch (type_of(cell)) {
             case TYPE_WORD:
-                if (self && int32_t(cell->data2) == self_symbol()) {
+                if (int32_t(cell->data2) == self_word) {
                     cell->data1 = ctx;
                     cell->data3 = uint32_t(-1);
                     break;
@@ -202,11 +204,9 @@ void bind_cells(kiv_value* blk, node_id ctx, bool self, const slot_table* table)
                 }
                 break;
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-            case TYPE_GET_PATH: case TYPE_HASH: {
-                kiv_value nested = *cell;
-                bind_cells(&nested, ctx, self, table);
+            case TYPE_GET_PATH: case TYPE_HASH:
+                bind_cells(cell, ctx, self_word, table);
                 break;
-            }
             default:
                 break;
         }
@@ -218,11 +218,12 @@ void bind_cells(kiv_value* blk, node_id ctx, bool self, const slot_table* table)
 
 kiv_value* bind(kiv_value* blk, node_id ctx, bool self) {
     uint32_t count = words_count(ctx);
+    int32_t self_word = self ? self_symbol() : -1;
     if (count > TABLE_BIND_MAX || slot_table_busy) {
-        bind_cells(blk, ctx, self, nullptr);
+        bind_cells(blk, ctx, self_word, nullptr);
     } else {
         slot_table table(ctx, count);
-        bind_cells(blk, ctx, self, &table);
+        bind_cells(blk, ctx, self_word, &table);
     }
     return blk;
 }
