@@ -16,6 +16,11 @@ void init_tables();
 // The upper-case (upper) or lower-case mapping of a code point; a code point
 // without one comes back unchanged.
 uint32_t case_table_lookup(uint32_t cp, bool upper);
+// The upper-case mapping that comparisons and hashes fold to; ASCII, most
+// of any text, without the tables.
+inline uint32_t fold_upper(uint32_t cp) {
+    return cp < 0x80 ? cp - (cp - 'a' < 26u ? 32 : 0) : case_table_lookup(cp, true);
+}
 
 // Changes the case of a char! in place, or of a string's characters from
 // its cursor. `part` is the position (from stack::arguments) of the /part

@@ -145,14 +145,10 @@ namespace kiv::hashtable {
 
 namespace {
 
-template <class T>
-T* data(node_id n) {
-    return reinterpret_cast<T*>(series::buffer(n)->offset);
-}
-uint32_t* states_of(const hash_record* r) { return data<uint32_t>(r->states); }
-int32_t* keys_of(const hash_record* r) { return data<int32_t>(r->keys); }
-uint32_t* hashes_of(const hash_record* r) { return data<uint32_t>(r->hashes); }
-kiv_value* cells_of(const hash_record* r) { return data<kiv_value>(r->blk); }
+uint32_t* states_of(const hash_record* r) { return data_of_node<uint32_t>(r->states); }
+int32_t* keys_of(const hash_record* r) { return data_of_node<int32_t>(r->keys); }
+uint32_t* hashes_of(const hash_record* r) { return data_of_node<uint32_t>(r->hashes); }
+kiv_value* cells_of(const hash_record* r) { return data_of_node<kiv_value>(r->blk); }
 uint32_t block_length(const hash_record* r) { return series::used_units(series::buffer(r->blk)); }
 
 node_id new_states_series(uint32_t buckets) {
@@ -193,14 +189,14 @@ uint32_t hash_string(const kiv_value* s, bool case_sensitive) {
     if (unit == 1) {
         for (; p < b->tail; p++) {
             uint32_t c = *p;
-            if (!case_sensitive) c = c < 0x80 ? c - (uint32_t(c - 'a') < 26u ? 32 : 0) : unicode::case_table_lookup(c, true);
+            if (!case_sensitive) c = unicode::fold_upper(c);
             h.add(c);
         }
         return h.finish();
     }
     for (; p < b->tail; p += unit) {
         uint32_t cp = string::get_char(p, unit);
-        h.add(case_sensitive ? cp : unicode::case_table_lookup(cp, true));
+        h.add(case_sensitive ? cp : unicode::fold_upper(cp));
     }
     return h.finish();
 }
@@ -212,7 +208,7 @@ uint32_t hash_words(const kiv_value* v, int first, int count) {
 
 }  // namespace
 
-hash_record* record(node_id table) { return data<hash_record>(table); }
+hash_record* record(node_id table) { return data_of_node<hash_record>(table); }
 
 // Names hash on their bytes with ASCII letters lowered, so that every
 // spelling of a name starts at one bucket.
@@ -303,7 +299,7 @@ void index_position(node_id table, uint32_t position, int32_t bucket) {
     hash_record* r = record(table);
     node_id index = r->indexes;
     while (int_count(index) <= position) append_int(index, -1);
-    data<int32_t>(index)[position] = bucket;
+    data_of_node<int32_t>(index)[position] = bucket;
 }
 
 bool keys_match(const hash_record* r, const kiv_value* stored, const kiv_value* key) {
@@ -346,7 +342,7 @@ kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
     int32_t found = probe(table, hash, [&](int32_t stored) {
         hash_record* rr = record(table);
         int32_t p = stored;
-        if (p < 0) p = data<int32_t>(data<node_id>(rr->chains)[-stored - 1])[0];
+        if (p < 0) p = data_of_node<int32_t>(data_of_node<node_id>(rr->chains)[-stored - 1])[0];
         return keys_match(rr, cells_of(rr) + p, &key);
     }, &at);
     r = record(table);
@@ -361,7 +357,7 @@ kiv_value* put_key(node_id table, kiv_value* value, int32_t* rebuilt) {
             stored = -int32_t(int_count(r->chains));
             keys_of(r)[found] = stored;
         }
-        append_int(data<node_id>(record(table)->chains)[-stored - 1], int32_t(position));
+        append_int(data_of_node<node_id>(record(table)->chains)[-stored - 1], int32_t(position));
         index_position(table, position, found);
         record(table)->count++;
         return nullptr;
@@ -378,8 +374,8 @@ static void positions_of(const hash_record* r, int32_t stored, std::vector<int32
         out.push_back(stored);
         return;
     }
-    node_id chain = data<node_id>(r->chains)[-stored - 1];
-    int32_t* p = data<int32_t>(chain);
+    node_id chain = data_of_node<node_id>(r->chains)[-stored - 1];
+    int32_t* p = data_of_node<int32_t>(chain);
     out.assign(p, p + int_count(chain));
 }
 
@@ -444,7 +440,7 @@ kiv_value* find_key(node_id table, const kiv_value* key, probe_state* state) {
         if (s == BUCKET_EMPTY) return nullptr;
         if (s != BUCKET_USED) continue;
         int32_t stored = keys_of(r)[state->bucket];
-        if (stored < 0) stored = data<int32_t>(data<node_id>(r->chains)[-stored - 1])[0];
+        if (stored < 0) stored = data_of_node<int32_t>(data_of_node<node_id>(r->chains)[-stored - 1])[0];
         kiv_value a = cells_of(r)[stored];
         if (type_of(&a) == type_of(&k) && actions::compare(&a, &k, COMP_EQUAL))
             return cells_of(record(table)) + stored;
@@ -592,11 +588,11 @@ void resize(node_id table, uint32_t n) {
         fresh_buckets(table, buckets, uint32_t(buckets * LOAD_FACTOR + 0.5));
         record(table)->blk = blk;
         for (uint32_t i = 0; i + size <= old_cells; i += size) {
-            kiv_value* key = data<kiv_value>(old) + i;
+            kiv_value* key = data_of_node<kiv_value>(old) + i;
             if (type_of(key) != TYPE_UNSET || key->data1 == 0) continue;
             node_id k = key->data1;
             kiv_value* entry = put_index(table, k);
-            std::memcpy(entry, data<kiv_value>(old) + i + 1, (size - 1) * sizeof(kiv_value));
+            std::memcpy(entry, data_of_node<kiv_value>(old) + i + 1, (size - 1) * sizeof(kiv_value));
         }
         record(table)->stamp = stamp_now();
         return;
@@ -668,13 +664,13 @@ void delete_at(node_id table, kiv_value* cell) {
     }
     node_id index = r->indexes;
     if (uint32_t(position) >= int_count(index)) return;
-    int32_t bucket = data<int32_t>(index)[position];
+    int32_t bucket = data_of_node<int32_t>(index)[position];
     if (bucket < 0) return;
-    data<int32_t>(index)[position] = -1;
+    data_of_node<int32_t>(index)[position] = -1;
     int32_t stored = keys_of(r)[bucket];
     if (stored < 0) {
         // Drop the position from its chain; an emptied chain frees the bucket.
-        node_id chain = data<node_id>(r->chains)[-stored - 1];
+        node_id chain = data_of_node<node_id>(r->chains)[-stored - 1];
         series_buffer* b = series::buffer(chain);
         auto* p = reinterpret_cast<int32_t*>(b->offset);
         uint32_t n = int_count(chain);
@@ -720,8 +716,8 @@ node_id copy_content(node_id table, node_id blk) {
         node_id chains = memory::copy_series(series::buffer(record(table)->chains));
         record(copy)->chains = chains;
         for (uint32_t i = 0; i < int_count(chains); i++) {
-            node_id chain = memory::copy_series(series::buffer(data<node_id>(chains)[i]));
-            data<node_id>(chains)[i] = chain;
+            node_id chain = memory::copy_series(series::buffer(data_of_node<node_id>(chains)[i]));
+            data_of_node<node_id>(chains)[i] = chain;
         }
     }
     return copy;
@@ -741,12 +737,12 @@ void remap_positions(node_id table, Map map) {
     }
     if (r->kind != KIND_HASH) return;
     for (uint32_t c = 0; c < int_count(r->chains); c++) {
-        node_id chain = data<node_id>(r->chains)[c];
-        int32_t* p = data<int32_t>(chain);
+        node_id chain = data_of_node<node_id>(r->chains)[c];
+        int32_t* p = data_of_node<int32_t>(chain);
         for (uint32_t i = 0; i < int_count(chain); i++) p[i] = map(p[i]);
     }
     node_id index = record(table)->indexes;
-    std::fill(data<int32_t>(index), data<int32_t>(index) + int_count(index), -1);
+    std::fill(data_of_node<int32_t>(index), data_of_node<int32_t>(index) + int_count(index), -1);
     std::vector<int32_t> positions;
     for (uint32_t i = 0; i < record(table)->buckets; i++) {
         r = record(table);

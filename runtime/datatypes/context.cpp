@@ -254,6 +254,16 @@ kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool not
     return values_of(ctx) + index;
 }
 
+kiv_value* set_field_quiet(node_id ctx, uint32_t index, const kiv_value* value) {
+    const kiv_value* self = self_of(ctx);
+    if (type_of(self) == TYPE_OBJECT && self->data3) return nullptr;
+    kiv_value* values = values_of(ctx);
+    if (!values) return nullptr;
+    words_of(ctx)[index].header |= ENTRY_SET;
+    values[index] = *value;
+    return values + index;
+}
+
 kiv_value* get_in(const kiv_value* word, node_id ctx) {
     int32_t index = int32_t(word->data3);
     if (index < 0) {

@@ -74,24 +74,30 @@ inline kiv_value* values_of(node_id ctx) {
 }
 
 kiv_value* set_in(kiv_value* word, const kiv_value* value, node_id ctx, bool notify);
-// Words are read and set on every step of evaluation: the common case, a
-// bound word whose values are at hand and no object to tell, stays inline.
-inline kiv_value* set(kiv_value* word, const kiv_value* value) {
+// An object's field set when no change handler is to be told (marked set);
+// null, nothing set, when one is.
+kiv_value* set_field_quiet(node_id ctx, uint32_t index, const kiv_value* value);
+// Sets a bound word whose values are at hand when no object's change
+// handler is to be told; null, with nothing set, otherwise.
+inline kiv_value* set_quiet(const kiv_value* word, const kiv_value* value) {
     node_id ctx = word->data1;
     int32_t index = int32_t(word->data3);
-    if (index < 0) return set_in(word, value, ctx, true);
+    if (index < 0) return nullptr;
     if (kiv_value* kept = kept_values(ctx)) {  // the global context: no object to tell
         kept[index] = *value;
         return kept + index;
     }
-    if (kind_of(ctx) != CTX_OBJECT) {
-        if (kiv_value* values = values_of(ctx)) {
-            kiv_value* slot = values + index;
-            *slot = *value;
-            return slot;
-        }
-    }
-    return set_in(word, value, ctx, true);
+    if (kind_of(ctx) == CTX_OBJECT) return set_field_quiet(ctx, uint32_t(index), value);
+    kiv_value* values = values_of(ctx);
+    if (!values) return nullptr;
+    values[index] = *value;
+    return values + index;
+}
+// Words are read and set on every step of evaluation: the common case, a
+// bound word whose values are at hand and no object to tell, stays inline.
+inline kiv_value* set(kiv_value* word, const kiv_value* value) {
+    if (kiv_value* slot = set_quiet(word, value)) return slot;
+    return set_in(word, value, word->data1, true);
 }
 kiv_value* get_in(const kiv_value* word, node_id ctx);
 inline kiv_value* get(const kiv_value* word) {

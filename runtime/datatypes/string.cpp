@@ -21,8 +21,7 @@ uint64_t capacity(series_buffer* b) { return uint64_t(end_of(b) - b->offset); }
 
 uint8_t* at_index(series_buffer* b, uint32_t index) { return b->offset + size_t(index) * unit_of(b); }
 
-uint32_t fold(uint32_t cp) { return unicode::case_table_lookup(cp, true); }
-uint32_t ascii_upper(uint32_t c) { return c - (c - 'a' < 26u ? 32 : 0); }
+uint32_t fold(uint32_t cp) { return unicode::fold_upper(cp); }
 
 // No byte above 0x7F, eight bytes a test.
 bool ascii_q(const uint8_t* bytes, uint32_t n) {
@@ -356,8 +355,8 @@ int32_t compare_series(kiv_value* a, kiv_value* b, int32_t op, bool match) {
             uint32_t ca = pa[i], cb = pb[i];
             if (ca == cb) continue;
             if (folded) {
-                ca = ca < 0x80 ? ascii_upper(ca) : fold(ca);
-                cb = cb < 0x80 ? ascii_upper(cb) : fold(cb);
+                ca = fold(ca);
+                cb = fold(cb);
                 if (ca == cb) continue;
             }
             return ca > cb ? 1 : -1;

@@ -123,16 +123,25 @@ void pop_frame(bool sub) {
 // The value a right operand gives without evaluating anything: a literal, a
 // word's value, or an object's field named by a word/word path; null for
 // anything else.
+// The object a word/word path starts from, its field word in `field`; null
+// for a path of another shape or a word without an object.
+[[gnu::always_inline]] inline const kiv_value* word_path_object(const kiv_value* path, const kiv_value** field) {
+    if (path->data1 + 2 != block::length_all(path)) return nullptr;
+    const kiv_value* head = block::cells(path) + path->data1;
+    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return nullptr;
+    const kiv_value* object = _context::get_if(head);
+    if (!object || type_of(object) != TYPE_OBJECT) return nullptr;
+    *field = head + 1;
+    return object;
+}
+
 const kiv_value* plain_operand(const kiv_value* at) {
     uint32_t t = type_of(at);
     if (t == TYPE_WORD) return _context::get_if(at);
     if (t != TYPE_PATH) return at;
-    if (at->data1 + 2 != block::length_all(at)) return nullptr;
-    const kiv_value* head = block::cells(at) + at->data1;
-    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return nullptr;
-    const kiv_value* object = _context::get_if(head);
-    if (!object || type_of(object) != TYPE_OBJECT) return nullptr;
-    return object::path_field(object, head + 1, nullptr);
+    const kiv_value* field;
+    const kiv_value* object = word_path_object(at, &field);
+    return object ? object::path_field(object, field, nullptr) : nullptr;
 }
 
 // The operators met in nearly every loop and recursion (+ - * and the
@@ -285,27 +294,10 @@ kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub) {
     kiv_value* slot = stack::top;
     kiv_value* next = quick_value(pos + 1, end, slot);
     if (!next) return nullptr;
-    int32_t index = int32_t(pos->data3);
-    node_id ctx = pos->data1;
-    kiv_value* values = nullptr;
-    if (index >= 0) {
-        if (kiv_value* kept = _context::kept_values(ctx)) {
-            values = kept;
-        } else if (_context::kind_of(ctx) != CTX_OBJECT) {
-            values = _context::values_of(ctx);
-        } else {
-            // An object's field, set from its own code: marked set, and left
-            // to the general way when a handler must be told.
-            const kiv_value* self = _context::self_of(ctx);
-            if (type_of(self) != TYPE_OBJECT || !self->data3) values = _context::values_of(ctx);
-            if (values) context::value_ref(ctx, uint32_t(index))->header |= ENTRY_SET;
-        }
-    }
-    if (!values) {
+    if (!_context::set_quiet(pos, slot)) {
         stack::top = slot;
         return nullptr;
     }
-    values[index] = *slot;
     if (!sub) copy_cell(slot, stack::arguments);
     return next;
 }
@@ -313,15 +305,13 @@ kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub) {
 // `object/word: value` with a quick value, on an object with no change
 // handler and a field of that name.
 kiv_value* quick_set_path(kiv_value* pos, kiv_value* end, bool sub) {
-    if (pos->data1 + 2 != block::length_all(pos)) return nullptr;
-    const kiv_value* head = block::cells(pos) + pos->data1;
-    if (type_of(head) != TYPE_WORD || type_of(head + 1) != TYPE_WORD) return nullptr;
-    const kiv_value* object = _context::get_if(head);
-    if (!object || type_of(object) != TYPE_OBJECT || object->data3) return nullptr;
+    const kiv_value* field;
+    const kiv_value* object = word_path_object(pos, &field);
+    if (!object || object->data3) return nullptr;
     kiv_value* slot = stack::top;
     kiv_value* next = quick_value(pos + 1, end, slot);
     if (!next) return nullptr;
-    if (!object::path_field(object, head + 1, slot)) {
+    if (!object::path_field(object, field, slot)) {
         stack::top = slot;
         return nullptr;
     }

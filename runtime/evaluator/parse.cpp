@@ -1469,6 +1469,10 @@ class engine {
     // Tries a block about to be entered in one go; true when it is done.
     bool quick_enter(const kiv_value* blk) {
         if (!worth_decoding_q(blk)) return false;
+        // The decoded rules hold copies of values, which the collector does
+        // not rewrite: their nodes must stay where they are (a comparison
+        // may allocate).
+        collector::compaction_guard keep_nodes;
         uint64_t key = rule_key(blk, blk->data1, false);
         if (gave_up_q(key) || !quick_begin(0)) return false;
         uint32_t pos = input_.data1;
@@ -1486,6 +1490,7 @@ class engine {
     // block in one go; true when it is done.
     bool quick_pending(int32_t type, uint32_t position) {
         if (type != F_REPEAT && type != F_TO && type != F_THRU && type != F_NOT && type != F_AHEAD) return false;
+        collector::compaction_guard keep_nodes;  // as in quick_enter
         uint64_t key = rule_key(&rules_, position, true);
         // Counting the frame the general loop would push first.
         if (gave_up_q(key) || !quick_begin(3)) return false;
