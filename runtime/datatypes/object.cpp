@@ -264,8 +264,9 @@ void fire_on_deep_change(const kiv_value* owner_in, const kiv_value* word, const
     stack::top = saved_top;
 }
 
-// Stores a field, notifying the handler unless the field is one of the
-// handlers themselves.
+// Stores a field and notifies the handler. A path or `put` may replace a
+// handler itself, which is then told of its own change; only `set` of many
+// fields at once leaves the handlers as they are (see set_many).
 static void store(kiv_value* obj, uint32_t index, const kiv_value* value) {
     node_id ctx = obj->data1;
     entries_of(ctx)[index].header |= ENTRY_SET;
@@ -273,7 +274,6 @@ static void store(kiv_value* obj, uint32_t index, const kiv_value* value) {
         values_of(ctx)[index] = *value;
         return;
     }
-    if (index == handler_index(handler_cell(obj, 0)) || index == handler_index(handler_cell(obj, 1))) return;
     kiv_value old = values_of(ctx)[index];
     kiv_value v = *value;
     values_of(ctx)[index] = v;
@@ -294,6 +294,17 @@ kiv_value* path_field(const kiv_value* obj, const kiv_value* word, const kiv_val
     uint32_t index = hit->index;
     store(&o, index, value);
     return values_of(o.data1) + index;
+}
+
+// A field set among many: the handler fields are visited but keep their
+// functions.
+static void store_unless_handler(kiv_value* obj, uint32_t index, const kiv_value* value) {
+    if (obj->data3 &&
+        (index == handler_index(handler_cell(obj, 0)) || index == handler_index(handler_cell(obj, 1)))) {
+        entries_of(obj->data1)[index].header |= ENTRY_SET;
+        return;
+    }
+    store(obj, index, value);
 }
 
 void set_many(kiv_value* obj_in, const kiv_value* value_in, bool any, bool only, bool some) {
@@ -326,11 +337,11 @@ void set_many(kiv_value* obj_in, const kiv_value* value_in, bool any, bool only,
             kiv_value v;
             if (!source(i, &v)) continue;
             if (some && type_of(&v) == TYPE_NONE) continue;
-            store(&obj, i, &v);
+            store_unless_handler(&obj, i, &v);
         }
         return;
     }
-    for (uint32_t i = 0; i < n; i++) store(&obj, i, &value);
+    for (uint32_t i = 0; i < n; i++) store_unless_handler(&obj, i, &value);
 }
 
 int32_t mold_fields(const kiv_value* obj_in, kiv_value* buffer, bool only, bool all, bool flat, int32_t part,
