@@ -170,7 +170,11 @@ constexpr int32_t RESULT_IN_PLACE = INT32_MIN;
 
 // The implementation for a slot as seen from a value (ports redirect their
 // I/O slots to their actor); raises `expect-arg` when unsupported.
-code get_action_ptr_from(uint32_t type, const kiv_value* value, uint32_t slot);
+code port_or_unsupported(uint32_t type, const kiv_value* value, uint32_t slot);
+inline code get_action_ptr_from(uint32_t type, const kiv_value* value, uint32_t slot) {
+    code c = type == TYPE_PORT ? nullptr : entry(type, slot);
+    return c ? c : port_or_unsupported(type, value, slot);
+}
 inline code get_action_ptr_of(const kiv_value* value, uint32_t slot) {
     return get_action_ptr_from(type_of(value), value, slot);
 }

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/hash.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -73,7 +74,14 @@ kiv_value stored_form(const kiv_value* key) {
     fire(err::SCRIPT, err::script::invalid_path, &p, &dt);
 }
 
-int32_t lookup_op(bool case_) { return case_ ? COMP_STRICT_EQUAL : COMP_EQUAL; }
+// Whether a stored key equals a key of its own type (a word key already
+// stored as a set-word). Text types all compare as strings.
+bool same_key(kiv_value* stored, kiv_value* key, bool case_) {
+    int32_t op = case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
+    uint32_t t = type_of(key);
+    if (string_key_q(t) && t != TYPE_BINARY) return string::compare_series(stored, key, op, false) == 0;
+    return actions::compare(stored, key, op);
+}
 
 // The position of a key's cell in the entry block (live or removed), or -1;
 // `insert_at` receives the bucket a new key would take, `hash` the key's hash.
@@ -82,22 +90,18 @@ int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t*
     kiv_value map = *m, k = *key;
     uint32_t t = type_of(&k);
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) k.header = t = TYPE_SET_WORD;
-    int32_t op = lookup_op(case_);
     int32_t position = -1;
     // The entries are re-read at every step: a comparison may allocate.
-    // Integers and text (whose types all compare as strings) go straight
-    // to their comparison.
-    bool text = string_key_q(t) && t != TYPE_BINARY;
+    // Integers, the usual keys, compare in place.
     auto match = [&](int32_t stored) {
         kiv_value a = entries(&map)[stored];
         if (type_of(&a) != t) return false;
-        bool same = t == TYPE_INTEGER ? a.data2 == k.data2
-                    : text            ? string::compare_series(&a, &k, op, false) == 0
-                                      : actions::compare(&a, &k, op);
+        bool same = t == TYPE_INTEGER ? a.data2 == k.data2 : same_key(&a, &k, case_);
         if (same) position = stored;
         return same;
     };
-    uint32_t h = hashtable::hash_value(&k, false);
+    // An integer's hash is hash_value's, without the call.
+    uint32_t h = t == TYPE_INTEGER ? hash::mix(k.data2) : hashtable::hash_value(&k, false);
     if (hash) *hash = h;
     hashtable::probe_with(map.data3, h, match, insert_at);
     return position;

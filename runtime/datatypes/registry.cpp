@@ -131,7 +131,8 @@ kiv_value refinement_word(const char* name) {
     return kiv_value{TYPE_REFINEMENT, 0, uint32_t(symbol::make(name)), uint32_t(-1)};
 }
 
-code get_action_ptr_from(uint32_t type, const kiv_value* value, uint32_t slot) {
+// get_action_ptr_from past the table: a port's I/O slots go to its actor.
+code port_or_unsupported(uint32_t type, const kiv_value* value, uint32_t slot) {
     if (type == TYPE_PORT && slot >= SLOT_APPEND && value && type_of(value) == TYPE_PORT) {
         kiv_value* actor = boot::field(value, "actor");
         if (type_of(actor) == TYPE_HANDLE) return port::native_action(actor, slot);

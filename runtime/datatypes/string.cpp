@@ -252,6 +252,36 @@ series_buffer* move_units(kiv_value* source, kiv_value* target, uint32_t bytes) 
 
 // Concatenation -----------------------------------------------------------------
 
+namespace {
+
+// Room for `bytes` more at the tail; a buffer that must grow takes twice
+// what it will then hold.
+series_buffer* room_at_tail(series_buffer* t, uint64_t bytes) {
+    uint64_t used = uint64_t(t->tail - t->offset);
+    if (used + bytes <= capacity(t)) return t;
+    if (used + bytes > MAX_BUFFER) fire(err::INTERNAL, err::internal::no_memory);
+    return memory::expand_series_copy(t, uint32_t(std::min<uint64_t>(2 * (used + bytes), MAX_BUFFER)));
+}
+
+}  // namespace
+
+bool append_same_width(kiv_value* target, kiv_value* source) {
+    uint32_t t = type_of(source);
+    if (!(t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_EMAIL || t == TYPE_REF))
+        return false;
+    uint32_t unit = unit_of(buffer_of(target));
+    if (unit != unit_of(buffer_of(source))) return false;
+    uint32_t s_head = clamp_head(source);
+    clamp_head(target);
+    uint64_t bytes = uint64_t(unit) * (series::used_units(buffer_of(source)) - s_head);
+    if (bytes == 0) return true;
+    series_buffer* b = room_at_tail(buffer_of(target), bytes);
+    // Read the source after the expansion: it may be the target itself.
+    std::memmove(b->tail, at_index(buffer_of(source), s_head), size_t(bytes));
+    b->tail += bytes;
+    return true;
+}
+
 series_buffer* concatenate(kiv_value* target, kiv_value* source, int32_t part, uint32_t offset,
                            bool keep_source, concat_mode mode) {
     uint32_t s_head = clamp_head(source);
@@ -274,12 +304,7 @@ series_buffer* concatenate(kiv_value* target, kiv_value* source, int32_t part, u
     if (part >= 0 && uint32_t(part) < count) count = uint32_t(part);
     uint64_t bytes = uint64_t(tu) * count;
     if (bytes == 0) return t;
-    uint64_t used = uint64_t(t->tail - t->offset);
-    if (used + bytes > capacity(t)) {
-        uint64_t grown = 2 * (used + bytes);
-        if (used + bytes > MAX_BUFFER) fire(err::INTERNAL, err::internal::no_memory);
-        t = memory::expand_series_copy(t, uint32_t(std::min<uint64_t>(grown, MAX_BUFFER)));
-    }
+    t = room_at_tail(t, bytes);
     // Read the source after the expansion: it may share the target's buffer.
     series_buffer* s = buffer_of(source);
     const uint8_t* src = at_index(s, s_head);

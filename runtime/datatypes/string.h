@@ -132,6 +132,10 @@ series_buffer* move_units(kiv_value* source, kiv_value* target, uint32_t bytes);
 // are copied one by one instead.
 series_buffer* concatenate(kiv_value* target, kiv_value* source, int32_t part, uint32_t offset,
                            bool keep_source, concat_mode mode);
+// concatenate's common case, appending all of a text of the target's own
+// unit width at its tail in one copy; false, changing nothing, when the
+// source is no such text.
+bool append_same_width(kiv_value* target, kiv_value* source);
 // Appends each byte as one code point (128-255 are Latin-1).
 series_buffer* concatenate_literal(kiv_value* str, const char* text);
 series_buffer* concatenate_bytes(kiv_value* str, const uint8_t* bytes, uint32_t n);

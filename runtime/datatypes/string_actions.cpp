@@ -142,6 +142,9 @@ enum write_mode { AT_TAIL, AT_CURSOR, OVER_CURSOR };
 // formed values need no scratch string) and then brought to the cursor.
 kiv_value* write_value(kiv_value* target, kiv_value* value, int32_t part, int32_t dup,
                        write_mode mode) {
+    // Building a text a piece at a time is the usual append: one copy, with
+    // nothing to repeat, bring to the cursor or undo.
+    if (mode == AT_TAIL && part < 0 && dup <= 1 && append_same_width(target, value)) return target;
     uint32_t old_length = ks_length_all(target);
     uint32_t at = std::min(target->data1, old_length);
     node_id node = target->data2;  // an error may reuse the target's stack cell
