@@ -341,11 +341,10 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
     // may outlive a change of the block.
     switch (type_of(pos)) {
         case TYPE_PAREN:
-            stack::mark_native(body_word());
-            stack::set_interpreted_flag();
-            eval(&cell, true);
+            // eval's own frame holds the value: popped, it is pushed (sub)
+            // or chained into the caller's result slot.
+            eval(&cell, !sub);
             if (exit_pending_q()) return pos;
-            pop_frame(sub);
             pos++;
             break;
         case TYPE_SET_WORD: {
