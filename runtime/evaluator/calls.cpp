@@ -738,8 +738,9 @@ void run_conditional(conditional kind) {
 // list, no events traced as it starts: the steps of the general call below
 // without the walk over the argument list's kinds. The plan is a copy: a
 // call made by an argument may take over the cache entry.
-kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_plan plan, kiv_value* pos,
-                      kiv_value* end, const kiv_value* code, bool sub, const kiv_value* name) {
+[[gnu::always_inline]] inline kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_plan plan,
+                                                    kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
+                                                    const kiv_value* name) {
     // As the call starts: evaluating the arguments may change both cells.
     kiv_value callable = *callable_in;
     kiv_value called = *name;
