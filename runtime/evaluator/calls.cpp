@@ -680,11 +680,19 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
 namespace {
 
 // Evaluates argument i of a plain call onto the stack and checks its type.
+// A word starting operators on numbers (`n - 1`) is computed in place.
 inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* called, const plain_plan& plan, int32_t i,
                                  kiv_value* pos, kiv_value* end, const kiv_value* code) {
     if (pos >= end) fire_no_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i));
-    pos = eval_next(pos, end, code, false, true, false);
-    if (exit_pending_q()) return pos;
+    kiv_value* quick = nullptr;
+    if (type_of(pos) == TYPE_WORD && pos + 1 < end && type_of(pos + 1) == TYPE_WORD && !tracing())
+        quick = quick_value(pos, end, stack::top);
+    if (quick) {
+        pos = quick;
+    } else {
+        pos = eval_next(pos, end, code, false, true, false);
+        if (exit_pending_q()) return pos;
+    }
     const kiv_value* value = stack::top - 1;
     uint32_t t = type_of(value);
     if (t >= TYPE_COUNT || !((plan.masks[i] >> t) & 1))

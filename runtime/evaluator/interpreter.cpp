@@ -264,11 +264,8 @@ const kiv_value* plain_start(const kiv_value* at) {
     return t != TYPE_UNSET && literal_q(t) ? at : nullptr;
 }
 
-// Evaluates the value of a set-word or set-path when it is a plain start
-// followed only by operators that quick_infix computes: nothing is called,
-// raised or traced, so the frame the general way pushes for errors and
-// callbacks is not needed. The value is left at `slot` (then the top);
-// null, with the stack as it was, when the expression has another shape.
+}  // namespace
+
 kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
     if (pos >= end) return nullptr;
     const kiv_value* start = plain_start(pos);
@@ -287,6 +284,8 @@ kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
     }
     return pos;
 }
+
+namespace {
 
 // `word: value` with a quick value, into a context whose values are at hand
 // and that tells no object of the change.
