@@ -76,6 +76,19 @@ bool callable_q(uint32_t t) {
 
 // Blocks ------------------------------------------------------------------------
 
+namespace {
+kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub);
+
+// The next expression of a block into the frame's result slot. `word: value`
+// with a quick value, the usual statement of a loop body, is taken without
+// the walker's dispatch.
+inline kiv_value* eval_statement(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (type_of(pos) == TYPE_SET_WORD && !tracing())
+        if (kiv_value* next = quick_set_word(pos, end, false)) return next;
+    return eval_next(pos, end, code, false, false, false);
+}
+}  // namespace
+
 void eval(const kiv_value* block_value, bool chain) {
     system::check_interrupt();
     // The block's fields are read from the value itself, the copy only keeps
@@ -102,7 +115,7 @@ void eval(const kiv_value* block_value, bool chain) {
                                   block_value->data3};
         for (kiv_value* pos = head; pos < end;) {
             code_position.data1 = index + uint32_t(pos - head);
-            pos = eval_next(pos, end, &blk, false, false, false);
+            pos = eval_statement(pos, end, &blk);
             if (exit_pending_q()) return;
             if (pos < end) stack::reset();
         }
