@@ -77,14 +77,14 @@ bool callable_q(uint32_t t) {
 // Blocks ------------------------------------------------------------------------
 
 namespace {
-kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub);
 
-// The next expression of a block into the frame's result slot. `word: value`
-// with a quick value, the usual statement of a loop body, is taken without
-// the walker's dispatch.
+// The walker for expressions that start with anything but a word.
+kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
+
+// The next expression of a block into the frame's result slot. A set-word,
+// the usual statement of a loop body, goes to the walker at once.
 inline kiv_value* eval_statement(kiv_value* pos, kiv_value* end, const kiv_value* code) {
-    if (type_of(pos) == TYPE_SET_WORD && !tracing())
-        if (kiv_value* next = quick_set_word(pos, end, false)) return next;
+    if (type_of(pos) == TYPE_SET_WORD) return eval_walk(pos, end, code, false, false, false);
     return eval_next(pos, end, code, false, false, false);
 }
 }  // namespace
@@ -331,9 +331,6 @@ kiv_value* quick_set_path(kiv_value* pos, kiv_value* end, bool sub) {
     return next;
 }
 
-// The walker for expressions that start with anything but a word.
-kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
-
 }  // namespace
 
 kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
@@ -345,6 +342,9 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
 namespace {
 
 kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
+    // What follows a quick set-word's value is no operator: the quick value took them all.
+    if (type_of(pos) == TYPE_SET_WORD && !tracing())
+        if (kiv_value* next = quick_set_word(pos, end, sub)) return next;
     system::check_native_stack();
     kiv_value* saved_top = stack::top;
     kiv_value cell = *pos;
@@ -360,9 +360,6 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             pos++;
             break;
         case TYPE_SET_WORD: {
-            // What follows the value is no operator: the quick value took them all.
-            if (!tracing())
-                if (kiv_value* next = quick_set_word(pos, end, sub)) return next;
             stack::mark_native(pos);
             stack::set_interpreted_flag();
             stack::push_value(&cell);
