@@ -679,29 +679,102 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
 
 namespace {
 
+// Evaluates argument i of a plain call onto the stack and checks its type.
+// A word starting operators on numbers (`n - 1`) is computed in place.
+inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* called, const plain_plan& plan, int32_t i,
+                                 kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (pos >= end) fire_no_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i));
+    kiv_value* quick = nullptr;
+    if (type_of(pos) == TYPE_WORD && pos + 1 < end && type_of(pos + 1) == TYPE_WORD && !tracing())
+        quick = quick_value(pos, end, stack::top);
+    if (quick) {
+        pos = quick;
+    } else {
+        pos = eval_next(pos, end, code, false, true, false);
+        if (exit_pending_q()) return pos;
+    }
+    const kiv_value* value = stack::top - 1;
+    uint32_t t = type_of(value);
+    if (t >= TYPE_COUNT || !((plan.masks[i] >> t) & 1))
+        fire_expect_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i), value);
+    return pos;
+}
+
+// if, unless and either, whose blocks nearly always follow the condition
+// as written: the blocks are pushed as they are, with no evaluation or type
+// check, and the chosen one evaluated without dispatching to the native.
+// The frames and stack cells stay as the native has them (tracers show
+// their positions).
+enum conditional : uint32_t { NOT_CONDITIONAL, COND_IF, COND_UNLESS, COND_EITHER };
+
+conditional conditional_of(const kiv_value* native) {
+    natives::native_fn f = natives::table[native->data1 - 1];
+    return f == natives::if_ ? COND_IF : f == natives::unless ? COND_UNLESS
+         : f == natives::either ? COND_EITHER : NOT_CONDITIONAL;
+}
+
+// The count of blocks the conditional takes after its condition (at pos),
+// when they are literal blocks its argument types take and no event is
+// traced; 0 otherwise (the general way then evaluates them).
+uint32_t literal_branches(conditional kind, const plain_plan& plan, const kiv_value* pos, const kiv_value* end) {
+    uint32_t n = kind == COND_EITHER ? 2 : 1;
+    if (tracing() || uint32_t(plan.count) != n + 1 || end - pos < ptrdiff_t(n)) return 0;
+    for (uint32_t k = 0; k < n; k++)
+        if (type_of(pos + k) != TYPE_BLOCK || !((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return 0;
+    return n;
+}
+
+// The conditional's work on its arguments: the condition, then the blocks.
+void run_conditional(conditional kind) {
+    const kiv_value* branches = stack::arguments + 1;
+    switch (kind) {
+        case COND_IF:
+            if (logic::truthy(stack::arguments)) eval(branches, true);
+            else none::return_();
+            break;
+        case COND_UNLESS:
+            if (logic::truthy(stack::arguments)) none::return_();
+            else eval(branches, true);
+            break;
+        default:
+            eval(branches + (logic::true_q() ? 0 : 1), true);
+            break;
+    }
+}
+
 // A call by a word of a function, native or action with a plain argument
 // list, no events traced as it starts: the steps of the general call below
 // without the walk over the argument list's kinds. The plan is a copy: a
 // call made by an argument may take over the cache entry.
-kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_plan plan, kiv_value* pos,
-                      kiv_value* end, const kiv_value* code, bool sub, const kiv_value* name) {
+[[gnu::always_inline]] inline kiv_value* call_plain(const kiv_value* callable_in, uint32_t type, const plain_plan plan,
+                                                    kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,
+                                                    const kiv_value* name) {
     // As the call starts: evaluating the arguments may change both cells.
     kiv_value callable = *callable_in;
     kiv_value called = *name;
     stack::push_value(&callable);
     if (type == TYPE_FUNCTION) stack::mark_interp_func(name, callable.data1);
     else stack::mark_interp_native(name);
-    for (int32_t i = 0; i < plan.count; i++) {
-        if (pos >= end) fire_no_arg(call_state{&callable, code, &called, end, false, 0}, uint32_t(i));
-        pos = eval_next(pos, end, code, false, true, false);
+    conditional kind = type == TYPE_NATIVE && plan.count > 0 ? conditional_of(&callable) : NOT_CONDITIONAL;
+    bool direct = false;
+    int32_t i = 0;
+    if (kind != NOT_CONDITIONAL) {
+        pos = plain_argument(&callable, &called, plan, i++, pos, end, code);
         if (exit_pending_q()) return pos;
-        const kiv_value* value = stack::top - 1;
-        uint32_t t = type_of(value);
-        if (t >= TYPE_COUNT || !((plan.masks[i] >> t) & 1))
-            fire_expect_arg(call_state{&callable, code, &called, end, false, 0}, uint32_t(i), value);
+        if (uint32_t n = literal_branches(kind, plan, pos, end)) {
+            for (uint32_t k = 0; k < n; k++) stack::push_value(pos++);
+            direct = true;
+            i = plan.count;
+        }
+    }
+    for (; i < plan.count; i++) {
+        pos = plain_argument(&callable, &called, plan, i, pos, end, code);
+        if (exit_pending_q()) return pos;
     }
     if (tracing()) fire_event(EVT_CALL, code, pos, &called, &callable);
-    if (type == TYPE_FUNCTION) {
+    if (direct) {
+        run_conditional(kind);
+    } else if (type == TYPE_FUNCTION) {
         if (plan.locals > 0) function::init_locals(plan.locals);
         call_function(&callable, callable.data1, &called, CB_NONE);
     } else if (type == TYPE_NATIVE) {

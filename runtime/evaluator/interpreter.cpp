@@ -76,6 +76,19 @@ bool callable_q(uint32_t t) {
 
 // Blocks ------------------------------------------------------------------------
 
+namespace {
+
+// The walker for expressions that start with anything but a word.
+kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
+
+// The next expression of a block into the frame's result slot. A set-word,
+// the usual statement of a loop body, goes to the walker at once.
+inline kiv_value* eval_statement(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (type_of(pos) == TYPE_SET_WORD) return eval_walk(pos, end, code, false, false, false);
+    return eval_next(pos, end, code, false, false, false);
+}
+}  // namespace
+
 void eval(const kiv_value* block_value, bool chain) {
     system::check_interrupt();
     // The block's fields are read from the value itself, the copy only keeps
@@ -102,7 +115,7 @@ void eval(const kiv_value* block_value, bool chain) {
                                   block_value->data3};
         for (kiv_value* pos = head; pos < end;) {
             code_position.data1 = index + uint32_t(pos - head);
-            pos = eval_next(pos, end, &blk, false, false, false);
+            pos = eval_statement(pos, end, &blk);
             if (exit_pending_q()) return;
             if (pos < end) stack::reset();
         }
@@ -264,11 +277,8 @@ const kiv_value* plain_start(const kiv_value* at) {
     return t != TYPE_UNSET && literal_q(t) ? at : nullptr;
 }
 
-// Evaluates the value of a set-word or set-path when it is a plain start
-// followed only by operators that quick_infix computes: nothing is called,
-// raised or traced, so the frame the general way pushes for errors and
-// callbacks is not needed. The value is left at `slot` (then the top);
-// null, with the stack as it was, when the expression has another shape.
+}  // namespace
+
 kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
     if (pos >= end) return nullptr;
     const kiv_value* start = plain_start(pos);
@@ -287,6 +297,8 @@ kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
     }
     return pos;
 }
+
+namespace {
 
 // `word: value` with a quick value, into a context whose values are at hand
 // and that tells no object of the change.
@@ -319,9 +331,6 @@ kiv_value* quick_set_path(kiv_value* pos, kiv_value* end, bool sub) {
     return next;
 }
 
-// The walker for expressions that start with anything but a word.
-kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
-
 }  // namespace
 
 kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
@@ -333,6 +342,9 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
 namespace {
 
 kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
+    // What follows a quick set-word's value is no operator: the quick value took them all.
+    if (type_of(pos) == TYPE_SET_WORD && !tracing())
+        if (kiv_value* next = quick_set_word(pos, end, sub)) return next;
     system::check_native_stack();
     kiv_value* saved_top = stack::top;
     kiv_value cell = *pos;
@@ -341,17 +353,13 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
     // may outlive a change of the block.
     switch (type_of(pos)) {
         case TYPE_PAREN:
-            stack::mark_native(body_word());
-            stack::set_interpreted_flag();
-            eval(&cell, true);
+            // eval's own frame holds the value: popped, it is pushed (sub)
+            // or chained into the caller's result slot.
+            eval(&cell, !sub);
             if (exit_pending_q()) return pos;
-            pop_frame(sub);
             pos++;
             break;
         case TYPE_SET_WORD: {
-            // What follows the value is no operator: the quick value took them all.
-            if (!tracing())
-                if (kiv_value* next = quick_set_word(pos, end, sub)) return next;
             stack::mark_native(pos);
             stack::set_interpreted_flag();
             stack::push_value(&cell);

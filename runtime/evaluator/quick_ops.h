@@ -86,6 +86,14 @@ inline bool quick_values(int32_t quick, const kiv_value* left, const kiv_value* 
     return true;
 }
 
+// Evaluates an expression that is a plain start (a literal, a word's plain
+// value or an object's field) followed only by operators that compute in
+// place between numbers: nothing is called, raised or traced, so the frame
+// the general way pushes for errors and callbacks is not needed. The value
+// is left at `slot` (then the top); null, with the stack as it was, when
+// the expression has another shape.
+kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot);
+
 // The call of a quick operator (at pos, its left operand at saved_top)
 // whose right operand needs evaluating: the general call's frame, checks
 // and events, with the quick operation in place of the dispatch. False when
