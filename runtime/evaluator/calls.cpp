@@ -128,15 +128,19 @@ struct plain_plan {
 };
 
 // The lists of recent callables by the node of their auxiliary block, kept
-// while no node slot changes (see memory::layout_epoch): a call then finds
-// its list without the lookups through two nodes.
+// while no node's buffer changes (see memory::layout_epoch): a call then finds
+// its list without the lookups through two nodes. Auxiliary nodes are
+// handed out in order, so the slot comes from a multiplicative hash: a
+// plain remainder made neighbours 64 nodes apart (append and find) evict
+// each other at every call of a loop.
 struct recent_list {
     node_id aux;
     uint64_t epoch;
     argument_list list;
     plain_plan plain;
 };
-std::array<recent_list, 64> recent_lists{};
+constexpr uint32_t RECENT_BITS = 8;
+std::array<recent_list, 1u << RECENT_BITS> recent_lists{};
 
 // The typeset's first 64 datatypes as a mask, bit t for datatype t: the
 // typeset holds datatype t in bit 0x80 >> (t % 8) of byte t / 8, so each
@@ -180,7 +184,7 @@ plain_plan plan_of(const argument_list& list) {
 }
 
 inline const recent_list& recent_list_of(const kiv_value* callable) {
-    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
+    recent_list& recent = recent_lists[(callable->data3 * 0x9E3779B1u) >> (32 - RECENT_BITS)];
     if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) [[likely]] return recent;
     return fill_recent_list(recent, callable);
 }
