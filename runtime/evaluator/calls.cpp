@@ -595,8 +595,8 @@ bool plan_arguments(path_plan& p, const argument_list& list, uint32_t from, uint
 // Builds the plan for the refinement words, or returns false when the
 // general walk must decide (an unknown or repeated refinement, a get-word,
 // another kind of argument, too many of anything).
-bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& list, const kiv_value* words,
-                uint32_t named) {
+bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& list, bool fn,
+                const kiv_value* words, uint32_t named) {
     if (named > PLAN_NAMED || list.length > PLAN_SLOTS) return false;
     q = path_plan{};
     q.aux = callable->data3;
@@ -635,7 +635,7 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
         seen |= uint64_t(1) << at;
         q.symbols[k] = word::symbol_of(element);
         q.starts[k] = q.count;
-        q.indexes[list.items[at].data3 - 1] = q.count;
+        if (!fn) q.indexes[list.items[at].data3 - 1] = q.count;  // a function's refinements have no ordinal
         uint32_t slot = slot_of(list, uint32_t(at));
         q.true_slots |= uint64_t(1) << (slot - q.base);
         if (!plan_arguments(q, list, uint32_t(at) + 1, slot + 1)) return false;
@@ -645,7 +645,7 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
 }
 
 // The plan for a call through a path, or null.
-path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, const kiv_value* path,
+path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bool fn, const kiv_value* path,
                         const kiv_value* name) {
     uint32_t plen = block::length_all(path);
     uint32_t first = first_refinement(path, plen, name);
@@ -655,7 +655,7 @@ path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, co
     path_plan& p = path_plans[(key * 0x9E3779B1u) >> 26];
     if (plan_matches(p, callable, words, named)) [[likely]] return &p;
     if (p.busy) return nullptr;
-    if (build_plan(p, callable, list, words, named)) return &p;
+    if (build_plan(p, callable, list, fn, words, named)) return &p;
     p.aux = 0;
     return nullptr;
 }
@@ -733,7 +733,7 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
     refinement_indexes refs;
     call_state c{callable, code, name, end, infix, flags};
     if (path && !flags && !infix && type != TYPE_ROUTINE) {
-        if (path_plan* plan = plan_of_path(callable, list, path, name))
+        if (path_plan* plan = plan_of_path(callable, list, fn, path, name))
             return fetch_by_plan(c, type, fn, list, *plan, pos);
     }
     collected r = !path && !flags ? collect_plain(c, list, fn, pos) : collect_in_order(c, list, fn, path, refs, pos);
