@@ -436,6 +436,16 @@ collected collect_plain(const call_state& c, const argument_list& list, bool fn,
     return r;
 }
 
+// Where the path's refinements start: after the first word naming the
+// callable, or, when it came through an object, the path's own start.
+uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
+    for (uint32_t k = path->data1; k < plen; k++) {
+        const kiv_value* at = block::cells(path) + k;
+        if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) return k + 1;
+    }
+    return path->data1;
+}
+
 // Refinements named by the path after the callable's own element, or, for
 // apply, by the rest of the argument block, with their arguments.
 kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn, const kiv_value* path,
@@ -445,16 +455,7 @@ kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn
     bool named = !path;
     kiv_value p = path ? *path : none_value;
     uint32_t plen = path ? block::length_all(&p) : 0;
-    uint32_t e = path ? p.data1 : 0;
-    // The element that named the callable: the first word of the path
-    // unless the callable came through an object.
-    for (uint32_t k = e; k < plen; k++) {
-        kiv_value* at = block::cells(&p) + k;
-        if (type_of(at) == TYPE_WORD && c.name && word::symbol_of(at) == word::symbol_of(c.name)) {
-            e = k + 1;
-            break;
-        }
-    }
+    uint32_t e = path ? first_refinement(&p, plen, c.name) : 0;
     for (;;) {
         kiv_value element;
         if (path) {
@@ -543,7 +544,6 @@ struct path_plan {
     uint8_t count;  // arguments in all
     uint8_t items[PLAN_ARGS];  // list index of each argument
     uint8_t slots[PLAN_ARGS];  // a function's slot for each argument
-    uint8_t starts[PLAN_NAMED];  // the first argument of each refinement
     // A function's slots after the leading arguments: refinements take
     // false, the named ones true, the others none.
     uint8_t slot_count;
@@ -560,16 +560,6 @@ struct plan_use {
     explicit plan_use(path_plan& p) : plan(p) { p.busy++; }
     ~plan_use() { plan.busy--; }
 };
-
-// Where the path's refinements start: after the first word naming the
-// callable, or, when it came through an object, the path's own start.
-uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
-    for (uint32_t k = path->data1; k < plen; k++) {
-        const kiv_value* at = block::cells(path) + k;
-        if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) return k + 1;
-    }
-    return path->data1;
-}
 
 bool plan_matches(const path_plan& p, const kiv_value* callable, const kiv_value* words, uint32_t named) {
     if (p.aux != callable->data3 || p.epoch != memory::layout_epoch || p.named != named) return false;
@@ -634,7 +624,6 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
         if (at < 0 || (seen >> at) & 1) return false;
         seen |= uint64_t(1) << at;
         q.symbols[k] = word::symbol_of(element);
-        q.starts[k] = q.count;
         if (!fn) q.indexes[list.items[at].data3 - 1] = q.count;  // a function's refinements have no ordinal
         uint32_t slot = slot_of(list, uint32_t(at));
         q.true_slots |= uint64_t(1) << (slot - q.base);
