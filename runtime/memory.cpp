@@ -86,7 +86,7 @@ node_id first_node(const node_frame* frame) { return frame->index * FRAME_STRIDE
 node_id take_node(node_frame* f) {
     node_id n = f->free;
     f->free = free_next(node_slots[n]);
-    set_node_slot(n, 0);
+    set_fresh_node_slot(n, 0);
     f->used++;
     return n;
 }
@@ -111,6 +111,7 @@ node_frame* new_node_frame(uint32_t count) {
     for (uint32_t i = 0; i < count; i++)
         slots[1 + i] = free_link(i + 1 < count ? first + i + 1 : 0);
     f->free = first;
+    layout_epoch++;  // the frame's node ids may have served an earlier one
 
     f->prev = mem.node_tail;
     if (mem.node_tail) mem.node_tail->next = f;
@@ -131,6 +132,7 @@ void free_node_frame(node_frame* f) {
         fire(err::INTERNAL, err::internal::wrong_mem);
     mem.total -= node_frame_bytes();
     f->live = false;
+    layout_epoch++;
 }
 
 node_id alloc_node() {
@@ -287,7 +289,7 @@ node_id alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
     node_id n = alloc_node();
     series_buffer* b = alloc_series_buffer(count, unit, offset);
     b->node = n;
-    set_node_slot(n, reinterpret_cast<uintptr_t>(b));
+    set_fresh_node_slot(n, reinterpret_cast<uintptr_t>(b));
     return n;
 }
 
@@ -325,7 +327,7 @@ node_id alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
     b->flags = unit | SERIES_IN_USE | SERIES_FIXED | SERIES_NEW;
     uint32_t at = offset == -1 ? uint32_t(size / 2) : uint32_t(offset);
     b->offset = b->tail = data_of(b) + at;
-    set_node_slot(n, reinterpret_cast<uintptr_t>(b));
+    set_fresh_node_slot(n, reinterpret_cast<uintptr_t>(b));
     return n;
 }
 

@@ -100,15 +100,18 @@ namespace memory {
 // next free node id shifted left once, with bit 0 set.
 extern uintptr_t* node_slots;
 inline bool node_free_q(node_id n) { return node_slots[n] & 1; }
-// Counts the changes of node slots (a node given a buffer by allocation,
-// expansion, compaction or evacuation, or freed): a buffer address read
-// from a node stays the node's buffer while the count is unchanged, which
-// lets hot paths keep one at hand.
+// Counts the changes of a node's buffer once it has one (expansion,
+// compaction, evacuation, freeing) and the node frames made or released: a
+// buffer address read from a node stays the node's buffer while the count is
+// unchanged, which lets hot paths keep one at hand. A fresh node getting its
+// first buffer is no change: nothing can have read the node before, and a
+// node id comes back into use only after a freeing or a new frame counted.
 extern uint64_t layout_epoch;
 inline void set_node_slot(node_id n, uintptr_t value) {
     node_slots[n] = value;
     layout_epoch++;
 }
+inline void set_fresh_node_slot(node_id n, uintptr_t value) { node_slots[n] = value; }
 
 // Runs a collection when the collector is active (installed by the
 // collector; null while there is none).

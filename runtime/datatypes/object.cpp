@@ -35,7 +35,7 @@ kiv_value* entries_of(node_id ctx) { return context::value_ref(ctx, 0); }
 
 // The field of recent (context, word) pairs. A path such as o/n looks its
 // field up at every step of a loop, and the hash table's probe was most of
-// that. While no node slot has changed (memory::layout_epoch) the context is
+// that. While no node's buffer has changed (memory::layout_epoch) the context is
 // the same, its words only ever grow and its buffers stay where they are, so
 // the index and the cells hold; after that, an entry is trusted only when the
 // context still holds the same word at that index (a context never has two

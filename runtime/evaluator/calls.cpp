@@ -128,15 +128,19 @@ struct plain_plan {
 };
 
 // The lists of recent callables by the node of their auxiliary block, kept
-// while no node slot changes (see memory::layout_epoch): a call then finds
-// its list without the lookups through two nodes.
+// while no node's buffer changes (see memory::layout_epoch): a call then finds
+// its list without the lookups through two nodes. Auxiliary nodes are
+// handed out in order, so the slot comes from a multiplicative hash: a
+// plain remainder made neighbours 64 nodes apart (append and find) evict
+// each other at every call of a loop.
 struct recent_list {
     node_id aux;
     uint64_t epoch;
     argument_list list;
     plain_plan plain;
 };
-std::array<recent_list, 64> recent_lists{};
+constexpr uint32_t RECENT_BITS = 8;
+std::array<recent_list, 1u << RECENT_BITS> recent_lists{};
 
 // The typeset's first 64 datatypes as a mask, bit t for datatype t: the
 // typeset holds datatype t in bit 0x80 >> (t % 8) of byte t / 8, so each
@@ -180,7 +184,7 @@ plain_plan plan_of(const argument_list& list) {
 }
 
 inline const recent_list& recent_list_of(const kiv_value* callable) {
-    recent_list& recent = recent_lists[callable->data3 % recent_lists.size()];
+    recent_list& recent = recent_lists[(callable->data3 * 0x9E3779B1u) >> (32 - RECENT_BITS)];
     if (recent.aux == callable->data3 && recent.epoch == memory::layout_epoch) [[likely]] return recent;
     return fill_recent_list(recent, callable);
 }
@@ -432,6 +436,16 @@ collected collect_plain(const call_state& c, const argument_list& list, bool fn,
     return r;
 }
 
+// Where the path's refinements start: after the first word naming the
+// callable, or, when it came through an object, the path's own start.
+uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
+    for (uint32_t k = path->data1; k < plen; k++) {
+        const kiv_value* at = block::cells(path) + k;
+        if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) return k + 1;
+    }
+    return path->data1;
+}
+
 // Refinements named by the path after the callable's own element, or, for
 // apply, by the rest of the argument block, with their arguments.
 kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn, const kiv_value* path,
@@ -441,16 +455,7 @@ kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn
     bool named = !path;
     kiv_value p = path ? *path : none_value;
     uint32_t plen = path ? block::length_all(&p) : 0;
-    uint32_t e = path ? p.data1 : 0;
-    // The element that named the callable: the first word of the path
-    // unless the callable came through an object.
-    for (uint32_t k = e; k < plen; k++) {
-        kiv_value* at = block::cells(&p) + k;
-        if (type_of(at) == TYPE_WORD && c.name && word::symbol_of(at) == word::symbol_of(c.name)) {
-            e = k + 1;
-            break;
-        }
-    }
+    uint32_t e = path ? first_refinement(&p, plen, c.name) : 0;
     for (;;) {
         kiv_value element;
         if (path) {
@@ -521,6 +526,193 @@ kiv_value* collect_named(const call_state& c, const argument_list& list, bool fn
     return pos;
 }
 
+// A call through a path whose elements after the callable's own are plain
+// words, each naming another refinement whose arguments are all evaluated:
+// which list items to fetch, in order, and where each goes, worked out once
+// per callable and refinement words instead of finding every refinement and
+// counting its slot at each call. Kept while no node's buffer changes (the
+// auxiliary node stays the callable's). An entry in use by a call under way
+// is not rebuilt by the calls its arguments make.
+constexpr uint32_t PLAN_NAMED = 4, PLAN_ARGS = 12, PLAN_SLOTS = 64;
+struct path_plan {
+    node_id aux;
+    uint32_t busy;  // calls under way reading the plan
+    uint64_t epoch;
+    int32_t symbols[PLAN_NAMED];
+    uint8_t named;
+    uint8_t base;   // arguments before the first refinement
+    uint8_t count;  // arguments in all
+    uint8_t items[PLAN_ARGS];  // list index of each argument
+    uint8_t slots[PLAN_ARGS];  // a function's slot for each argument
+    // A function's slots after the leading arguments: refinements take
+    // false, the named ones true, the others none.
+    uint8_t slot_count;
+    uint64_t false_slots, true_slots;
+    int32_t locals;
+    // A native's or an action's refinement indexes.
+    std::array<int32_t, MAX_REFINEMENTS> indexes;
+};
+std::array<path_plan, 64> path_plans{};
+
+// Holds a plan for the time of a call.
+struct plan_use {
+    path_plan& plan;
+    explicit plan_use(path_plan& p) : plan(p) { p.busy++; }
+    ~plan_use() { plan.busy--; }
+};
+
+bool plan_matches(const path_plan& p, const kiv_value* callable, const kiv_value* words, uint32_t named) {
+    if (p.aux != callable->data3 || p.epoch != memory::layout_epoch || p.named != named) return false;
+    for (uint32_t k = 0; k < named; k++)
+        if (type_of(words + k) != TYPE_WORD || word::symbol_of(words + k) != p.symbols[k]) return false;
+    return true;
+}
+
+// Adds a refinement's arguments, the list's typesets from `from` on up to
+// the next other item (return: may end the last refinement's); false when
+// one is not simply evaluated or the plan has no room.
+bool plan_arguments(path_plan& p, const argument_list& list, uint32_t from, uint32_t slot) {
+    for (uint32_t k = from; k < list.length; k++) {
+        const kiv_value* ts = list.items + k;
+        if (type_of(ts) != TYPE_TYPESET || kind_of(ts) == ARG_RETURN) break;
+        if (kind_of(ts) != ARG_EVAL || p.count == PLAN_ARGS) return false;
+        p.items[p.count] = uint8_t(k);
+        p.slots[p.count++] = uint8_t(slot++);
+    }
+    return true;
+}
+
+// Builds the plan for the refinement words, or returns false when the
+// general walk must decide (an unknown or repeated refinement, a get-word,
+// another kind of argument, too many of anything).
+bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& list, bool fn,
+                const kiv_value* words, uint32_t named) {
+    if (named > PLAN_NAMED || list.length > PLAN_SLOTS) return false;
+    q = path_plan{};
+    q.aux = callable->data3;
+    q.epoch = memory::layout_epoch;
+    q.indexes.fill(-1);
+    // The leading arguments.
+    uint32_t i = 0;
+    for (; i < list.length && type_of(list.items + i) == TYPE_TYPESET; i++) {
+        const kiv_value* ts = list.items + i;
+        if (kind_of(ts) == ARG_RETURN) continue;
+        if (kind_of(ts) != ARG_EVAL || q.count == PLAN_ARGS) return false;
+        q.items[q.count] = uint8_t(i);
+        q.slots[q.count] = q.count;
+        q.count++;
+    }
+    q.base = q.count;
+    uint32_t slots = q.base;
+    for (; i < list.length; i++) {
+        const kiv_value* item = list.items + i;
+        if (type_of(item) == TYPE_REFINEMENT) {
+            q.false_slots |= uint64_t(1) << (slots - q.base);
+            slots++;
+        } else if (type_of(item) == TYPE_TYPESET && kind_of(item) != ARG_RETURN) {
+            slots++;
+        } else if (type_of(item) == TYPE_INTEGER) {
+            q.locals = integer::get_value(item);
+        }
+    }
+    q.slot_count = uint8_t(slots - q.base);
+    uint64_t seen = 0;
+    for (uint32_t k = 0; k < named; k++) {
+        const kiv_value* element = words + k;
+        if (type_of(element) != TYPE_WORD) return false;
+        int64_t at = find_refinement(list, word::symbol_of(element));
+        if (at < 0 || (seen >> at) & 1) return false;
+        seen |= uint64_t(1) << at;
+        q.symbols[k] = word::symbol_of(element);
+        if (!fn) q.indexes[list.items[at].data3 - 1] = q.count;  // a function's refinements have no ordinal
+        uint32_t slot = slot_of(list, uint32_t(at));
+        q.true_slots |= uint64_t(1) << (slot - q.base);
+        if (!plan_arguments(q, list, uint32_t(at) + 1, slot + 1)) return false;
+    }
+    q.named = uint8_t(named);
+    return true;
+}
+
+// The plan for a call through a path, or null.
+path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bool fn, const kiv_value* path,
+                        const kiv_value* name) {
+    uint32_t plen = block::length_all(path);
+    uint32_t first = first_refinement(path, plen, name);
+    const kiv_value* words = block::cells(path) + first;
+    uint32_t named = plen - first;
+    uint32_t key = callable->data3 ^ (named ? uint32_t(word::symbol_of(words)) << 6 : 0);
+    path_plan& p = path_plans[(key * 0x9E3779B1u) >> 26];
+    if (plan_matches(p, callable, words, named)) [[likely]] return &p;
+    if (p.busy) return nullptr;
+    if (build_plan(p, callable, list, fn, words, named)) return &p;
+    p.aux = 0;
+    return nullptr;
+}
+
+// Fetches and checks the plan's n-th argument onto the stack.
+kiv_value* fetch_planned(const call_state& c, const argument_list& list, uint32_t item, kiv_value* pos) {
+    if (pos >= c.end) fire_no_arg(c, item);
+    pos = eval_next(pos, c.end, c.code, false, true, false);
+    if (exit_pending_q()) return pos;
+    check_type(c, list.items + item, item, stack::top - 1);
+    return pos;
+}
+
+// collect_in_order and collect_named after a path plan: the same
+// arguments fetched in the same order into the same places.
+kiv_value* collect_planned(const call_state& c, const argument_list& list, const path_plan& p, bool fn,
+                           kiv_value* pos) {
+    for (uint32_t n = 0; n < p.base; n++) {
+        pos = fetch_planned(c, list, p.items[n], pos);
+        if (exit_pending_q()) return pos;
+    }
+    if (fn) {
+        for (uint32_t s = 0; s < p.slot_count; s++) {
+            uint64_t bit = uint64_t(1) << s;
+            stack::push_value(p.true_slots & bit ? &true_value : p.false_slots & bit ? &false_value : &none_value);
+        }
+    }
+    for (uint32_t n = p.base; n < p.count; n++) {
+        pos = fetch_planned(c, list, p.items[n], pos);
+        if (exit_pending_q()) return pos;
+        if (fn) {
+            kiv_value v = *(stack::top - 1);
+            stack::pop(1);
+            stack::arguments[p.slots[n]] = v;
+        }
+    }
+    return pos;
+}
+
+// Once the arguments are in: the call event, then a function's locals or
+// the native's or action's work.
+kiv_value* finish_fetch(const kiv_value* callable, uint32_t type, bool fn, int32_t locals, const int32_t* refs,
+                        kiv_value* pos, const kiv_value* code, const kiv_value* name, uint32_t flags) {
+    if (tracing()) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
+    if (fn) {
+        if (locals > 0) function::init_locals(locals);
+        return pos;
+    }
+    if (type == TYPE_NATIVE) {
+        natives::native_fn f = natives::table[callable->data1 - 1];
+        if (!f) fire(err::INTERNAL, err::internal::not_done);
+        f(false, refs);
+    } else {
+        actions::dispatch_table[callable->data1](refs);
+    }
+    return pos;
+}
+
+// fetch_args after a path plan, kept out of line so that the frequent
+// calls without a path stay lean.
+[[gnu::noinline]] kiv_value* fetch_by_plan(const call_state& c, uint32_t type, bool fn, const argument_list& list,
+                                           path_plan& plan, kiv_value* pos) {
+    plan_use use(plan);
+    pos = collect_planned(c, list, plan, fn, pos);
+    if (exit_pending_q()) return pos;
+    return finish_fetch(c.callable, type, fn, plan.locals, plan.indexes.data(), pos, c.code, c.name, 0);
+}
+
 // Collects the arguments into the current frame and, for a native or an
 // action, performs the call; returns the next position.
 kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_list& list, kiv_value* pos,
@@ -529,6 +721,10 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
     bool fn = type == TYPE_FUNCTION || type == TYPE_ROUTINE;
     refinement_indexes refs;
     call_state c{callable, code, name, end, infix, flags};
+    if (path && !flags && !infix && type != TYPE_ROUTINE) {
+        if (path_plan* plan = plan_of_path(callable, list, fn, path, name))
+            return fetch_by_plan(c, type, fn, list, *plan, pos);
+    }
     collected r = !path && !flags ? collect_plain(c, list, fn, pos) : collect_in_order(c, list, fn, path, refs, pos);
     pos = r.pos;
     if (exit_pending_q()) return pos;
@@ -536,19 +732,7 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
         pos = collect_named(c, list, fn, path, refs, r);
         if (exit_pending_q()) return pos;
     }
-    if (tracing()) fire_event(EVT_CALL, code, flags ? nullptr : pos, name, callable);
-    if (fn) {
-        if (r.locals > 0) function::init_locals(r.locals);
-        return pos;
-    }
-    if (type == TYPE_NATIVE) {
-        natives::native_fn f = natives::table[callable->data1 - 1];
-        if (!f) fire(err::INTERNAL, err::internal::not_done);
-        f(false, refs.data());
-    } else {
-        actions::dispatch_table[callable->data1](refs.data());
-    }
-    return pos;
+    return finish_fetch(callable, type, fn, r.locals, refs.data(), pos, code, name, flags);
 }
 
 void exec_routine(const kiv_value* routine) {
