@@ -213,11 +213,19 @@ hash_record* record(node_id table) { return data_of_node<hash_record>(table); }
 // Names hash on their bytes with ASCII letters lowered, so that every
 // spelling of a name starts at one bucket.
 uint32_t hash_folded(const uint8_t* bytes, uint32_t length) {
-    static std::vector<uint8_t> scratch;
-    scratch.assign(bytes, bytes + length);
-    for (uint8_t& c : scratch)
-        if (c >= 'A' && c <= 'Z') c = uint8_t(c + 32);
-    return hash::murmur3(scratch.data(), length);
+    // Most keys (names above all) are short enough to fold on the stack.
+    uint8_t small[64];
+    static std::vector<uint8_t> large;
+    uint8_t* folded = small;
+    if (length > sizeof small) {
+        large.resize(length);
+        folded = large.data();
+    }
+    for (uint32_t i = 0; i < length; i++) {
+        uint8_t c = bytes[i];
+        folded[i] = c >= 'A' && c <= 'Z' ? uint8_t(c + 32) : c;
+    }
+    return hash::murmur3(folded, length);
 }
 
 uint32_t hash_value(const kiv_value* v, bool case_sensitive) {

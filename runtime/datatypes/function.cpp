@@ -24,6 +24,18 @@ namespace {
 int32_t resolved(const char* name) { return symbol::resolve(symbol::make(name)); }
 int32_t resolved(const kiv_value* w) { return symbol::resolve(word::symbol_of(w)); }
 
+// The names the spec checks and the local collection look for, each looked
+// up on its first use only: a symbol keeps its id for the life of the process.
+enum class known_name { trace, no_trace, local, return_, extern_, foreach, remove_each, repeat, count };
+int32_t known(known_name k) {
+    static const char* const names[size_t(known_name::count)] = {
+        "trace", "no-trace", "local", "return", "extern", "foreach", "remove-each", "repeat"};
+    static int32_t ids[size_t(known_name::count)];
+    int32_t& id = ids[size_t(k)];
+    if (!id) id = resolved(names[size_t(k)]);
+    return id;
+}
+
 [[noreturn]] void bad_def(const kiv_value* spec) { fire(err::SCRIPT, err::script::bad_func_def, spec); }
 
 bool argument_word_q(uint32_t t) { return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD; }
@@ -56,8 +68,8 @@ uint32_t check_spec(const kiv_value* spec) {
         for (uint32_t k = attributes.data1; k < block::length_all(&attributes); k++) {
             kiv_value a = block::cells(&attributes)[k];
             if (type_of(&a) != TYPE_WORD) bad_def(spec);
-            if (resolved(&a) == resolved("trace")) flags |= FUNCTION_TRACE;
-            if (resolved(&a) == resolved("no-trace")) flags |= FUNCTION_NO_TRACE;
+            if (resolved(&a) == known(known_name::trace)) flags |= FUNCTION_TRACE;
+            if (resolved(&a) == known(known_name::no_trace)) flags |= FUNCTION_NO_TRACE;
         }
         i++;
     }
@@ -73,7 +85,7 @@ uint32_t check_spec(const kiv_value* spec) {
             }
         names.push_back(r);
     };
-    int32_t local = resolved("local"), return_ = resolved("return");
+    int32_t local = known(known_name::local), return_ = known(known_name::return_);
     for (; i < length; i++) {
         kiv_value v = at(i);
         uint32_t t = type_of(&v);
@@ -172,7 +184,8 @@ void collect_from(const kiv_value* blk, std::vector<int32_t>& ignore, std::vecto
         word.header = TYPE_WORD;
         locals.push_back(word);
     };
-    int32_t foreach = resolved("foreach"), remove_each = resolved("remove-each"), repeat = resolved("repeat");
+    int32_t foreach = known(known_name::foreach), remove_each = known(known_name::remove_each),
+            repeat = known(known_name::repeat);
     uint32_t length = block::length_all(&b);
     for (uint32_t i = b.data1; i < length; i++) {
         kiv_value v = block::cells(&b)[i];
@@ -202,7 +215,7 @@ void collect_from(const kiv_value* blk, std::vector<int32_t>& ignore, std::vecto
 void collect_locals(kiv_value* spec, const kiv_value* body) {
     std::vector<kiv_value> locals;
     std::vector<int32_t> ignore;
-    int32_t local = resolved("local"), extern_ = resolved("extern");
+    int32_t local = known(known_name::local), extern_ = known(known_name::extern_);
     bool has_extern = false;
     uint32_t length = block::length_all(spec);
     for (uint32_t i = spec->data1; i < length; i++) {
@@ -251,7 +264,7 @@ void collect_locals(kiv_value* spec, const kiv_value* body) {
 }
 
 int32_t locate_refinement(const kiv_value* spec, uint32_t start, bool require) {
-    int32_t local = resolved("local");
+    int32_t local = known(known_name::local);
     for (uint32_t i = start; i < block::length_all(spec); i++) {
         kiv_value v = block::cells(spec)[i];
         if (type_of(&v) != TYPE_REFINEMENT || resolved(&v) != local) continue;

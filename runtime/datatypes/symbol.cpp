@@ -27,15 +27,22 @@ const char* name_of(int32_t id, uint32_t* length) {
 
 namespace {
 
+// Matches a name's exact spelling, noting on the way the first spelling that
+// differs from it only in ASCII case; with `any_case`, that first one.
 struct name_match {
     const uint8_t* name;
     uint32_t length;
-    bool exact;
-    bool operator()(int32_t stored) const {
+    bool any_case;
+    int32_t first_variant = -1;  // its position in the symbol block
+    bool operator()(int32_t stored) {
         uint32_t n;
         const char* other = name_of(stored + 1, &n);
         if (n != length) return false;
-        return exact ? std::memcmp(other, name, n) == 0 : strncasecmp(other, reinterpret_cast<const char*>(name), n) == 0;
+        if (std::memcmp(other, name, n) == 0) return true;
+        if (strncasecmp(other, reinterpret_cast<const char*>(name), n) != 0) return false;
+        if (any_case) return true;
+        if (first_variant < 0) first_variant = stored;
+        return false;
     }
 };
 
@@ -57,26 +64,17 @@ int32_t stored_at(int32_t bucket) {
     return reinterpret_cast<int32_t*>(series::buffer(hashtable::record(table)->keys)->offset)[bucket];
 }
 
-// Exact spelling first; then any spelling ignoring ASCII case, whose first
-// match the new symbol becomes an alias of.
+// The exact spelling (flagged: any spelling ignoring ASCII case), else a new
+// symbol, an alias of the first spelling met that ignores case (never an
+// alias of an alias). One walk of the bucket chain finds both.
 int32_t lookup(const uint8_t* name, uint32_t length, bool flagged) {
     hashtable::make_room(table);
     uint32_t hash = hashtable::hash_folded(name, length);
     int32_t at = -1;
-    name_match exact{name, length, true}, folded{name, length, false};
-    if (!flagged) {
-        int32_t found = hashtable::probe_with(table, hash, exact, &at);
-        if (found >= 0) return stored_at(found) + 1;
-    }
-    int32_t insert_bucket;
-    int32_t found = hashtable::probe_with(table, hash, folded, &insert_bucket);
-    if (flagged) at = insert_bucket;
-    int32_t alias = -1;
-    if (found >= 0) {
-        int32_t id = stored_at(found) + 1;
-        if (flagged) return id;
-        alias = resolve(id);  // never an alias of an alias
-    }
+    name_match match{name, length, flagged};
+    int32_t found = hashtable::probe_with(table, hash, match, &at);
+    if (found >= 0) return stored_at(found) + 1;
+    int32_t alias = match.first_variant >= 0 ? resolve(match.first_variant + 1) : -1;
     return insert(name, length, alias, at);
 }
 

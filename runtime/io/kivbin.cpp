@@ -972,9 +972,38 @@ void decode_record(kiv_value* parent);
 // Appends a value to a block and returns the cell it now lives in.
 kiv_value* append(kiv_value* parent, const kiv_value* v) { return block::append_copy(parent, v); }
 
+// Most records of code are words of the global context: a type byte and a
+// symbol index, perhaps after a new-line byte. Once a name has been met (its
+// symbol and slot known), such a record is read here in one go, under the
+// nesting limits of decode_record; anything else, malformed input included,
+// is left to the general path.
+bool quick_global_word(kiv_value* parent) {
+    if (dec.wide || !dec.global_slots || dec.depth >= MAX_DECODE_DEPTH) return false;
+    system::check_native_stack();
+    const uint8_t* p = dec.p;
+    bool new_line = p < dec.end && *p == NEW_LINE;
+    p += new_line;
+    if (p == dec.end || *p < TYPE_WORD || *p > TYPE_REFINEMENT) return false;
+    uint32_t t = *p++;
+    uint32_t index = 0;
+    for (int shift = 0;; shift += 7) {
+        if (p == dec.end || shift > 14) return false;
+        uint8_t b = *p++;
+        index |= uint32_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) break;
+    }
+    if (index >= uint32_t(dec.symbol_count) || dec.global_slots[index] < 0) return false;
+    dec.p = p;
+    kiv_value* cell = block::alloc_tail(parent);
+    *cell = kiv_value{t, _context::global, uint32_t(dec.symbol_ids[index]), uint32_t(dec.global_slots[index])};
+    if (new_line) cell->header |= FLAG_NEW_LINE;
+    return true;
+}
+
 // Decodes n records into a block value's series.
 void decode_into(kiv_value* blk, int32_t n) {
-    for (int32_t i = 0; i < n; i++) decode_record(blk);
+    for (int32_t i = 0; i < n; i++)
+        if (!quick_global_word(blk)) decode_record(blk);
 }
 
 uint32_t read_type(uint8_t header) {
