@@ -885,45 +885,23 @@ inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* cal
 }
 
 // if, unless and either, whose blocks nearly always follow the condition
-// as written: the blocks are pushed as they are, with no evaluation or type
-// check, and the chosen one evaluated without dispatching to the native.
-// The frames and stack cells stay as the native has them (tracers show
-// their positions).
-enum conditional : uint32_t { NOT_CONDITIONAL, COND_IF, COND_UNLESS, COND_EITHER };
-
-conditional conditional_of(const kiv_value* native) {
+// as written: the blocks go on the stack as they are, with no evaluation or
+// type check. The frames and stack cells stay as the general way leaves them
+// (tracers show their positions). The count of blocks the native takes after
+// its condition; 0 for other natives.
+uint32_t branches_of(const kiv_value* native) {
     natives::native_fn f = natives::table[native->data1 - 1];
-    return f == natives::if_ ? COND_IF : f == natives::unless ? COND_UNLESS
-         : f == natives::either ? COND_EITHER : NOT_CONDITIONAL;
+    return f == natives::either ? 2 : f == natives::if_ || f == natives::unless ? 1 : 0;
 }
 
-// The count of blocks the conditional takes after its condition (at pos),
-// when they are literal blocks its argument types take and no event is
-// traced; 0 otherwise (the general way then evaluates them).
-uint32_t literal_branches(conditional kind, const plain_plan& plan, const kiv_value* pos, const kiv_value* end) {
-    uint32_t n = kind == COND_EITHER ? 2 : 1;
-    if (tracing() || uint32_t(plan.count) != n + 1 || end - pos < ptrdiff_t(n)) return 0;
+// Whether the n blocks after the condition (at pos) are literal blocks the
+// argument types take, with no event traced; the general way evaluates
+// them otherwise.
+bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, const kiv_value* end) {
+    if (tracing() || uint32_t(plan.count) != n + 1 || end - pos < ptrdiff_t(n)) return false;
     for (uint32_t k = 0; k < n; k++)
-        if (type_of(pos + k) != TYPE_BLOCK || !((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return 0;
-    return n;
-}
-
-// The conditional's work on its arguments: the condition, then the blocks.
-void run_conditional(conditional kind) {
-    const kiv_value* branches = stack::arguments + 1;
-    switch (kind) {
-        case COND_IF:
-            if (logic::truthy(stack::arguments)) eval(branches, true);
-            else none::return_();
-            break;
-        case COND_UNLESS:
-            if (logic::truthy(stack::arguments)) none::return_();
-            else eval(branches, true);
-            break;
-        default:
-            eval(branches + (logic::true_q() ? 0 : 1), true);
-            break;
-    }
+        if (type_of(pos + k) != TYPE_BLOCK || !((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return false;
+    return true;
 }
 
 // A call by a word of a function, native or action with a plain argument
@@ -939,15 +917,12 @@ void run_conditional(conditional kind) {
     stack::push_value(&callable);
     if (type == TYPE_FUNCTION) stack::mark_interp_func(name, callable.data1);
     else stack::mark_interp_native(name);
-    conditional kind = type == TYPE_NATIVE && plan.count > 0 ? conditional_of(&callable) : NOT_CONDITIONAL;
-    bool direct = false;
     int32_t i = 0;
-    if (kind != NOT_CONDITIONAL) {
+    if (uint32_t n = type == TYPE_NATIVE && plan.count > 1 ? branches_of(&callable) : 0) {
         pos = plain_argument(&callable, &called, plan, i++, pos, end, code);
         if (exit_pending_q()) return pos;
-        if (uint32_t n = literal_branches(kind, plan, pos, end)) {
+        if (literal_branches(n, plan, pos, end)) {
             for (uint32_t k = 0; k < n; k++) stack::push_value(pos++);
-            direct = true;
             i = plan.count;
         }
     }
@@ -956,9 +931,7 @@ void run_conditional(conditional kind) {
         if (exit_pending_q()) return pos;
     }
     if (tracing()) fire_event(EVT_CALL, code, pos, &called, &callable);
-    if (direct) {
-        run_conditional(kind);
-    } else if (type == TYPE_FUNCTION) {
+    if (type == TYPE_FUNCTION) {
         if (plan.locals > 0) function::init_locals(plan.locals);
         call_function(&callable, callable.data1, &called, CB_NONE);
     } else if (type == TYPE_NATIVE) {
