@@ -170,6 +170,12 @@ plain_plan plan_of(const argument_list& list) {
     return p;
 }
 
+// Whether a value's datatype is in a plain plan's mask.
+inline bool mask_has(uint64_t mask, const kiv_value* v) {
+    uint32_t t = type_of(v);
+    return t < TYPE_COUNT && ((mask >> t) & 1);
+}
+
 [[gnu::noinline]] const recent_list& fill_recent_list(recent_list& recent, const kiv_value* callable) {
     kiv_value* cache = aux_cell(callable, 1);
     if (type_of(cache) != TYPE_BLOCK) {
@@ -828,11 +834,12 @@ kiv_value call_back(const callback_call& c) {
 
 bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_value* end, const kiv_value* code,
                    kiv_value* saved_top, bool sub) {
-    argument_list list = argument_list_of(op);
-    const kiv_value* ts = list.items;
-    if (list.length != 2 || type_of(ts) != TYPE_TYPESET || type_of(ts + 1) != TYPE_TYPESET ||
-        kind_of(ts) != ARG_EVAL || kind_of(ts + 1) != ARG_EVAL)
-        return false;
+    // Two evaluated arguments, checked against their masks; a copy: the
+    // right operand's calls may take over the cache entry.
+    const recent_list& recent = recent_list_of(op);
+    if (recent.plain.count != 2 || recent.list.length != 2) return false;
+    const kiv_value* ts = recent.list.items;
+    const uint64_t masks[2] = {recent.plain.masks[0], recent.plain.masks[1]};
     system::check_native_stack();
     // As the call starts: evaluating the right operand may change the words.
     kiv_value callable = *op;
@@ -842,11 +849,11 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
     stack::top = saved_top;
     stack::mark_interp_native(pos);
     stack::top = saved_top + 1;
-    check_type(c, ts, 0, saved_top);
+    if (!mask_has(masks[0], saved_top)) fire_expect_arg(c, 0, saved_top);
     kiv_value* next = eval_next(pos + 1, end, code, true, true, false);
     pos = next;
     if (exit_pending_q()) return true;
-    check_type(c, ts + 1, 1, saved_top + 1);
+    if (!mask_has(masks[1], saved_top + 1)) fire_expect_arg(c, 1, saved_top + 1);
     // The right operand may have switched tracing on.
     bool traced = tracing();
     if (traced) fire_event(EVT_CALL, code, next, &called, &callable);
@@ -878,8 +885,7 @@ inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* cal
         if (exit_pending_q()) return pos;
     }
     const kiv_value* value = stack::top - 1;
-    uint32_t t = type_of(value);
-    if (t >= TYPE_COUNT || !((plan.masks[i] >> t) & 1))
+    if (!mask_has(plan.masks[i], value))
         fire_expect_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i), value);
     return pos;
 }
