@@ -342,9 +342,15 @@ kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code
 namespace {
 
 kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive) {
-    // What follows a quick set-word's value is no operator: the quick value took them all.
-    if (type_of(pos) == TYPE_SET_WORD && !tracing())
-        if (kiv_value* next = quick_set_word(pos, end, sub)) return next;
+    // Set-words and set-paths with a quick value, the usual statements of a
+    // loop body, before any other work. What follows the value is no
+    // operator: the quick value took them all.
+    if (!tracing()) {
+        uint32_t t = type_of(pos);
+        kiv_value* next = t == TYPE_SET_WORD ? quick_set_word(pos, end, sub)
+                        : t == TYPE_SET_PATH ? quick_set_path(pos, end, sub) : nullptr;
+        if (next) return next;
+    }
     system::check_native_stack();
     kiv_value* saved_top = stack::top;
     kiv_value cell = *pos;
@@ -374,8 +380,6 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
             break;
         }
         case TYPE_SET_PATH: {
-            if (!tracing())
-                if (kiv_value* next = quick_set_path(pos, end, sub)) return next;
             if (tracing()) fire_event(EVT_PUSH, code, pos, nullptr, &cell);
             pos++;
             if (pos >= end) fire(err::SCRIPT, err::script::need_value, &cell);
