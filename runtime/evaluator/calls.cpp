@@ -116,10 +116,11 @@ struct argument_list {
     uint32_t length;
 };
 
-// A plain argument list: every item an evaluated argument (no refinement,
-// no fetched or quoted argument, no return:), at most PLAIN_MAX of them, and
-// a function's local count. Its arguments are checked by one bit test each
-// against a mask of the typeset's datatypes.
+// A plain argument list: evaluated arguments (no fetched or quoted
+// argument, no return:), at most PLAIN_MAX of them, then a function's local
+// count or a native's or action's refinements, which a call by a word
+// leaves unused with nothing to push. Its arguments are checked by one bit
+// test each against a mask of the typeset's datatypes.
 constexpr uint32_t PLAIN_MAX = 4;
 struct plain_plan {
     int32_t count;  // -1: not plain
@@ -155,7 +156,7 @@ uint64_t type_mask(const kiv_value* ts) {
     return x;
 }
 
-plain_plan plan_of(const argument_list& list) {
+plain_plan plan_of(const argument_list& list, bool fn) {
     plain_plan p{0, 0, {}};
     for (uint32_t i = 0; i < list.length; i++) {
         const kiv_value* item = list.items + i;
@@ -163,6 +164,8 @@ plain_plan plan_of(const argument_list& list) {
             p.locals = integer::get_value(item);
         } else if (type_of(item) == TYPE_TYPESET && kind_of(item) == ARG_EVAL && uint32_t(p.count) < PLAIN_MAX) {
             p.masks[p.count++] = type_mask(item);
+        } else if (!fn && type_of(item) == TYPE_REFINEMENT) {
+            return p;
         } else {
             return plain_plan{-1, 0, {}};
         }
@@ -185,7 +188,7 @@ inline bool mask_has(uint64_t mask, const kiv_value* v) {
     }
     series_buffer* b = series::buffer(cache->data2);
     argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
-    recent = recent_list{callable->data3, memory::layout_epoch, list, plan_of(list)};
+    recent = recent_list{callable->data3, memory::layout_epoch, list, plan_of(list, is_function(callable))};
     return recent;
 }
 
