@@ -154,6 +154,20 @@ TEST_F(Collector, NodeHeldInANativeLocalSurvivesWithItsValues) {
     EXPECT_TRUE(collector::verify_heap());
 }
 
+// Optimised code may keep only a node's byte offset among the node slots
+// (id times the slot size) and index the slots with it.
+TEST_F(Collector, NodeHeldAsItsSlotOffsetSurvives) {
+    collector::scan_native_q = true;
+    make_garbage(20);
+    volatile uintptr_t offset = uintptr_t(block_of({ints(5, 2)}).data2) * sizeof(uintptr_t);
+    scrub_stack();
+    collector::do_cycle();
+    node_id held = node_id(offset / sizeof(uintptr_t));
+    ASSERT_FALSE(node_freed_q(held));
+    EXPECT_TRUE(ints_q(cells_of(kiv_value{TYPE_BLOCK, 0, held, 0})[0], 5, 2));
+    EXPECT_TRUE(collector::verify_heap());
+}
+
 TEST_F(Collector, CompactionMovesBuffersAndRewritesNodes) {
     collector::scan_native_q = false;
     make_garbage(30);
