@@ -67,7 +67,7 @@ inline int32_t quick_compare(int32_t code, const kiv_value* left, const kiv_valu
 
 // The quick operation on two numbers of one type into `result` (which may
 // be `left`); false when the general call must answer.
-inline bool quick_values(int32_t quick, const kiv_value* left, const kiv_value* right, kiv_value* result) {
+[[gnu::always_inline]] inline bool quick_values(int32_t quick, const kiv_value* left, const kiv_value* right, kiv_value* result) {
     uint32_t lt = type_of(left);
     if (lt != type_of(right) || !number_q(lt)) return false;
     if (quick >= QUICK_COMPARE) {
