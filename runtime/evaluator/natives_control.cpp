@@ -246,9 +246,9 @@ struct loop_words {
         return type_of(&words) == TYPE_BLOCK ? block::cells(&words)[words.data1 + k] : words;
     }
 
-    // Sets the words from the record at an index; past the tail, none.
-    void set_record(const kiv_value* series, uint32_t index) const {
-        uint32_t length = walk_length(series);
+    // Sets the words from the record at an index, the series `length` units
+    // long; past the tail, none.
+    void set_record(const kiv_value* series, uint32_t index, uint32_t length) const {
         bool cells = series::block_like_q(type_of(series));
         for (uint32_t k = 0; k < count; k++) {
             kiv_value value = none_value;
@@ -314,8 +314,10 @@ void foreach(bool, const int32_t*) {
     interpreter::loop_body body(arg(2));
     stack::mark_loop(body_word());
     kiv::unset::return_();
-    for (uint32_t index = series.data1; index < walk_length(&series); index += words.count) {
-        words.set_record(&series, index);
+    for (uint32_t index = series.data1;; index += words.count) {
+        uint32_t length = walk_length(&series);  // the body may change it
+        if (index >= length) break;
+        words.set_record(&series, index, length);
         body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
@@ -354,8 +356,10 @@ void remove_each(bool, const int32_t*) {
     interpreter::loop_body body(arg(2));
     stack::mark_loop(body_word());
     uint32_t index = data.data1;
-    while (index < walk_length(&data)) {
-        words.set_record(&data, index);
+    for (;;) {
+        uint32_t length = walk_length(&data);  // the body and the removals change it
+        if (index >= length) break;
+        words.set_record(&data, index, length);
         body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
