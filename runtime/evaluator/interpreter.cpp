@@ -78,18 +78,31 @@ bool callable_q(uint32_t t) {
 
 namespace {
 
-// The walker for expressions that start with anything but a word.
+// The walker for expressions that start with anything but a word, and its
+// part past the quick statements.
 kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
+kiv_value* walk_general(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub, bool passive);
+[[gnu::always_inline]] inline kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub);
 
 // The next expression of a block into the frame's result slot. A set-word,
-// the usual statement of a loop body, goes to the walker at once.
-inline kiv_value* eval_statement(kiv_value* pos, kiv_value* end, const kiv_value* code) {
-    if (type_of(pos) == TYPE_SET_WORD) return eval_walk(pos, end, code, false, false, false);
-    return eval_next(pos, end, code, false, false, false);
+// the usual statement of a loop body, is tried as a quick one at once.
+[[gnu::always_inline]] inline kiv_value* eval_statement(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (type_of(pos) != TYPE_SET_WORD) return eval_next(pos, end, code, false, false, false);
+    if (!tracing())
+        if (kiv_value* next = quick_set_word(pos, end, false)) return next;
+    return walk_general(pos, end, code, false, false, false);
 }
-}  // namespace
 
-void eval(const kiv_value* block_value, bool chain) {
+// The code position of a block's statements.
+kiv_value position_of(const kiv_value* block_value) {
+    return kiv_value{(block_value->header & ~TYPE_MASK) | TYPE_BLOCK, block_value->data1, block_value->data2,
+                     block_value->data3};
+}
+
+// Evaluates a block in a frame of its own, its statements at `position`;
+// the caller puts its own code position back.
+[[gnu::always_inline]] inline void eval_in_frame(const kiv_value* block_value, bool chain,
+                                                 const kiv_value& position) {
     system::check_interrupt();
     // The block's fields are read from the value itself, the copy only keeps
     // it for the events: reading back a just-copied cell stalls the
@@ -100,19 +113,12 @@ void eval(const kiv_value* block_value, bool chain) {
     kiv_value* end = reinterpret_cast<kiv_value*>(b->tail);
     kiv_value blk = *block_value;  // the code of events and errors, not read back here
     blk.data1 = index;
-    // The caller's position comes back however the block is left, an error
-    // included, so that later errors are not placed in this block.
-    struct restore_position {
-        kiv_value saved = code_position;
-        ~restore_position() { code_position = saved; }
-    } restore;
     stack::mark_eval(body_word());
     if (tracing()) fire_event(EVT_ENTER, &blk, head, nullptr, nullptr);
     if (head == end) {
         unset::return_();
     } else {
-        code_position = kiv_value{(block_value->header & ~TYPE_MASK) | TYPE_BLOCK, index, block_value->data2,
-                                  block_value->data3};
+        code_position = position;
         for (kiv_value* pos = head; pos < end;) {
             code_position.data1 = index + uint32_t(pos - head);
             pos = eval_statement(pos, end, &blk);
@@ -123,6 +129,25 @@ void eval(const kiv_value* block_value, bool chain) {
     if (tracing()) fire_event(EVT_EXIT, &blk, end, nullptr, stack::arguments);
     if (chain) stack::unwind_last();
     else stack::unwind();
+}
+
+}  // namespace
+
+void eval(const kiv_value* block_value, bool chain) {
+    // The caller's position comes back however the block is left, an error
+    // included, so that later errors are not placed in this block.
+    struct restore_position {
+        kiv_value saved = code_position;
+        ~restore_position() { code_position = saved; }
+    } restore;
+    eval_in_frame(block_value, chain, position_of(block_value));
+}
+
+loop_body::loop_body(const kiv_value* body) : body_(*body), position_(position_of(body)), caller_(code_position) {}
+
+void loop_body::eval() {
+    eval_in_frame(&body_, true, position_);
+    code_position = caller_;
 }
 
 namespace {
@@ -148,9 +173,31 @@ void pop_frame(bool sub) {
     return object;
 }
 
-const kiv_value* plain_operand(const kiv_value* at) {
+// Words read while nothing can move a buffer, as in a quick expression: the
+// global context's values are looked up once for all of them.
+class quick_words {
+  public:
+    quick_words()
+        : values_(_context::kept_values(_context::global_values.ctx)), global_(_context::global_values.ctx) {}
+    // The word's value cell, as _context::get_if gives it.
+    [[gnu::always_inline]] kiv_value* get_if(const kiv_value* word) const {
+        if (kiv_value* v = global_slot(word)) return v;
+        return _context::get_if(word);
+    }
+    // The word's cell in the global context, null when it is bound elsewhere.
+    [[gnu::always_inline]] kiv_value* global_slot(const kiv_value* word) const {
+        int32_t index = int32_t(word->data3);
+        return word->data1 == global_ && values_ && index >= 0 ? values_ + index : nullptr;
+    }
+
+  private:
+    kiv_value* values_;
+    node_id global_;
+};
+
+[[gnu::always_inline]] inline const kiv_value* plain_operand(const kiv_value* at, const quick_words& words) {
     uint32_t t = type_of(at);
-    if (t == TYPE_WORD) return _context::get_if(at);
+    if (t == TYPE_WORD) return words.get_if(at);
     if (t != TYPE_PATH) return at;
     const kiv_value* field;
     const kiv_value* object = word_path_object(at, &field);
@@ -162,15 +209,22 @@ const kiv_value* plain_operand(const kiv_value* at) {
 // frame or a walk over the argument list. Everything else (other types, a
 // right operand to evaluate, events to trace) takes the general call. The
 // result goes where the call would leave it: over the left operand.
+// The quick operation of `left` and `right` into `left`; false, nothing
+// done, when the general call must answer.
+[[gnu::always_inline]] inline bool quick_step(int32_t quick, kiv_value* left, const kiv_value* right) {
+    if (quick_values(quick, left, right, left)) [[likely]]
+        return true;
+    if (quick < QUICK_COMPARE || !number_q(type_of(left)) || !number_q(type_of(right))) return false;
+    kiv_value a = *left, b = *right;
+    *left = actions::compare(&a, &b, quick - QUICK_COMPARE) ? true_value : false_value;
+    return true;
+}
+
 bool quick_infix(int32_t quick, kiv_value*& pos, kiv_value* saved_top, bool sub) {
-    const kiv_value* right = plain_operand(pos + 1);
+    const kiv_value* right = plain_operand(pos + 1, quick_words());
     if (!right) return false;
     kiv_value* left = saved_top;
-    if (!quick_values(quick, left, right, left)) {
-        if (quick < QUICK_COMPARE || !number_q(type_of(left)) || !number_q(type_of(right))) return false;
-        kiv_value a = *left, b = *right;
-        *left = actions::compare(&a, &b, quick - QUICK_COMPARE) ? true_value : false_value;
-    }
+    if (!quick_step(quick, left, right)) return false;
     stack::top = left + 1;
     if (!sub) copy_cell(left, stack::arguments);
     pos += 2;
@@ -257,44 +311,62 @@ inline kiv_value* finish_expression(kiv_value* pos, kiv_value* end, const kiv_va
 // The value of a word/word path on an object, as evaluating the path gives
 // it, when no call, error or event can come of it; null otherwise.
 const kiv_value* plain_field(const kiv_value* path) {
-    const kiv_value* field = plain_operand(path);
+    const kiv_value* field = plain_operand(path, quick_words());
     if (!field) return nullptr;
     uint32_t t = type_of(field);
     return t == TYPE_UNSET || callable_q(t) ? nullptr : field;
 }
 
+// Values that evaluating a word may call or raise on.
+constexpr uint64_t NOT_PLAIN_TYPES = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_FUNCTION) |
+                                     type_bit(TYPE_ROUTINE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION);
+
 // The first value of a quick expression: a literal, a word's plain value,
 // or an object's field; null when evaluating it could call or raise.
-const kiv_value* plain_start(const kiv_value* at) {
+[[gnu::always_inline]] inline const kiv_value* plain_start(const kiv_value* at, const quick_words& words) {
     uint32_t t = type_of(at);
     if (t == TYPE_WORD) {
-        const kiv_value* v = _context::get_if(at);
+        const kiv_value* v = words.get_if(at);
         if (!v) return nullptr;
         uint32_t vt = type_of(v);
-        return vt == TYPE_UNSET || vt == TYPE_OP || callable_q(vt) ? nullptr : v;
+        return vt >= TYPE_COUNT || (NOT_PLAIN_TYPES & type_bit(vt)) ? nullptr : v;
     }
     if (t == TYPE_PATH) return plain_field(at);
     return t != TYPE_UNSET && literal_q(t) ? at : nullptr;
 }
 
+// The value of a quick expression (see quick_value) into `value`; the
+// position after it, or null when the expression has another shape. Reads
+// only: the operands are combined off the stack.
+[[gnu::always_inline]] inline kiv_value* quick_expression(kiv_value* pos, kiv_value* end, kiv_value* value,
+                                                           const quick_words& words) {
+    if (pos >= end) return nullptr;
+    const kiv_value* start = plain_start(pos, words);
+    if (!start) return nullptr;
+    *value = *start;
+    pos++;
+    while (pos < end && type_of(pos) == TYPE_WORD) {
+        const kiv_value* op = words.get_if(pos);
+        if (!op || type_of(op) != TYPE_OP) break;
+        // A parenthesised right operand leaves the whole to the general way at once.
+        if (pos + 1 >= end || type_of(pos + 1) == TYPE_PAREN) return nullptr;
+        int32_t quick = quick_op(op);
+        if (quick < 0) return nullptr;
+        const kiv_value* right = plain_operand(pos + 1, words);
+        if (!right || !quick_step(quick, value, right)) return nullptr;
+        pos += 2;
+    }
+    return pos;
+}
+
 }  // namespace
 
 kiv_value* quick_value(kiv_value* pos, kiv_value* end, kiv_value* slot) {
-    if (pos >= end) return nullptr;
-    const kiv_value* start = plain_start(pos);
-    if (!start) return nullptr;
-    stack::push_value(start);
-    pos++;
-    while (pos < end && type_of(pos) == TYPE_WORD) {
-        const kiv_value* op = _context::get_if(pos);
-        if (!op || type_of(op) != TYPE_OP) break;
-        // A parenthesised right operand leaves the whole to the general way at once.
-        int32_t quick = pos + 1 < end && type_of(pos + 1) != TYPE_PAREN ? quick_op(op) : -1;
-        if (quick < 0 || !quick_infix(quick, pos, slot, true)) {
-            stack::top = slot;
-            return nullptr;
-        }
-    }
+    kiv_value value;
+    pos = quick_expression(pos, end, &value, quick_words());
+    if (!pos) return nullptr;
+    stack::top = slot;
+    stack::push_value(&value);
     return pos;
 }
 
@@ -302,15 +374,18 @@ namespace {
 
 // `word: value` with a quick value, into a context whose values are at hand
 // and that tells no object of the change.
-kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub) {
-    kiv_value* slot = stack::top;
-    kiv_value* next = quick_value(pos + 1, end, slot);
+[[gnu::always_inline]] inline kiv_value* quick_set_word(kiv_value* pos, kiv_value* end, bool sub) {
+    kiv_value value;
+    quick_words words;
+    kiv_value* next = quick_expression(pos + 1, end, &value, words);
     if (!next) return nullptr;
-    if (!_context::set_quiet(pos, slot)) {
+    kiv_value* slot = stack::push_value(&value);
+    if (kiv_value* global = words.global_slot(pos)) *global = value;
+    else if (!_context::set_quiet(pos, &value)) {
         stack::top = slot;
         return nullptr;
     }
-    if (!sub) copy_cell(slot, stack::arguments);
+    if (!sub) *stack::arguments = value;
     return next;
 }
 
@@ -351,6 +426,11 @@ kiv_value* eval_walk(kiv_value* pos, kiv_value* end, const kiv_value* code, bool
                         : t == TYPE_SET_PATH ? quick_set_path(pos, end, sub) : nullptr;
         if (next) return next;
     }
+    return walk_general(pos, end, code, infix, sub, passive);
+}
+
+kiv_value* walk_general(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,
+                        bool passive) {
     system::check_native_stack();
     kiv_value* saved_top = stack::top;
     kiv_value cell = *pos;

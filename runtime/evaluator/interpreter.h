@@ -46,6 +46,24 @@ void init();
 // empty block). With `chain` the result is also copied into the caller's
 // result slot.
 void eval(const kiv_value* block, bool chain);
+
+// A loop's body, evaluated pass after pass in the loop's frame as
+// eval(body, true) does it. The caller's code position is read once for the
+// whole loop and put back after each pass, and when the loop is left by an
+// error.
+class loop_body {
+  public:
+    explicit loop_body(const kiv_value* body);
+    ~loop_body() { code_position = caller_; }
+    loop_body(const loop_body&) = delete;
+    loop_body& operator=(const loop_body&) = delete;
+    void eval();
+
+  private:
+    kiv_value body_;
+    kiv_value position_;  // the code position of the body's statements
+    kiv_value caller_;
+};
 // Evaluates one expression at `pos` (before `end`); returns the position
 // after it.
 kiv_value* eval_expression(kiv_value* pos, kiv_value* end, const kiv_value* code, bool infix, bool sub,

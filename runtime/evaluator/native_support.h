@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -48,7 +49,11 @@ inline body_end take_loop_exit() {
 }
 // Evaluates a loop body in the loop frame: its value lands in the frame's
 // result slot.
-body_end run_body(const kiv_value* body);
+inline body_end run_body(interpreter::loop_body& body) {
+    stack::reset();
+    body.eval();
+    return take_loop_exit();
+}
 
 // The count of loop and repeat: an integer!, or a float! truncated.
 int32_t count_of(const kiv_value* count);

@@ -162,12 +162,6 @@ void fire_invalid(const kiv_value* value) {
     fire(err::SCRIPT, err::script::invalid_arg, &v);
 }
 
-body_end run_body(const kiv_value* body) {
-    stack::reset();
-    interpreter::eval(body, true);
-    return take_loop_exit();
-}
-
 int32_t count_of(const kiv_value* count) {
     if (type_of(count) != TYPE_FLOAT) return integer::get_value(count);
     if (float_::integer_range_q(count)) {

@@ -131,21 +131,21 @@ void switch_(bool, const int32_t* refs) {
 // Loops -------------------------------------------------------------------------
 
 void while_(bool, const int32_t*) {
-    kiv_value cond = *arg(0);
-    kiv_value body = *arg(1);
+    interpreter::loop_body cond(arg(0));
+    interpreter::loop_body body(arg(1));
     stack::mark_loop(body_word());
     for (;;) {
         // The condition runs in the loop frame too, so that a break or
         // continue there stops here instead of reaching an outer loop.
         stack::reset();
-        interpreter::eval(&cond, true);
+        cond.eval();
         if (sys.pending_exit == LEVEL_BREAK || sys.pending_exit == LEVEL_CONTINUE) {
             sys.pending_exit = LEVEL_NONE;
             fire(err::THROW, err::throw_::while_cond);
         }
         if (interpreter::exit_pending_q()) return;
         if (!logic::true_q()) break;
-        body_end e = run_body(&body);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
     }
@@ -154,12 +154,12 @@ void while_(bool, const int32_t*) {
 }
 
 void until(bool, const int32_t*) {
-    kiv_value body = *arg(0);
+    interpreter::loop_body body(arg(0));
     stack::mark_loop(body_word());
     for (;;) {
         bool continued = false;
         stack::reset();
-        interpreter::eval(&body, true);
+        body.eval();
         if (sys.pending_exit == LEVEL_CONTINUE) continued = true;
         body_end e = take_loop_exit();
         if (e == BODY_LEAVE) return;
@@ -175,10 +175,10 @@ void loop(bool, const int32_t*) {
         none::return_();
         return;
     }
-    kiv_value body = *arg(1);
+    interpreter::loop_body body(arg(1));
     stack::mark_loop(body_word());
     for (int32_t i = 0; i < count; i++) {
-        body_end e = run_body(&body);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
     }
@@ -192,13 +192,14 @@ void repeat(bool, const int32_t*) {
         none::return_();
         return;
     }
-    kiv_value body = *arg(2);
+    interpreter::loop_body body(arg(2));
     stack::mark_loop(body_word());
     for (int32_t i = 1; i <= count; i++) {
         kiv_value n;
         integer::make_at(&n, i);
-        _context::set(&counter, &n);
-        body_end e = run_body(&body);
+        // Set on every pass: the usual quiet set stays inline here.
+        if (!_context::set_quiet(&counter, &n)) _context::set(&counter, &n);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
     }
@@ -206,10 +207,10 @@ void repeat(bool, const int32_t*) {
 }
 
 void forever(bool, const int32_t*) {
-    kiv_value body = *arg(0);
+    interpreter::loop_body body(arg(0));
     stack::mark_loop(body_word());
     for (;;) {
-        body_end e = run_body(&body);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
     }
@@ -245,9 +246,9 @@ struct loop_words {
         return type_of(&words) == TYPE_BLOCK ? block::cells(&words)[words.data1 + k] : words;
     }
 
-    // Sets the words from the record at an index; past the tail, none.
-    void set_record(const kiv_value* series, uint32_t index) const {
-        uint32_t length = walk_length(series);
+    // Sets the words from the record at an index, the series `length` units
+    // long; past the tail, none.
+    void set_record(const kiv_value* series, uint32_t index, uint32_t length) const {
         bool cells = series::block_like_q(type_of(series));
         for (uint32_t k = 0; k < count; k++) {
             kiv_value value = none_value;
@@ -283,7 +284,7 @@ kiv_value walked_series(const kiv_value* value, const char* argument) {
 void foreach_map(const loop_words& words) {
     if (type_of(&words.words) != TYPE_BLOCK || words.count != 2) fire_invalid(arg(0));
     kiv_value m = *arg(1);
-    kiv_value body = *arg(2);
+    interpreter::loop_body body(arg(2));
     stack::mark_loop(body_word());
     kiv::unset::return_();
     for (uint32_t i = 0; i + 1 < map::entry_cells(&m); i += 2) {
@@ -294,7 +295,7 @@ void foreach_map(const loop_words& words) {
         _context::set(&w, &key);
         w = words.word(1);
         _context::set(&w, &value);
-        body_end e = run_body(&body);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
     }
@@ -310,12 +311,14 @@ void foreach(bool, const int32_t*) {
         return;
     }
     kiv_value series = walked_series(arg(1), "series");
-    kiv_value body = *arg(2);
+    interpreter::loop_body body(arg(2));
     stack::mark_loop(body_word());
     kiv::unset::return_();
-    for (uint32_t index = series.data1; index < walk_length(&series); index += words.count) {
-        words.set_record(&series, index);
-        body_end e = run_body(&body);
+    for (uint32_t index = series.data1;; index += words.count) {
+        uint32_t length = walk_length(&series);  // the body may change it
+        if (index >= length) break;
+        words.set_record(&series, index, length);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
     }
@@ -326,11 +329,11 @@ void forall(bool, const int32_t*) {
     kiv_value w = *arg(0);
     kiv_value start = *_context::get(&w);
     if (!series::series_type_q(type_of(&start))) fire_expect(&start, "word");
-    kiv_value body = *arg(1);
+    interpreter::loop_body body(arg(1));
     stack::mark_loop(body_word());
     kiv::unset::return_();
     while (_context::get(&w)->data1 < walk_length(_context::get(&w))) {
-        body_end e = run_body(&body);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) {
             stack::unwind_last();
@@ -350,12 +353,14 @@ void forall(bool, const int32_t*) {
 void remove_each(bool, const int32_t*) {
     loop_words words(arg(0));
     kiv_value data = walked_series(arg(1), "data");
-    kiv_value body = *arg(2);
+    interpreter::loop_body body(arg(2));
     stack::mark_loop(body_word());
     uint32_t index = data.data1;
-    while (index < walk_length(&data)) {
-        words.set_record(&data, index);
-        body_end e = run_body(&body);
+    for (;;) {
+        uint32_t length = walk_length(&data);  // the body and the removals change it
+        if (index >= length) break;
+        words.set_record(&data, index, length);
+        body_end e = run_body(body);
         if (e == BODY_LEAVE) return;
         if (e == BODY_BREAK) break;
         if (!logic::truthy(stack::arguments)) {

@@ -1,6 +1,6 @@
 #pragma once
 // The operators met in nearly every loop and recursion (+ - * and the
-// comparisons), computed in place between two numbers of one type, with no
+// comparisons), computed in place between two numbers, with no
 // call frame or walk over an argument list.
 #include <cstdint>
 
@@ -65,23 +65,35 @@ inline int32_t quick_compare(int32_t code, const kiv_value* left, const kiv_valu
     return ordered(code, a, b);
 }
 
-// The quick operation on two numbers of one type into `result` (which may
-// be `left`); false when the general call must answer.
-inline bool quick_values(int32_t quick, const kiv_value* left, const kiv_value* right, kiv_value* result) {
-    uint32_t lt = type_of(left);
-    if (lt != type_of(right) || !number_q(lt)) return false;
+// A number operand as a double, as the float actions take an integer.
+inline double number_value(const kiv_value* v) {
+    return type_of(v) == TYPE_INTEGER ? double(integer::get_value(v)) : float_::get(v);
+}
+
+// The quick operation on two numbers into `result` (which may be `left`):
+// integers stay integers (a float past their range), a float on either side
+// makes a float of both. Comparisons take two numbers of one type. False
+// when the general call must answer.
+[[gnu::always_inline]] inline bool quick_values(int32_t quick, const kiv_value* left, const kiv_value* right,
+                                                kiv_value* result) {
+    uint32_t lt = type_of(left), rt = type_of(right);
     if (quick >= QUICK_COMPARE) {
+        if (lt != rt || !number_q(lt)) return false;
         int32_t answer = quick_compare(quick - QUICK_COMPARE, left, right);
         if (answer < 0) return false;
         *result = answer ? true_value : false_value;
-    } else if (lt == TYPE_INTEGER) {
+    } else if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
         int32_t a = integer::get_value(left), b = integer::get_value(right), r;
         bool overflow = quick == OP_ADD ? __builtin_add_overflow(a, b, &r)
                       : quick == OP_SUB ? __builtin_sub_overflow(a, b, &r) : __builtin_mul_overflow(a, b, &r);
         integer::make_at(result, r);
         if (overflow) integer::do_math(a, b, quick, result);  // becomes a float, as the action does
-    } else {
+    } else if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) {
         float_::make_at(result, float_::do_math(float_::get(left), float_::get(right), quick));
+    } else if (number_q(lt) && number_q(rt)) {
+        float_::make_at(result, float_::do_math(number_value(left), number_value(right), quick));
+    } else {
+        return false;
     }
     return true;
 }
