@@ -337,6 +337,14 @@ uint32_t slot_of(const argument_list& list, uint32_t index) {
     return slot;
 }
 
+// The end of a call whose work is done: its frame goes, its result where
+// `sub` asks, then the return event.
+inline void end_call(const kiv_value* code, kiv_value* pos, const kiv_value* called, bool sub) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (tracing()) fire_event(EVT_RETURN, code, pos, called, sub ? stack::get_top() : stack::arguments);
+}
+
 // What the walk over the argument list leaves for the rest of the call.
 struct collected {
     kiv_value* pos;
@@ -553,6 +561,7 @@ struct path_plan {
     uint8_t count;  // arguments in all
     uint8_t items[PLAN_ARGS];  // list index of each argument
     uint8_t slots[PLAN_ARGS];  // a function's slot for each argument
+    uint64_t masks[PLAN_ARGS];  // each argument's datatypes (see type_mask)
     // A function's slots after the leading arguments: refinements take
     // false, the named ones true, the others none.
     uint8_t slot_count;
@@ -586,6 +595,7 @@ bool plan_arguments(path_plan& p, const argument_list& list, uint32_t from, uint
         if (type_of(ts) != TYPE_TYPESET || kind_of(ts) == ARG_RETURN) break;
         if (kind_of(ts) != ARG_EVAL || p.count == PLAN_ARGS) return false;
         p.items[p.count] = uint8_t(k);
+        p.masks[p.count] = type_mask(ts);
         p.slots[p.count++] = uint8_t(slot++);
     }
     return true;
@@ -608,6 +618,7 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
         if (kind_of(ts) == ARG_RETURN) continue;
         if (kind_of(ts) != ARG_EVAL || q.count == PLAN_ARGS) return false;
         q.items[q.count] = uint8_t(i);
+        q.masks[q.count] = type_mask(ts);
         q.slots[q.count] = q.count;
         q.count++;
     }
@@ -659,20 +670,19 @@ path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bo
 }
 
 // Fetches and checks the plan's n-th argument onto the stack.
-kiv_value* fetch_planned(const call_state& c, const argument_list& list, uint32_t item, kiv_value* pos) {
-    if (pos >= c.end) fire_no_arg(c, item);
+kiv_value* fetch_planned(const call_state& c, const path_plan& p, uint32_t n, kiv_value* pos) {
+    if (pos >= c.end) fire_no_arg(c, p.items[n]);
     pos = eval_next(pos, c.end, c.code, false, true, false);
     if (exit_pending_q()) return pos;
-    check_type(c, list.items + item, item, stack::top - 1);
+    if (!mask_has(p.masks[n], stack::top - 1)) fire_expect_arg(c, p.items[n], stack::top - 1);
     return pos;
 }
 
 // collect_in_order and collect_named after a path plan: the same
 // arguments fetched in the same order into the same places.
-kiv_value* collect_planned(const call_state& c, const argument_list& list, const path_plan& p, bool fn,
-                           kiv_value* pos) {
+kiv_value* collect_planned(const call_state& c, const path_plan& p, bool fn, kiv_value* pos) {
     for (uint32_t n = 0; n < p.base; n++) {
-        pos = fetch_planned(c, list, p.items[n], pos);
+        pos = fetch_planned(c, p, n, pos);
         if (exit_pending_q()) return pos;
     }
     if (fn) {
@@ -682,7 +692,7 @@ kiv_value* collect_planned(const call_state& c, const argument_list& list, const
         }
     }
     for (uint32_t n = p.base; n < p.count; n++) {
-        pos = fetch_planned(c, list, p.items[n], pos);
+        pos = fetch_planned(c, p, n, pos);
         if (exit_pending_q()) return pos;
         if (fn) {
             kiv_value v = *(stack::top - 1);
@@ -714,10 +724,10 @@ kiv_value* finish_fetch(const kiv_value* callable, uint32_t type, bool fn, int32
 
 // fetch_args after a path plan, kept out of line so that the frequent
 // calls without a path stay lean.
-[[gnu::noinline]] kiv_value* fetch_by_plan(const call_state& c, uint32_t type, bool fn, const argument_list& list,
-                                           path_plan& plan, kiv_value* pos) {
+[[gnu::noinline]] kiv_value* fetch_by_plan(const call_state& c, uint32_t type, bool fn, path_plan& plan,
+                                           kiv_value* pos) {
     plan_use use(plan);
-    pos = collect_planned(c, list, plan, fn, pos);
+    pos = collect_planned(c, plan, fn, pos);
     if (exit_pending_q()) return pos;
     return finish_fetch(c.callable, type, fn, plan.locals, plan.indexes.data(), pos, c.code, c.name, 0);
 }
@@ -732,7 +742,7 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
     call_state c{callable, code, name, end, infix, flags};
     if (path && !flags && !infix && type != TYPE_ROUTINE) {
         if (path_plan* plan = plan_of_path(callable, list, fn, path, name))
-            return fetch_by_plan(c, type, fn, list, *plan, pos);
+            return fetch_by_plan(c, type, fn, *plan, pos);
     }
     collected r = !path && !flags ? collect_plain(c, list, fn, pos) : collect_in_order(c, list, fn, path, refs, pos);
     pos = r.pos;
@@ -841,7 +851,6 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
     // right operand's calls may take over the cache entry.
     const recent_list& recent = recent_list_of(op);
     if (recent.plain.count != 2 || recent.list.length != 2) return false;
-    const kiv_value* ts = recent.list.items;
     const uint64_t masks[2] = {recent.plain.masks[0], recent.plain.masks[1]};
     system::check_native_stack();
     // As the call starts: evaluating the right operand may change the words.
@@ -865,9 +874,7 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
         if (callable.header == TYPE_NATIVE) natives::table[callable.data1 - 1](false, none.data());
         else actions::dispatch_table[callable.data1](none.data());
     }
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, next, &called, sub ? stack::get_top() : stack::arguments);
+    end_call(code, next, &called, sub);
     return true;
 }
 
@@ -951,9 +958,7 @@ bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, 
         actions::dispatch_table[callable.data1](refinement_indexes().data());
     }
     if (exit_pending_q()) return pos;
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, pos, &called, sub ? stack::get_top() : stack::arguments);
+    end_call(code, pos, &called, sub);
     stack::pop_into_previous();
     return pos;
 }
@@ -1003,10 +1008,33 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     if (type == TYPE_FUNCTION) call_function(&callable, callable.data1, &fname, CB_NONE);
     else if (type == TYPE_ROUTINE) exec_routine(&callable);
     if (exit_pending_q()) return pos;
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, pos, name ? &called : nullptr, sub ? stack::get_top() : stack::arguments);
+    end_call(code, pos, name ? &called : nullptr, sub);
     if (!infix) stack::pop_into_previous();
+    return pos;
+}
+
+kiv_value* call_path(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code,
+                     const kiv_value* path, const kiv_value* name) {
+    uint32_t type = type_of(callable_in);
+    bool fn = type == TYPE_FUNCTION;
+    path_plan* plan = nullptr;
+    if (!tracing() && type != TYPE_ROUTINE) plan = plan_of_path(callable_in, argument_list_of(callable_in), fn, path, name);
+    if (!plan) return eval_code(callable_in, pos, end, code, true, path, name, nullptr, 0, false);
+    // eval_code's steps for this case, the plan found before the frame.
+    system::check_native_stack();
+    kiv_value callable = *callable_in;
+    kiv_value called = *name;
+    stack::push_value(&callable);
+    if (fn) stack::mark_interp_func(name, callable.data1);
+    else stack::mark_interp_native(name);
+    pos = fetch_by_plan(call_state{&callable, code, &called, end, false, 0}, type, fn, *plan, pos);
+    if (exit_pending_q()) return pos;
+    if (fn) {
+        call_function(&callable, callable.data1, &called, CB_NONE);
+        if (exit_pending_q()) return pos;
+    }
+    end_call(code, pos, &called, true);
+    stack::pop_into_previous();
     return pos;
 }
 
