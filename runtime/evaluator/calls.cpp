@@ -125,6 +125,7 @@ constexpr uint32_t PLAIN_MAX = 4;
 struct plain_plan {
     int32_t count;  // -1: not plain
     int32_t locals;
+    uint32_t branches;  // see literal_branches
     uint64_t masks[PLAIN_MAX];
 };
 
@@ -157,7 +158,7 @@ uint64_t type_mask(const kiv_value* ts) {
 }
 
 plain_plan plan_of(const argument_list& list, bool fn) {
-    plain_plan p{0, 0, {}};
+    plain_plan p{0, 0, 0, {}};
     for (uint32_t i = 0; i < list.length; i++) {
         const kiv_value* item = list.items + i;
         if (type_of(item) == TYPE_INTEGER && i + 1 == list.length) {
@@ -167,7 +168,7 @@ plain_plan plan_of(const argument_list& list, bool fn) {
         } else if (!fn && type_of(item) == TYPE_REFINEMENT) {
             return p;
         } else {
-            return plain_plan{-1, 0, {}};
+            return plain_plan{-1, 0, 0, {}};
         }
     }
     return p;
@@ -177,6 +178,22 @@ plain_plan plan_of(const argument_list& list, bool fn) {
 inline bool mask_has(uint64_t mask, const kiv_value* v) {
     uint32_t t = type_of(v);
     return t < TYPE_COUNT && ((mask >> t) & 1);
+}
+
+// if, unless and either, whose blocks nearly always follow the condition
+// as written: the blocks go on the stack as they are, with no evaluation or
+// type check. The frames and stack cells stay as the general way leaves them
+// (tracers show their positions). The count of blocks the native takes after
+// its condition when its argument types take blocks there; 0 for other
+// callables.
+uint32_t branches_of(const kiv_value* callable, const plain_plan& plan) {
+    if (base_type(callable) != TYPE_NATIVE) return 0;
+    natives::native_fn f = natives::table[callable->data1 - 1];
+    uint32_t n = f == natives::either ? 2 : f == natives::if_ || f == natives::unless ? 1 : 0;
+    if (plan.count != int32_t(n) + 1) return 0;
+    for (uint32_t k = 0; k < n; k++)
+        if (!((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return 0;
+    return n;
 }
 
 [[gnu::noinline]] const recent_list& fill_recent_list(recent_list& recent, const kiv_value* callable) {
@@ -189,6 +206,7 @@ inline bool mask_has(uint64_t mask, const kiv_value* v) {
     series_buffer* b = series::buffer(cache->data2);
     argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
     recent = recent_list{callable->data3, memory::layout_epoch, list, plan_of(list, is_function(callable))};
+    recent.plain.branches = branches_of(callable, recent.plain);
     return recent;
 }
 
@@ -785,7 +803,10 @@ void hand_on_routine(const kiv_value* routine, const kiv_value* name) {
     exec_routine(routine);
 }
 
-void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, uint32_t callback) {
+namespace {
+
+// call_function's steps, inline in the plain call by a word.
+[[gnu::always_inline]] inline void run_function(const kiv_value* fn_value, const kiv_value* name, uint32_t callback) {
     // Read in place: the copy is for the events only. The body cell is set
     // when the function is made and never changes.
     kiv_value fn = *fn_value;
@@ -811,6 +832,12 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     if (sys.pending_exit == LEVEL_RETURN || sys.pending_exit == LEVEL_EXIT) sys.pending_exit = LEVEL_NONE;
     stack::context_values(ctx) = saved_values;
     if (tracing()) fire_event(EVT_EPILOG, body, nullptr, name, &fn);
+}
+
+}  // namespace
+
+void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, uint32_t callback) {
+    run_function(fn_value, name, callback);
 }
 
 kiv_value call_back(const callback_call& c) {
@@ -900,23 +927,12 @@ inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* cal
     return pos;
 }
 
-// if, unless and either, whose blocks nearly always follow the condition
-// as written: the blocks go on the stack as they are, with no evaluation or
-// type check. The frames and stack cells stay as the general way leaves them
-// (tracers show their positions). The count of blocks the native takes after
-// its condition; 0 for other natives.
-uint32_t branches_of(const kiv_value* native) {
-    natives::native_fn f = natives::table[native->data1 - 1];
-    return f == natives::either ? 2 : f == natives::if_ || f == natives::unless ? 1 : 0;
-}
-
-// Whether the n blocks after the condition (at pos) are literal blocks the
-// argument types take, with no event traced; the general way evaluates
-// them otherwise.
-bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, const kiv_value* end) {
-    if (tracing() || uint32_t(plan.count) != n + 1 || end - pos < ptrdiff_t(n)) return false;
+// Whether the n blocks after the condition (at pos) are literal blocks,
+// with no event traced; the general way evaluates them otherwise.
+bool literal_branches(uint32_t n, const kiv_value* pos, const kiv_value* end) {
+    if (tracing() || end - pos < ptrdiff_t(n)) return false;
     for (uint32_t k = 0; k < n; k++)
-        if (type_of(pos + k) != TYPE_BLOCK || !((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return false;
+        if (type_of(pos + k) != TYPE_BLOCK) return false;
     return true;
 }
 
@@ -934,10 +950,10 @@ bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, 
     if (type == TYPE_FUNCTION) stack::mark_interp_func(name, callable.data1);
     else stack::mark_interp_native(name);
     int32_t i = 0;
-    if (uint32_t n = type == TYPE_NATIVE && plan.count > 1 ? branches_of(&callable) : 0) {
+    if (uint32_t n = plan.branches) {
         pos = plain_argument(&callable, &called, plan, i++, pos, end, code);
         if (exit_pending_q()) return pos;
-        if (literal_branches(n, plan, pos, end)) {
+        if (literal_branches(n, pos, end)) {
             for (uint32_t k = 0; k < n; k++) stack::push_value(pos++);
             i = plan.count;
         }
@@ -949,7 +965,7 @@ bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, 
     if (tracing()) fire_event(EVT_CALL, code, pos, &called, &callable);
     if (type == TYPE_FUNCTION) {
         if (plan.locals > 0) function::init_locals(plan.locals);
-        call_function(&callable, callable.data1, &called, CB_NONE);
+        run_function(&callable, &called, CB_NONE);
     } else if (type == TYPE_NATIVE) {
         natives::native_fn f = natives::table[callable.data1 - 1];
         if (!f) fire(err::INTERNAL, err::internal::not_done);
