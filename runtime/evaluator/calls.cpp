@@ -355,6 +355,14 @@ uint32_t slot_of(const argument_list& list, uint32_t index) {
     return slot;
 }
 
+// Evaluates an evaluated argument onto the stack. A word, alone or starting
+// operators on numbers (`n - 1`), is computed in place.
+inline kiv_value* fetch_evaluated(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (type_of(pos) == TYPE_WORD && !tracing())
+        if (kiv_value* next = quick_value(pos, end, stack::top)) return next;
+    return eval_next(pos, end, code, false, true, false);
+}
+
 // The end of a call whose work is done: its frame goes, its result where
 // `sub` asks, then the return event.
 inline void end_call(const kiv_value* code, kiv_value* pos, const kiv_value* called, bool sub) {
@@ -690,7 +698,7 @@ path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bo
 // Fetches and checks the plan's n-th argument onto the stack.
 kiv_value* fetch_planned(const call_state& c, const path_plan& p, uint32_t n, kiv_value* pos) {
     if (pos >= c.end) fire_no_arg(c, p.items[n]);
-    pos = eval_next(pos, c.end, c.code, false, true, false);
+    pos = fetch_evaluated(pos, c.end, c.code);
     if (exit_pending_q()) return pos;
     if (!mask_has(p.masks[n], stack::top - 1)) fire_expect_arg(c, p.items[n], stack::top - 1);
     return pos;
@@ -912,15 +920,8 @@ namespace {
 inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* called, const plain_plan& plan, int32_t i,
                                  kiv_value* pos, kiv_value* end, const kiv_value* code) {
     if (pos >= end) fire_no_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i));
-    kiv_value* quick = nullptr;
-    if (type_of(pos) == TYPE_WORD && pos + 1 < end && type_of(pos + 1) == TYPE_WORD && !tracing())
-        quick = quick_value(pos, end, stack::top);
-    if (quick) {
-        pos = quick;
-    } else {
-        pos = eval_next(pos, end, code, false, true, false);
-        if (exit_pending_q()) return pos;
-    }
+    pos = fetch_evaluated(pos, end, code);
+    if (exit_pending_q()) return pos;
     const kiv_value* value = stack::top - 1;
     if (!mask_has(plan.masks[i], value))
         fire_expect_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i), value);
