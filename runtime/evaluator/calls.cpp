@@ -481,7 +481,7 @@ collected collect_plain(const call_state& c, const argument_list& list, bool fn,
 
 // Where the path's refinements start: after the first word naming the
 // callable, or, when it came through an object, the path's own start.
-uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
+inline uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
     for (uint32_t k = path->data1; k < plen; k++) {
         const kiv_value* at = block::cells(path) + k;
         if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) return k + 1;
@@ -680,8 +680,7 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
 }
 
 // The plan for a call through a path, or null.
-path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bool fn, const kiv_value* path,
-                        const kiv_value* name) {
+path_plan* plan_of_path(const kiv_value* callable, bool fn, const kiv_value* path, const kiv_value* name) {
     uint32_t plen = block::length_all(path);
     uint32_t first = first_refinement(path, plen, name);
     const kiv_value* words = block::cells(path) + first;
@@ -690,7 +689,7 @@ path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bo
     path_plan& p = path_plans[(key * 0x9E3779B1u) >> 26];
     if (plan_matches(p, callable, words, named)) [[likely]] return &p;
     if (p.busy) return nullptr;
-    if (build_plan(p, callable, list, fn, words, named)) return &p;
+    if (build_plan(p, callable, argument_list_of(callable), fn, words, named)) return &p;
     p.aux = 0;
     return nullptr;
 }
@@ -767,7 +766,7 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
     refinement_indexes refs;
     call_state c{callable, code, name, end, infix, flags};
     if (path && !flags && !infix && type != TYPE_ROUTINE) {
-        if (path_plan* plan = plan_of_path(callable, list, fn, path, name))
+        if (path_plan* plan = plan_of_path(callable, fn, path, name))
             return fetch_by_plan(c, type, fn, *plan, pos);
     }
     collected r = !path && !flags ? collect_plain(c, list, fn, pos) : collect_in_order(c, list, fn, path, refs, pos);
@@ -1035,7 +1034,7 @@ kiv_value* call_path(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     uint32_t type = type_of(callable_in);
     bool fn = type == TYPE_FUNCTION;
     path_plan* plan = nullptr;
-    if (!tracing() && type != TYPE_ROUTINE) plan = plan_of_path(callable_in, argument_list_of(callable_in), fn, path, name);
+    if (!tracing() && type != TYPE_ROUTINE) plan = plan_of_path(callable_in, fn, path, name);
     if (!plan) return eval_code(callable_in, pos, end, code, true, path, name, nullptr, 0, false);
     // eval_code's steps for this case, the plan found before the frame.
     system::check_native_stack();
