@@ -879,6 +879,20 @@ kiv_value call_back(const callback_call& c) {
     return result;
 }
 
+namespace {
+
+// An operator's right operand onto the stack. A paren, as in
+// `(f n - 1) + (f n - 2)`, is evaluated as the walker does it, without the
+// walk's dispatch: its block frame leaves the value pushed.
+inline kiv_value* right_operand(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (type_of(pos) != TYPE_PAREN || tracing()) return eval_next(pos, end, code, true, true, false);
+    kiv_value paren = *pos;
+    eval(&paren, false);
+    return exit_pending_q() ? pos : pos + 1;
+}
+
+}  // namespace
+
 bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_value* end, const kiv_value* code,
                    kiv_value* saved_top, bool sub) {
     // Two evaluated arguments, checked against their masks; a copy: the
@@ -896,7 +910,7 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
     stack::mark_interp_native(pos);
     stack::top = saved_top + 1;
     if (!mask_has(masks[0], saved_top)) fire_expect_arg(c, 0, saved_top);
-    kiv_value* next = eval_next(pos + 1, end, code, true, true, false);
+    kiv_value* next = right_operand(pos + 1, end, code);
     pos = next;
     if (exit_pending_q()) return true;
     if (!mask_has(masks[1], saved_top + 1)) fire_expect_arg(c, 1, saved_top + 1);
