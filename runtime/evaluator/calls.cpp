@@ -882,13 +882,19 @@ kiv_value call_back(const callback_call& c) {
 namespace {
 
 // An operator's right operand onto the stack. A paren, as in
-// `(f n - 1) + (f n - 2)`, is evaluated as the walker does it, without the
-// walk's dispatch: its block frame leaves the value pushed.
+// `(f n - 1) + (f n - 2)`, or a path, as in `x + sine/radians a`, is
+// evaluated as the walker does it, without the walk's dispatch.
 inline kiv_value* right_operand(kiv_value* pos, kiv_value* end, const kiv_value* code) {
-    if (type_of(pos) != TYPE_PAREN || tracing()) return eval_next(pos, end, code, true, true, false);
-    kiv_value paren = *pos;
-    eval(&paren, false);
-    return exit_pending_q() ? pos : pos + 1;
+    uint32_t t = type_of(pos);
+    if ((t != TYPE_PAREN && t != TYPE_PATH) || tracing()) return eval_next(pos, end, code, true, true, false);
+    kiv_value cell = *pos;
+    if (t == TYPE_PAREN) {
+        eval(&cell, false);  // its block frame leaves the value pushed
+        return exit_pending_q() ? pos : pos + 1;
+    }
+    pos = eval_path(&cell, pos + 1, end, code, false, false, true);
+    if (!exit_pending_q() && tracing()) fire_event(EVT_PUSH, code, pos, nullptr, stack::get_top());
+    return pos;
 }
 
 }  // namespace
