@@ -125,6 +125,7 @@ constexpr uint32_t PLAIN_MAX = 4;
 struct plain_plan {
     int32_t count;  // -1: not plain
     int32_t locals;
+    uint32_t branches;  // see literal_branches
     uint64_t masks[PLAIN_MAX];
 };
 
@@ -157,7 +158,7 @@ uint64_t type_mask(const kiv_value* ts) {
 }
 
 plain_plan plan_of(const argument_list& list, bool fn) {
-    plain_plan p{0, 0, {}};
+    plain_plan p{0, 0, 0, {}};
     for (uint32_t i = 0; i < list.length; i++) {
         const kiv_value* item = list.items + i;
         if (type_of(item) == TYPE_INTEGER && i + 1 == list.length) {
@@ -167,7 +168,7 @@ plain_plan plan_of(const argument_list& list, bool fn) {
         } else if (!fn && type_of(item) == TYPE_REFINEMENT) {
             return p;
         } else {
-            return plain_plan{-1, 0, {}};
+            return plain_plan{-1, 0, 0, {}};
         }
     }
     return p;
@@ -177,6 +178,22 @@ plain_plan plan_of(const argument_list& list, bool fn) {
 inline bool mask_has(uint64_t mask, const kiv_value* v) {
     uint32_t t = type_of(v);
     return t < TYPE_COUNT && ((mask >> t) & 1);
+}
+
+// if, unless and either, whose blocks nearly always follow the condition
+// as written: the blocks go on the stack as they are, with no evaluation or
+// type check. The frames and stack cells stay as the general way leaves them
+// (tracers show their positions). The count of blocks the native takes after
+// its condition when its argument types take blocks there; 0 for other
+// callables.
+uint32_t branches_of(const kiv_value* callable, const plain_plan& plan) {
+    if (base_type(callable) != TYPE_NATIVE) return 0;
+    natives::native_fn f = natives::table[callable->data1 - 1];
+    uint32_t n = f == natives::either ? 2 : f == natives::if_ || f == natives::unless ? 1 : 0;
+    if (plan.count != int32_t(n) + 1) return 0;
+    for (uint32_t k = 0; k < n; k++)
+        if (!((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return 0;
+    return n;
 }
 
 [[gnu::noinline]] const recent_list& fill_recent_list(recent_list& recent, const kiv_value* callable) {
@@ -189,6 +206,7 @@ inline bool mask_has(uint64_t mask, const kiv_value* v) {
     series_buffer* b = series::buffer(cache->data2);
     argument_list list{reinterpret_cast<const kiv_value*>(b->offset), series::used_units(b)};
     recent = recent_list{callable->data3, memory::layout_epoch, list, plan_of(list, is_function(callable))};
+    recent.plain.branches = branches_of(callable, recent.plain);
     return recent;
 }
 
@@ -337,6 +355,22 @@ uint32_t slot_of(const argument_list& list, uint32_t index) {
     return slot;
 }
 
+// Evaluates an evaluated argument onto the stack. A word, alone or starting
+// operators on numbers (`n - 1`), is computed in place.
+inline kiv_value* fetch_evaluated(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    if (type_of(pos) == TYPE_WORD && !tracing())
+        if (kiv_value* next = quick_value(pos, end, stack::top)) return next;
+    return eval_next(pos, end, code, false, true, false);
+}
+
+// The end of a call whose work is done: its frame goes, its result where
+// `sub` asks, then the return event.
+inline void end_call(const kiv_value* code, kiv_value* pos, const kiv_value* called, bool sub) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (tracing()) fire_event(EVT_RETURN, code, pos, called, sub ? stack::get_top() : stack::arguments);
+}
+
 // What the walk over the argument list leaves for the rest of the call.
 struct collected {
     kiv_value* pos;
@@ -447,7 +481,7 @@ collected collect_plain(const call_state& c, const argument_list& list, bool fn,
 
 // Where the path's refinements start: after the first word naming the
 // callable, or, when it came through an object, the path's own start.
-uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
+inline uint32_t first_refinement(const kiv_value* path, uint32_t plen, const kiv_value* name) {
     for (uint32_t k = path->data1; k < plen; k++) {
         const kiv_value* at = block::cells(path) + k;
         if (type_of(at) == TYPE_WORD && name && word::symbol_of(at) == word::symbol_of(name)) return k + 1;
@@ -553,6 +587,7 @@ struct path_plan {
     uint8_t count;  // arguments in all
     uint8_t items[PLAN_ARGS];  // list index of each argument
     uint8_t slots[PLAN_ARGS];  // a function's slot for each argument
+    uint64_t masks[PLAN_ARGS];  // each argument's datatypes (see type_mask)
     // A function's slots after the leading arguments: refinements take
     // false, the named ones true, the others none.
     uint8_t slot_count;
@@ -586,6 +621,7 @@ bool plan_arguments(path_plan& p, const argument_list& list, uint32_t from, uint
         if (type_of(ts) != TYPE_TYPESET || kind_of(ts) == ARG_RETURN) break;
         if (kind_of(ts) != ARG_EVAL || p.count == PLAN_ARGS) return false;
         p.items[p.count] = uint8_t(k);
+        p.masks[p.count] = type_mask(ts);
         p.slots[p.count++] = uint8_t(slot++);
     }
     return true;
@@ -608,6 +644,7 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
         if (kind_of(ts) == ARG_RETURN) continue;
         if (kind_of(ts) != ARG_EVAL || q.count == PLAN_ARGS) return false;
         q.items[q.count] = uint8_t(i);
+        q.masks[q.count] = type_mask(ts);
         q.slots[q.count] = q.count;
         q.count++;
     }
@@ -643,8 +680,7 @@ bool build_plan(path_plan& q, const kiv_value* callable, const argument_list& li
 }
 
 // The plan for a call through a path, or null.
-path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bool fn, const kiv_value* path,
-                        const kiv_value* name) {
+path_plan* plan_of_path(const kiv_value* callable, bool fn, const kiv_value* path, const kiv_value* name) {
     uint32_t plen = block::length_all(path);
     uint32_t first = first_refinement(path, plen, name);
     const kiv_value* words = block::cells(path) + first;
@@ -653,26 +689,25 @@ path_plan* plan_of_path(const kiv_value* callable, const argument_list& list, bo
     path_plan& p = path_plans[(key * 0x9E3779B1u) >> 26];
     if (plan_matches(p, callable, words, named)) [[likely]] return &p;
     if (p.busy) return nullptr;
-    if (build_plan(p, callable, list, fn, words, named)) return &p;
+    if (build_plan(p, callable, argument_list_of(callable), fn, words, named)) return &p;
     p.aux = 0;
     return nullptr;
 }
 
 // Fetches and checks the plan's n-th argument onto the stack.
-kiv_value* fetch_planned(const call_state& c, const argument_list& list, uint32_t item, kiv_value* pos) {
-    if (pos >= c.end) fire_no_arg(c, item);
-    pos = eval_next(pos, c.end, c.code, false, true, false);
+kiv_value* fetch_planned(const call_state& c, const path_plan& p, uint32_t n, kiv_value* pos) {
+    if (pos >= c.end) fire_no_arg(c, p.items[n]);
+    pos = fetch_evaluated(pos, c.end, c.code);
     if (exit_pending_q()) return pos;
-    check_type(c, list.items + item, item, stack::top - 1);
+    if (!mask_has(p.masks[n], stack::top - 1)) fire_expect_arg(c, p.items[n], stack::top - 1);
     return pos;
 }
 
 // collect_in_order and collect_named after a path plan: the same
 // arguments fetched in the same order into the same places.
-kiv_value* collect_planned(const call_state& c, const argument_list& list, const path_plan& p, bool fn,
-                           kiv_value* pos) {
+kiv_value* collect_planned(const call_state& c, const path_plan& p, bool fn, kiv_value* pos) {
     for (uint32_t n = 0; n < p.base; n++) {
-        pos = fetch_planned(c, list, p.items[n], pos);
+        pos = fetch_planned(c, p, n, pos);
         if (exit_pending_q()) return pos;
     }
     if (fn) {
@@ -682,7 +717,7 @@ kiv_value* collect_planned(const call_state& c, const argument_list& list, const
         }
     }
     for (uint32_t n = p.base; n < p.count; n++) {
-        pos = fetch_planned(c, list, p.items[n], pos);
+        pos = fetch_planned(c, p, n, pos);
         if (exit_pending_q()) return pos;
         if (fn) {
             kiv_value v = *(stack::top - 1);
@@ -714,10 +749,10 @@ kiv_value* finish_fetch(const kiv_value* callable, uint32_t type, bool fn, int32
 
 // fetch_args after a path plan, kept out of line so that the frequent
 // calls without a path stay lean.
-[[gnu::noinline]] kiv_value* fetch_by_plan(const call_state& c, uint32_t type, bool fn, const argument_list& list,
-                                           path_plan& plan, kiv_value* pos) {
+[[gnu::noinline]] kiv_value* fetch_by_plan(const call_state& c, uint32_t type, bool fn, path_plan& plan,
+                                           kiv_value* pos) {
     plan_use use(plan);
-    pos = collect_planned(c, list, plan, fn, pos);
+    pos = collect_planned(c, plan, fn, pos);
     if (exit_pending_q()) return pos;
     return finish_fetch(c.callable, type, fn, plan.locals, plan.indexes.data(), pos, c.code, c.name, 0);
 }
@@ -731,8 +766,8 @@ kiv_value* fetch_args(const kiv_value* callable, uint32_t type, const argument_l
     refinement_indexes refs;
     call_state c{callable, code, name, end, infix, flags};
     if (path && !flags && !infix && type != TYPE_ROUTINE) {
-        if (path_plan* plan = plan_of_path(callable, list, fn, path, name))
-            return fetch_by_plan(c, type, fn, list, *plan, pos);
+        if (path_plan* plan = plan_of_path(callable, fn, path, name))
+            return fetch_by_plan(c, type, fn, *plan, pos);
     }
     collected r = !path && !flags ? collect_plain(c, list, fn, pos) : collect_in_order(c, list, fn, path, refs, pos);
     pos = r.pos;
@@ -775,7 +810,10 @@ void hand_on_routine(const kiv_value* routine, const kiv_value* name) {
     exec_routine(routine);
 }
 
-void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, uint32_t callback) {
+namespace {
+
+// call_function's steps, inline in the plain call by a word.
+[[gnu::always_inline]] inline void run_function(const kiv_value* fn_value, const kiv_value* name, uint32_t callback) {
     // Read in place: the copy is for the events only. The body cell is set
     // when the function is made and never changes.
     kiv_value fn = *fn_value;
@@ -801,6 +839,12 @@ void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, ui
     if (sys.pending_exit == LEVEL_RETURN || sys.pending_exit == LEVEL_EXIT) sys.pending_exit = LEVEL_NONE;
     stack::context_values(ctx) = saved_values;
     if (tracing()) fire_event(EVT_EPILOG, body, nullptr, name, &fn);
+}
+
+}  // namespace
+
+void call_function(const kiv_value* fn_value, node_id, const kiv_value* name, uint32_t callback) {
+    run_function(fn_value, name, callback);
 }
 
 kiv_value call_back(const callback_call& c) {
@@ -835,13 +879,32 @@ kiv_value call_back(const callback_call& c) {
     return result;
 }
 
+namespace {
+
+// An operator's right operand onto the stack. A paren, as in
+// `(f n - 1) + (f n - 2)`, or a path, as in `x + sine/radians a`, is
+// evaluated as the walker does it, without the walk's dispatch.
+inline kiv_value* right_operand(kiv_value* pos, kiv_value* end, const kiv_value* code) {
+    uint32_t t = type_of(pos);
+    if ((t != TYPE_PAREN && t != TYPE_PATH) || tracing()) return eval_next(pos, end, code, true, true, false);
+    kiv_value cell = *pos;
+    if (t == TYPE_PAREN) {
+        eval(&cell, false);  // its block frame leaves the value pushed
+        return exit_pending_q() ? pos : pos + 1;
+    }
+    pos = eval_path(&cell, pos + 1, end, code, false, false, true);
+    if (!exit_pending_q() && tracing()) fire_event(EVT_PUSH, code, pos, nullptr, stack::get_top());
+    return pos;
+}
+
+}  // namespace
+
 bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_value* end, const kiv_value* code,
                    kiv_value* saved_top, bool sub) {
     // Two evaluated arguments, checked against their masks; a copy: the
     // right operand's calls may take over the cache entry.
     const recent_list& recent = recent_list_of(op);
     if (recent.plain.count != 2 || recent.list.length != 2) return false;
-    const kiv_value* ts = recent.list.items;
     const uint64_t masks[2] = {recent.plain.masks[0], recent.plain.masks[1]};
     system::check_native_stack();
     // As the call starts: evaluating the right operand may change the words.
@@ -853,7 +916,7 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
     stack::mark_interp_native(pos);
     stack::top = saved_top + 1;
     if (!mask_has(masks[0], saved_top)) fire_expect_arg(c, 0, saved_top);
-    kiv_value* next = eval_next(pos + 1, end, code, true, true, false);
+    kiv_value* next = right_operand(pos + 1, end, code);
     pos = next;
     if (exit_pending_q()) return true;
     if (!mask_has(masks[1], saved_top + 1)) fire_expect_arg(c, 1, saved_top + 1);
@@ -865,9 +928,7 @@ bool call_quick_op(const kiv_value* op, int32_t quick, kiv_value*& pos, kiv_valu
         if (callable.header == TYPE_NATIVE) natives::table[callable.data1 - 1](false, none.data());
         else actions::dispatch_table[callable.data1](none.data());
     }
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, next, &called, sub ? stack::get_top() : stack::arguments);
+    end_call(code, next, &called, sub);
     return true;
 }
 
@@ -878,38 +939,20 @@ namespace {
 inline kiv_value* plain_argument(const kiv_value* callable, const kiv_value* called, const plain_plan& plan, int32_t i,
                                  kiv_value* pos, kiv_value* end, const kiv_value* code) {
     if (pos >= end) fire_no_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i));
-    kiv_value* quick = nullptr;
-    if (type_of(pos) == TYPE_WORD && pos + 1 < end && type_of(pos + 1) == TYPE_WORD && !tracing())
-        quick = quick_value(pos, end, stack::top);
-    if (quick) {
-        pos = quick;
-    } else {
-        pos = eval_next(pos, end, code, false, true, false);
-        if (exit_pending_q()) return pos;
-    }
+    pos = fetch_evaluated(pos, end, code);
+    if (exit_pending_q()) return pos;
     const kiv_value* value = stack::top - 1;
     if (!mask_has(plan.masks[i], value))
         fire_expect_arg(call_state{callable, code, called, end, false, 0}, uint32_t(i), value);
     return pos;
 }
 
-// if, unless and either, whose blocks nearly always follow the condition
-// as written: the blocks go on the stack as they are, with no evaluation or
-// type check. The frames and stack cells stay as the general way leaves them
-// (tracers show their positions). The count of blocks the native takes after
-// its condition; 0 for other natives.
-uint32_t branches_of(const kiv_value* native) {
-    natives::native_fn f = natives::table[native->data1 - 1];
-    return f == natives::either ? 2 : f == natives::if_ || f == natives::unless ? 1 : 0;
-}
-
-// Whether the n blocks after the condition (at pos) are literal blocks the
-// argument types take, with no event traced; the general way evaluates
-// them otherwise.
-bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, const kiv_value* end) {
-    if (tracing() || uint32_t(plan.count) != n + 1 || end - pos < ptrdiff_t(n)) return false;
+// Whether the n blocks after the condition (at pos) are literal blocks,
+// with no event traced; the general way evaluates them otherwise.
+bool literal_branches(uint32_t n, const kiv_value* pos, const kiv_value* end) {
+    if (tracing() || end - pos < ptrdiff_t(n)) return false;
     for (uint32_t k = 0; k < n; k++)
-        if (type_of(pos + k) != TYPE_BLOCK || !((plan.masks[k + 1] >> TYPE_BLOCK) & 1)) return false;
+        if (type_of(pos + k) != TYPE_BLOCK) return false;
     return true;
 }
 
@@ -927,10 +970,10 @@ bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, 
     if (type == TYPE_FUNCTION) stack::mark_interp_func(name, callable.data1);
     else stack::mark_interp_native(name);
     int32_t i = 0;
-    if (uint32_t n = type == TYPE_NATIVE && plan.count > 1 ? branches_of(&callable) : 0) {
+    if (uint32_t n = plan.branches) {
         pos = plain_argument(&callable, &called, plan, i++, pos, end, code);
         if (exit_pending_q()) return pos;
-        if (literal_branches(n, plan, pos, end)) {
+        if (literal_branches(n, pos, end)) {
             for (uint32_t k = 0; k < n; k++) stack::push_value(pos++);
             i = plan.count;
         }
@@ -942,7 +985,7 @@ bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, 
     if (tracing()) fire_event(EVT_CALL, code, pos, &called, &callable);
     if (type == TYPE_FUNCTION) {
         if (plan.locals > 0) function::init_locals(plan.locals);
-        call_function(&callable, callable.data1, &called, CB_NONE);
+        run_function(&callable, &called, CB_NONE);
     } else if (type == TYPE_NATIVE) {
         natives::native_fn f = natives::table[callable.data1 - 1];
         if (!f) fire(err::INTERNAL, err::internal::not_done);
@@ -951,9 +994,7 @@ bool literal_branches(uint32_t n, const plain_plan& plan, const kiv_value* pos, 
         actions::dispatch_table[callable.data1](refinement_indexes().data());
     }
     if (exit_pending_q()) return pos;
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, pos, &called, sub ? stack::get_top() : stack::arguments);
+    end_call(code, pos, &called, sub);
     stack::pop_into_previous();
     return pos;
 }
@@ -1003,10 +1044,33 @@ kiv_value* eval_code(const kiv_value* callable_in, kiv_value* pos, kiv_value* en
     if (type == TYPE_FUNCTION) call_function(&callable, callable.data1, &fname, CB_NONE);
     else if (type == TYPE_ROUTINE) exec_routine(&callable);
     if (exit_pending_q()) return pos;
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (tracing()) fire_event(EVT_RETURN, code, pos, name ? &called : nullptr, sub ? stack::get_top() : stack::arguments);
+    end_call(code, pos, name ? &called : nullptr, sub);
     if (!infix) stack::pop_into_previous();
+    return pos;
+}
+
+kiv_value* call_path(const kiv_value* callable_in, kiv_value* pos, kiv_value* end, const kiv_value* code,
+                     const kiv_value* path, const kiv_value* name) {
+    uint32_t type = type_of(callable_in);
+    bool fn = type == TYPE_FUNCTION;
+    path_plan* plan = nullptr;
+    if (!tracing() && type != TYPE_ROUTINE) plan = plan_of_path(callable_in, fn, path, name);
+    if (!plan) return eval_code(callable_in, pos, end, code, true, path, name, nullptr, 0, false);
+    // eval_code's steps for this case, the plan found before the frame.
+    system::check_native_stack();
+    kiv_value callable = *callable_in;
+    kiv_value called = *name;
+    stack::push_value(&callable);
+    if (fn) stack::mark_interp_func(name, callable.data1);
+    else stack::mark_interp_native(name);
+    pos = fetch_by_plan(call_state{&callable, code, &called, end, false, 0}, type, fn, *plan, pos);
+    if (exit_pending_q()) return pos;
+    if (fn) {
+        call_function(&callable, callable.data1, &called, CB_NONE);
+        if (exit_pending_q()) return pos;
+    }
+    end_call(code, pos, &called, true);
+    stack::pop_into_previous();
     return pos;
 }
 

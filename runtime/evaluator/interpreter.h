@@ -108,6 +108,10 @@ uint32_t eval_single(const kiv_value* block);
 kiv_value* eval_code(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code,
                      bool sub, const kiv_value* path, const kiv_value* name, const kiv_value* object,
                      uint32_t flags, bool infix);
+// eval_code for a callable named by a path's head word (`name`), its
+// result pushed.
+kiv_value* call_path(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code,
+                     const kiv_value* path, const kiv_value* name);
 // eval_code for a callable (not an op!) named by the word at pos - 1, with
 // no path, apply mode or infix operand.
 kiv_value* call_word(const kiv_value* callable, kiv_value* pos, kiv_value* end, const kiv_value* code, bool sub,

@@ -48,7 +48,7 @@ kiv_value* eval_path(const kiv_value* path_in, kiv_value* pos, kiv_value* end, c
     if (callable_q(type_of(&current))) {
         if (set) fire(err::SCRIPT, err::script::invalid_path_set, &path);
         if (get) fire(err::SCRIPT, err::script::invalid_path_get, &path);
-        pos = eval_code(&current, pos, end, code, true, &path, &head, nullptr, 0, false);
+        pos = call_path(&current, pos, end, code, &path, &head);
         if (exit_pending_q()) return pos;
         if (!sub) {
             kiv_value r = *stack::get_top();
