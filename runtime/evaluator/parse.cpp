@@ -1438,13 +1438,15 @@ class engine {
 
     // Tries a block about to be entered in one go; true when it is done.
     bool quick_enter(const kiv_value* blk) {
-        if (!worth_decoding_q(blk)) return false;
+        // A block given up on is entered again at every iteration of a loop
+        // around it: that answer comes first.
+        uint64_t key = rule_key(blk, blk->data1, false);
+        if (gave_up_q(key) || !worth_decoding_q(blk)) return false;
         // The decoded rules hold copies of values, which the collector does
         // not rewrite: their nodes must stay where they are (a comparison
         // may allocate).
         collector::compaction_guard keep_nodes;
-        uint64_t key = rule_key(blk, blk->data1, false);
-        if (gave_up_q(key) || !quick_begin(0)) return false;
+        if (!quick_begin(0)) return false;
         uint32_t pos = input_.data1;
         quick_outcome r = run_block(block_entry(blk), pos, 0);
         if (r == Q_UNSURE) {
