@@ -749,7 +749,10 @@ class engine {
 
     // Matching ----------------------------------------------------------------------
 
-    static uint32_t fold(uint32_t c) { return unicode::fold_upper(c); }
+    static uint32_t fold(uint32_t c) {
+        if (c >= 128) return unicode::case_table_lookup(c, true);
+        return c - 'a' < 26 ? c - ('a' - 'A') : c;
+    }
     // Bytes have no letters: only text input is ever case-folded.
     bool folding() const { return !case_ && !binary_input(); }
     bool same_char(uint32_t a, uint32_t b) const { return a == b || (folding() && fold(a) == fold(b)); }
