@@ -26,6 +26,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
+#include "runtime/text_scan.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {
@@ -291,6 +292,16 @@ struct hit {
     uint32_t length;
 };
 
+// The plain forward search, on the raw units.
+hit scan_forward(const kiv_value* s, const pattern& p, uint32_t from, uint32_t length, bool folded) {
+    text_scan::text_view in = text_scan::text_of(s);
+    uint32_t end = from + length, at;
+    if (p.bits) at = text_scan::find_class(in, text_scan::bit_view(p.bits), from, end);
+    else if (!p.text.header) at = text_scan::find_char(in, p.cp, from, end, folded);
+    else at = text_scan::find_text(in, from, end, text_scan::text_of(&p.text), p.text.data1, p.length, folded);
+    return at < end ? hit{at, p.length} : hit{-1, 0};
+}
+
 hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     constexpr hit no_match{-1, 0};
     uint32_t total = ks_length_all(s);
@@ -313,6 +324,8 @@ hit locate(kiv_value* s, kiv_value* value, const find_options& o) {
     pattern p = pattern_of(s, value);
     if (p.length == 0) return no_match;  // an empty pattern matches nowhere
     bool folded = text_q(type_of(s)) && !o.case_ && !o.same;
+    if (!o.reverse && !o.last && !o.skip && !o.match && !o.any && !o.with)
+        return scan_forward(s, p, cursor, uint32_t(length), folded);
     uint32_t unit = series::unit_of_value(s);
     auto same_char = [&](uint32_t a, uint32_t b) { return a == b || (folded && fold(a) == fold(b)); };
     auto matches_at = [&](int64_t at) {

@@ -42,6 +42,7 @@
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
+#include "runtime/text_scan.h"
 
 namespace kiv::parser {
 
@@ -174,50 +175,10 @@ void check_depth(const kiv_value* stack, uint32_t more) {
     if (units_of(stack) + more > STACK_LIMIT) fire(err::SCRIPT, err::script::parse_stack);
 }
 
-// Text access across the unit sizes.
-struct text_view {
-    const uint8_t* base;
-    uint32_t unit;
-    uint32_t at(uint32_t i) const { return string::get_char(base + size_t(i) * unit, unit); }
-};
-inline text_view text_of(const kiv_value* s) {
-    series_buffer* b = series::buffer_of(s);
-    return {b->offset, unit_of(b)};
-}
-
-// The first position from p (below end) whose code point fails `accept`,
-// with the unit size dispatched once.
-template <class Accept>
-uint32_t scan_while(const text_view& t, uint32_t p, uint32_t end, Accept accept) {
-    switch (t.unit) {
-        case 1:
-            while (p < end && accept(uint32_t(t.base[p]))) p++;
-            return p;
-        case 2: {
-            auto* u = reinterpret_cast<const uint16_t*>(t.base);
-            while (p < end && accept(uint32_t(u[p]))) p++;
-            return p;
-        }
-        default: {
-            auto* u = reinterpret_cast<const uint32_t*>(t.base);
-            while (p < end && accept(u[p])) p++;
-            return p;
-        }
-    }
-}
-
-// A bitset's membership test, read once for many characters.
-struct bit_view {
-    const uint8_t* bytes;
-    uint32_t count;
-    bool beyond;  // membership of the numbers past the stored bytes
-    explicit bit_view(const kiv_value* bits)
-        : bytes(bitset::ks_head(bits)), count(units_of(bits)), beyond(bitset::complemented_q(bits)) {}
-    bool has(uint32_t n) const {
-        uint32_t byte = n >> 3;
-        return byte < count ? (bytes[byte] & (0x80 >> (n & 7))) != 0 : beyond;
-    }
-};
+using text_scan::bit_view;
+using text_scan::scan_while;
+using text_scan::text_of;
+using text_scan::text_view;
 
 class engine {
   public:
@@ -936,33 +897,45 @@ class engine {
 
     // to and thru of a literal: the first position from p where it matches;
     // answers where the input goes on (before the match for to, after it for
-    // thru), -1 when it is nowhere.
+    // thru), -1 when it is nowhere. Characters, classes and texts on text or
+    // bytes are scanned for directly.
     int64_t search_from(const kiv_value* rule, uint32_t from, bool thru) const {
         uint32_t end = end_index();
-        if (!block_input() && type_of(rule) == TYPE_CHAR) {
-            uint32_t p = find_char(char_::get_value(rule), from, end);
+        if (!block_input() && from <= end) {
+            text_view in = text_of(&input_);
+            uint32_t p = end, width = 1;
+            switch (type_of(rule)) {
+                case TYPE_CHAR:
+                    p = text_scan::find_char(in, char_::get_value(rule), from, end, folding());
+                    break;
+                case TYPE_BITSET:
+                    p = text_scan::find_class(in, bit_view(rule), from, end);
+                    break;
+                case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_EMAIL: case TYPE_REF:
+                case TYPE_BINARY: {
+                    if (type_of(rule) == TYPE_BINARY && !binary_input()) return -1;
+                    uint32_t length = units_of(rule), start = std::min(rule->data1, length);
+                    width = length - start;
+                    if (width == 0) return from;
+                    p = text_scan::find_text(in, from, end, text_of(rule), start, width, folding());
+                    break;
+                }
+                default:
+                    return search_each(rule, from, end, thru);
+            }
             if (p >= end) return -1;
-            return thru ? p + 1 : p;
+            return thru ? p + width : p;
         }
+        return search_each(rule, from, end, thru);
+    }
+
+    // The same by trying the rule at each position in turn.
+    int64_t search_each(const kiv_value* rule, uint32_t from, uint32_t end, bool thru) const {
         for (uint32_t p = from; p <= end; p++) {
             int64_t after = match_at(rule, p, false);
             if (after >= 0) return thru ? after : p;
         }
         return -1;
-    }
-
-    // The first position from p (below end) of a character, end if none.
-    uint32_t find_char(uint32_t c, uint32_t p, uint32_t end) const {
-        text_view in = text_of(&input_);
-        if (p >= end) return end;
-        // Bytes and Latin-1 text: no other code point there folds to an ASCII
-        // character that is not a letter.
-        bool exact = !folding() || (c < 128 && (c | 0x20) - 'a' >= 26);
-        if (in.unit == 1 && exact && c < 256) {
-            const void* found = std::memchr(in.base + p, int(c), end - p);
-            return found ? uint32_t(static_cast<const uint8_t*>(found) - in.base) : end;
-        }
-        return scan_while(in, p, end, [&](uint32_t x) { return !same_char(x, c); });
     }
 
     bool search(const kiv_value* rule, bool thru) {
@@ -1468,13 +1441,15 @@ class engine {
 
     // Tries a block about to be entered in one go; true when it is done.
     bool quick_enter(const kiv_value* blk) {
-        if (!worth_decoding_q(blk)) return false;
+        // A block given up on is entered again at every iteration of a loop
+        // around it: that answer comes first.
+        uint64_t key = rule_key(blk, blk->data1, false);
+        if (gave_up_q(key) || !worth_decoding_q(blk)) return false;
         // The decoded rules hold copies of values, which the collector does
         // not rewrite: their nodes must stay where they are (a comparison
         // may allocate).
         collector::compaction_guard keep_nodes;
-        uint64_t key = rule_key(blk, blk->data1, false);
-        if (gave_up_q(key) || !quick_begin(0)) return false;
+        if (!quick_begin(0)) return false;
         uint32_t pos = input_.data1;
         quick_outcome r = run_block(block_entry(blk), pos, 0);
         if (r == Q_UNSURE) {
