@@ -1787,6 +1787,11 @@ class engine {
     // Evaluation and tracing ---------------------------------------------------------
 
     kiv_value eval_paren(const kiv_value* paren) {
+        if (const kiv_value* v = lone_word_value(paren)) {
+            kiv_value result = *v;
+            trace(EV_PAREN);
+            return result;
+        }
         kiv_value p = *paren;
         stack::mark_native(nullptr);
         interpreter::eval(&p, true);
@@ -1797,6 +1802,17 @@ class engine {
         rules_.data1 = std::min(rules_.data1, rules_length());
         trace(EV_PAREN);
         return result;
+    }
+
+    // The value of a paren holding one word of plain data (as `keep (piece)`
+    // does at every match): evaluating it would only read the word. Null for
+    // anything else, which the evaluator then takes.
+    static const kiv_value* lone_word_value(const kiv_value* paren) {
+        if (interpreter::tracing() || paren->data1 + 1 != block::length_all(paren)) return nullptr;
+        const kiv_value* word = block::cells(paren) + paren->data1;
+        if (type_of(word) != TYPE_WORD) return nullptr;
+        const kiv_value* v = _context::get_if(word);
+        return v && type_of(v) != TYPE_UNSET && interpreter::literal_q(type_of(v)) ? v : nullptr;
     }
 
     void trace(event ev) {
