@@ -187,10 +187,14 @@ uint32_t hash_string(const kiv_value* s, bool case_sensitive) {
     hash::murmur3_blocks h;
     const uint8_t* p = b->offset + size_t(s->data1) * unit;
     if (unit == 1) {
-        for (; p < b->tail; p++) {
-            uint32_t c = *p;
-            if (!case_sensitive) c = unicode::fold_upper(c);
-            h.add(c);
+        // One loop per case, and the table only past ASCII.
+        if (case_sensitive) {
+            for (; p < b->tail; p++) h.add(*p);
+        } else {
+            for (; p < b->tail; p++) {
+                uint32_t c = *p;
+                h.add(c < 0x80 ? c - (uint32_t(c - 'a' < 26u) << 5) : unicode::fold_upper(c));
+            }
         }
         return h.finish();
     }
@@ -228,7 +232,7 @@ uint32_t hash_folded(const uint8_t* bytes, uint32_t length) {
     return hash::murmur3(folded, length);
 }
 
-uint32_t hash_value(const kiv_value* v, bool case_sensitive) {
+uint32_t hash_other(const kiv_value* v, bool case_sensitive) {
     switch (type_of(v)) {
         case TYPE_UNSET: return 0xFFFFFFFE;
         case TYPE_NONE: return 0xFFFFFFFF;
@@ -312,6 +316,7 @@ void index_position(node_id table, uint32_t position, int32_t bucket) {
 
 bool keys_match(const hash_record* r, const kiv_value* stored, const kiv_value* key) {
     if (type_of(stored) != type_of(key)) return false;
+    if (type_of(key) == TYPE_INTEGER) return stored->data2 == key->data2;
     kiv_value a = *stored, b = *key;
     int32_t op = r->kind == KIND_HASH ? COMP_EQUAL : COMP_STRICT_EQUAL;
     return actions::compare(&a, &b, op);
@@ -411,7 +416,8 @@ kiv_value* get(node_id table, const kiv_value* key, int32_t head, int32_t skip, 
         hash_record* rr = record(table);
         positions_of(rr, stored, positions);
         kiv_value a = cells_of(rr)[positions[0]];
-        return type_of(&a) == type_of(&k) && actions::compare(&a, &k, COMP_EQUAL);
+        if (type_of(&a) != type_of(&k)) return false;
+        return type_of(&k) == TYPE_INTEGER ? a.data2 == k.data2 : actions::compare(&a, &k, COMP_EQUAL);
     }, nullptr);
     if (found < 0) return nullptr;
     bool strict = op != COMP_EQUAL && op != COMP_FIND;

@@ -57,6 +57,7 @@ void free_table(pointer_table* t);
 //   2 symbols of the symbol table or of a context;
 //   3 internal table keyed by node, entries of (extra + 1) cells;
 //   4 the same, whose entries also name an owner object.
+#include "runtime/hash.h"
 #include "runtime/memory.h"
 #include "runtime/value.h"
 
@@ -83,8 +84,11 @@ struct hash_record {
 hash_record* record(node_id table);
 
 // The hash of a cell by datatype (strings folded to upper case unless
-// case-sensitive).
-uint32_t hash_value(const kiv_value* v, bool case_sensitive);
+// case-sensitive). Integers, the usual keys, hash without a call.
+uint32_t hash_other(const kiv_value* v, bool case_sensitive);
+inline uint32_t hash_value(const kiv_value* v, bool case_sensitive) {
+    return type_of(v) == TYPE_INTEGER ? hash::mix(v->data2) : hash_other(v, case_sensitive);
+}
 // MurmurHash3 of a name with its ASCII letters lowered.
 uint32_t hash_folded(const uint8_t* bytes, uint32_t length);
 // Types found by identity (node) in identity tables.

@@ -44,6 +44,8 @@ bool cell_matches(kiv_value* cell, const kiv_value* value, match_kind kind, int3
         return type_of(value) == TYPE_DATATYPE ? type_of(cell) == value->data1
                                                : typeset::has_q(value, type_of(cell));
     }
+    // Integer against integer, the usual search, needs no call.
+    if (type_of(cell) == TYPE_INTEGER && type_of(value) == TYPE_INTEGER) return cell->data2 == value->data2;
     kiv_value a = *cell, b = *value;
     return actions::get<SLOT_COMPARE>(&a)(&a, &b, op) == 0;
 }
