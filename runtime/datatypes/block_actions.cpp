@@ -128,6 +128,14 @@ int64_t locate(kiv_value* blk, const kiv_value* value, const search& s, uint32_t
         return -1;
     }
     int64_t end = limit >= 0 ? limit + 1 : length;
+    if (kind == SINGLE && type_of(value) == TYPE_INTEGER && !s.match) {
+        // An integer needle, the usual one, meets integer cells in place.
+        for (int64_t at = cursor; at < end; at += step) {
+            const kiv_value* c = cells(blk) + at;
+            if (type_of(c) == TYPE_INTEGER ? c->data2 == value->data2 : matches(uint32_t(at))) return at;
+        }
+        return -1;
+    }
     for (int64_t at = cursor; at < end; at += step) {
         if (kind == SEQUENCE ? (at + int64_t(*n) <= end && matches(uint32_t(at))) : matches(uint32_t(at)))
             return at;
