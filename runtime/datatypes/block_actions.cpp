@@ -328,9 +328,10 @@ kiv_value* copy(kiv_value* blk, kiv_value* result, kiv_value* part, bool deep, k
         fire(err::INTERNAL, err::internal::no_cycle);
     }
     cycles::push(blk->data2);
-    kiv_value r = *result;
-    for (uint32_t i = 0; i < length_all(&r); i++) {
-        kiv_value cell = cells(&r)[i];
+    // The copy is read through its cell at every step: a collection while a
+    // value is copied may renumber its node, and updates only the cell.
+    for (uint32_t i = 0; i < length_all(result); i++) {
+        kiv_value cell = cells(result)[i];
         uint32_t t = type_of(&cell);
         bool wanted = types ? (type_of(types) == TYPE_DATATYPE ? t == types->data1 : typeset::has_q(types, t)) &&
                                   (deep_copied_q(t) || t == TYPE_MAP || t == TYPE_BITSET ||
@@ -342,7 +343,7 @@ kiv_value* copy(kiv_value* blk, kiv_value* result, kiv_value* part, bool deep, k
         actions::get<SLOT_COPY>(&cell)(&cell, copied, nullptr, deep, types);
         kiv_value made = *copied;
         made.header = (made.header & TYPE_MASK) | (cell.header & ~TYPE_MASK);
-        cells(&r)[i] = made;
+        cells(result)[i] = made;
         stack::pop(1);
     }
     cycles::pop();
