@@ -57,6 +57,7 @@ void free_table(pointer_table* t);
 //   2 symbols of the symbol table or of a context;
 //   3 internal table keyed by node, entries of (extra + 1) cells;
 //   4 the same, whose entries also name an owner object.
+#include "runtime/hash.h"
 #include "runtime/memory.h"
 #include "runtime/value.h"
 
@@ -80,11 +81,18 @@ struct hash_record {
                         // compares only keys of the same hash; else 0
 };
 
-hash_record* record(node_id table);
+template <class T>
+T* data_of_node(node_id n) {
+    return reinterpret_cast<T*>(series::buffer(n)->offset);
+}
+inline hash_record* record(node_id table) { return data_of_node<hash_record>(table); }
 
 // The hash of a cell by datatype (strings folded to upper case unless
-// case-sensitive).
-uint32_t hash_value(const kiv_value* v, bool case_sensitive);
+// case-sensitive). Integers, the usual keys, hash without a call.
+uint32_t hash_other(const kiv_value* v, bool case_sensitive);
+inline uint32_t hash_value(const kiv_value* v, bool case_sensitive) {
+    return type_of(v) == TYPE_INTEGER ? hash::mix(v->data2) : hash_other(v, case_sensitive);
+}
 // MurmurHash3 of a name with its ASCII letters lowered.
 uint32_t hash_folded(const uint8_t* bytes, uint32_t length);
 // Types found by identity (node) in identity tables.
@@ -149,10 +157,6 @@ void sweep_keys(node_id table);
 // before an insertion, probes with a match callback on stored positions
 // (see put_key for `insert_at`), and fills a bucket.
 void make_room(node_id table);
-template <class T>
-T* data_of_node(node_id n) {
-    return reinterpret_cast<T*>(series::buffer(n)->offset);
-}
 // Triangular probing over the table's states; `match` decides for a used
 // bucket (of the same hash, when the table keeps hashes). Returns the
 // matching bucket or -1; `insert_at` receives the first deleted bucket met,
@@ -195,6 +199,14 @@ int32_t probe_with(node_id table, uint32_t hash, Match& match, int32_t* insert_a
 }
 
 // `hash` is the key's: a map! keeps it beside the bucket.
-void use_bucket(node_id table, int32_t bucket, int32_t stored, uint32_t hash = 0);
+inline void use_bucket(node_id table, int32_t bucket, int32_t stored, uint32_t hash = 0) {
+    hash_record* r = record(table);
+    uint32_t* states = data_of_node<uint32_t>(r->states);
+    if (state_of(states, uint32_t(bucket)) == BUCKET_EMPTY) r->occupied++;
+    set_state(states, uint32_t(bucket), BUCKET_USED);
+    data_of_node<int32_t>(r->keys)[bucket] = stored;
+    if (r->hashes) data_of_node<uint32_t>(r->hashes)[bucket] = hash;
+    r->count++;
+}
 
 }  // namespace kiv::hashtable

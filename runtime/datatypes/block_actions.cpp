@@ -44,6 +44,8 @@ bool cell_matches(kiv_value* cell, const kiv_value* value, match_kind kind, int3
         return type_of(value) == TYPE_DATATYPE ? type_of(cell) == value->data1
                                                : typeset::has_q(value, type_of(cell));
     }
+    // Integer against integer, the usual search, needs no call.
+    if (type_of(cell) == TYPE_INTEGER && type_of(value) == TYPE_INTEGER) return cell->data2 == value->data2;
     kiv_value a = *cell, b = *value;
     return actions::get<SLOT_COMPARE>(&a)(&a, &b, op) == 0;
 }
@@ -126,6 +128,14 @@ int64_t locate(kiv_value* blk, const kiv_value* value, const search& s, uint32_t
         return -1;
     }
     int64_t end = limit >= 0 ? limit + 1 : length;
+    if (kind == SINGLE && type_of(value) == TYPE_INTEGER && !s.match) {
+        // An integer needle, the usual one, meets integer cells in place.
+        for (int64_t at = cursor; at < end; at += step) {
+            const kiv_value* c = cells(blk) + at;
+            if (type_of(c) == TYPE_INTEGER ? c->data2 == value->data2 : matches(uint32_t(at))) return at;
+        }
+        return -1;
+    }
     for (int64_t at = cursor; at < end; at += step) {
         if (kind == SEQUENCE ? (at + int64_t(*n) <= end && matches(uint32_t(at))) : matches(uint32_t(at)))
             return at;
@@ -345,14 +355,14 @@ kiv_value* take(kiv_value* blk, kiv_value* part, bool deep, bool last) {
     kiv_value* taken = series_take(blk, part, deep, last);
     if (type_of(taken) == TYPE_NONE) return taken;
     if (deep) {
-        kiv_value t = *taken;
-        for (uint32_t i = 0; i < length_all(&t); i++) {
-            kiv_value cell = cells(&t)[i];
+        // Read through its cell, as copy does: copying renumbers nodes.
+        for (uint32_t i = 0; i < length_all(taken); i++) {
+            kiv_value cell = cells(taken)[i];
             if (!deep_copied_q(type_of(&cell))) continue;
             kiv_value* copied = stack::push();
             *copied = unset_value;
             actions::get<SLOT_COPY>(&cell)(&cell, copied, nullptr, true, nullptr);
-            cells(&t)[i] = *copied;
+            cells(taken)[i] = *copied;
             stack::pop(1);
         }
     }

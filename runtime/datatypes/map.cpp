@@ -15,7 +15,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/hash.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -83,6 +82,19 @@ bool same_key(kiv_value* stored, kiv_value* key, bool case_) {
     return actions::compare(stored, key, op);
 }
 
+// Whether two byte strings hold the same bytes from their heads: equal keys
+// whatever the comparison, told without a call that may allocate.
+bool same_bytes_q(const kiv_value* a, const kiv_value* b) {
+    series_buffer* x = series::buffer(a->data2);
+    series_buffer* y = series::buffer(b->data2);
+    if (unit_of(x) != 1 || unit_of(y) != 1) return false;
+    const uint8_t* pa = x->offset + a->data1;
+    const uint8_t* pb = y->offset + b->data1;
+    if (pa > x->tail || pb > y->tail) return false;
+    size_t n = size_t(x->tail - pa);
+    return n == size_t(y->tail - pb) && std::memcmp(pa, pb, n) == 0;
+}
+
 // The position of a key's cell in the entry block (live or removed), or -1;
 // `insert_at` receives the bucket a new key would take, `hash` the key's hash.
 int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t* insert_at,
@@ -92,16 +104,24 @@ int32_t probe_key(const kiv_value* m, const kiv_value* key, bool case_, int32_t*
     if (t >= TYPE_WORD && t <= TYPE_GET_WORD) k.header = t = TYPE_SET_WORD;
     int32_t position = -1;
     // The entries are re-read at every step: a comparison may allocate.
-    // Integers, the usual keys, compare in place.
+    // Integers and text of the same bytes, the usual keys, compare in place.
+    bool text = string_key_q(t);
     auto match = [&](int32_t stored) {
-        kiv_value a = entries(&map)[stored];
-        if (type_of(&a) != t) return false;
-        bool same = t == TYPE_INTEGER ? a.data2 == k.data2 : same_key(&a, &k, case_);
+        const kiv_value* a = entries(&map) + stored;
+        if (type_of(a) != t) return false;
+        bool same;
+        if (t == TYPE_INTEGER) {
+            same = a->data2 == k.data2;
+        } else if (text && same_bytes_q(a, &k)) {
+            same = true;
+        } else {
+            kiv_value c = *a;
+            same = same_key(&c, &k, case_);
+        }
         if (same) position = stored;
         return same;
     };
-    // An integer's hash is hash_value's, without the call.
-    uint32_t h = t == TYPE_INTEGER ? hash::mix(k.data2) : hashtable::hash_value(&k, false);
+    uint32_t h = hashtable::hash_value(&k, false);
     if (hash) *hash = h;
     hashtable::probe_with(map.data3, h, match, insert_at);
     return position;
@@ -151,7 +171,8 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
     if (!key_type_q(type_of(key))) refuse_key(key, path);
     kiv_value map = *m, v = *value;
     // Room first, so that the bucket the probe finds for a new key stays its.
-    hashtable::make_room(map.data3);
+    hashtable::hash_record* r = record_of(&map);
+    if (r->occupied >= r->bound) hashtable::make_room(map.data3);
     int32_t bucket = -1;
     uint32_t hash;
     int32_t found = probe_key(&map, key, case_, &bucket, &hash);
@@ -163,8 +184,11 @@ kiv_value* set_key(const kiv_value* m, const kiv_value* key, const kiv_value* va
     }
     kiv_value k = stored_form(key);
     uint32_t at = entry_cells(&map);
-    *series::alloc_tail_cell(series::buffer(map.data2)) = k;
-    *series::alloc_tail_cell(series::buffer(map.data2)) = v;
+    // Both cells at once: nothing allocates before they are written.
+    auto* pair = reinterpret_cast<kiv_value*>(
+        series::alloc_tail_bytes(series::buffer(map.data2), 2 * sizeof(kiv_value)));
+    pair[0] = k;
+    pair[1] = v;
     hashtable::use_bucket(map.data3, bucket, int32_t(at), hash);
     return entries(&map) + at + 1;
 }
