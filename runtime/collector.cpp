@@ -93,7 +93,7 @@ size_t stride_of(const series_buffer* b) { return sizeof(series_buffer) + b->siz
 // Inlined: every reference marked and every dead buffer asks it.
 [[gnu::always_inline]] inline bool usable(node_id n) { return memory::node_in_use_q(n) && memory::node_slots[n] != 0; }
 
-node_id peek_forward(node_id n) {
+[[gnu::always_inline]] inline node_id peek_forward(node_id n) {
     if (forwarding)
         if (uint32_t* e = hashtable::get_entry(forwarding, n)) return *e;
     return n;
@@ -125,8 +125,20 @@ void drain() {
     draining = false;
 }
 
+// mark_node, inlined where marking spends its time.
+[[gnu::always_inline]] inline bool mark_buffer(node_id* slot) {
+    node_id n = peek_forward(*slot);
+    if (n != *slot) *slot = n;
+    if (!usable(n)) return false;
+    series_buffer* b = series::buffer(n);
+    if (b->flags & SERIES_MARK) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
+    return true;
+}
+
 void mark_later(node_id* slot) {
-    if (mark_node(slot)) work.push_back(*slot);
+    if (mark_buffer(slot)) work.push_back(*slot);
 }
 
 // An object's change-handler record: two cells whose last word names the
@@ -144,8 +156,7 @@ void mark_handlers(node_id* slot) {
 // is a live one, never forwarded, and stays marked until the sweep).
 node_id last_context = 0;
 
-void mark_context_later(node_id* slot) {
-    if (*slot == last_context) return;
+void mark_new_context_later(node_id* slot) {
     node_id n = peek_forward(*slot);
     if (!usable(n)) return;
     series_buffer* b = series::buffer(n);
@@ -156,6 +167,10 @@ void mark_context_later(node_id* slot) {
     b->flags |= SERIES_MARK;
     if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
     work.push_back(n);
+}
+
+[[gnu::always_inline]] inline void mark_context_later(node_id* slot) {
+    if (*slot != last_context) mark_new_context_later(slot);
 }
 
 // What a cell refers to, by datatype (the layouts of every datatype, also of
@@ -656,16 +671,7 @@ void remove_mark_callback(mark_callback fn) {
         }
 }
 
-bool mark_node(node_id* slot) {
-    node_id n = peek_forward(*slot);
-    if (n != *slot) *slot = n;
-    if (!usable(n)) return false;
-    series_buffer* b = series::buffer(n);
-    if (b->flags & SERIES_MARK) return false;
-    b->flags |= SERIES_MARK;
-    if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
-    return true;
-}
+bool mark_node(node_id* slot) { return mark_buffer(slot); }
 
 void unmark_node(node_id node) {
     if (node == last_context) last_context = 0;
