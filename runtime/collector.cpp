@@ -333,9 +333,13 @@ __attribute__((noinline, no_sanitize_address)) void scan_words(uintptr_t top) {
         uintptr_t w = *p;
         consider_node(uint32_t(w));
         consider_node(uint32_t(w >> 32));
-        // A node slot's address stands for its node.
+        // A node slot's address stands for its node, and so does its
+        // offset in the node region: compiled code may keep a node id only
+        // scaled, to index the slots with.
         if (w >= nodes_lo && (w - nodes_lo) / sizeof(uintptr_t) <= UINT32_MAX)
             consider_node(node_id((w - nodes_lo) / sizeof(uintptr_t)));
+        if (w % sizeof(uintptr_t) == 0 && w / sizeof(uintptr_t) <= UINT32_MAX)
+            consider_node(node_id(w / sizeof(uintptr_t)));
         if (w >= lo && w < hi) stack_pointers.push_back(w);
     }
 }
