@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <csetjmp>
-#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -90,10 +89,9 @@ void set_running(bool on) {
 
 size_t stride_of(const series_buffer* b) { return sizeof(series_buffer) + b->size + SERIES_PAD; }
 
-// Inlined: every reference marked and every dead buffer asks it.
-[[gnu::always_inline]] inline bool usable(node_id n) { return memory::node_in_use_q(n) && memory::node_slots[n] != 0; }
+bool usable(node_id n) { return memory::node_in_use_q(n) && memory::node_slots[n] != 0; }
 
-[[gnu::always_inline]] inline node_id peek_forward(node_id n) {
+node_id peek_forward(node_id n) {
     if (forwarding)
         if (uint32_t* e = hashtable::get_entry(forwarding, n)) return *e;
     return n;
@@ -125,20 +123,8 @@ void drain() {
     draining = false;
 }
 
-// mark_node, inlined where marking spends its time.
-[[gnu::always_inline]] inline bool mark_buffer(node_id* slot) {
-    node_id n = peek_forward(*slot);
-    if (n != *slot) *slot = n;
-    if (!usable(n)) return false;
-    series_buffer* b = series::buffer(n);
-    if (b->flags & SERIES_MARK) return false;
-    b->flags |= SERIES_MARK;
-    if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
-    return true;
-}
-
 void mark_later(node_id* slot) {
-    if (mark_buffer(slot)) work.push_back(*slot);
+    if (mark_node(slot)) work.push_back(*slot);
 }
 
 // An object's change-handler record: two cells whose last word names the
@@ -156,7 +142,8 @@ void mark_handlers(node_id* slot) {
 // is a live one, never forwarded, and stays marked until the sweep).
 node_id last_context = 0;
 
-void mark_new_context_later(node_id* slot) {
+void mark_context_later(node_id* slot) {
+    if (*slot == last_context) return;
     node_id n = peek_forward(*slot);
     if (!usable(n)) return;
     series_buffer* b = series::buffer(n);
@@ -167,10 +154,6 @@ void mark_new_context_later(node_id* slot) {
     b->flags |= SERIES_MARK;
     if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
     work.push_back(n);
-}
-
-[[gnu::always_inline]] inline void mark_context_later(node_id* slot) {
-    if (*slot != last_context) mark_new_context_later(slot);
 }
 
 // What a cell refers to, by datatype (the layouts of every datatype, also of
@@ -333,9 +316,8 @@ __attribute__((noinline, no_sanitize_address)) void scan_words(uintptr_t top) {
         uintptr_t w = *p;
         consider_node(uint32_t(w));
         consider_node(uint32_t(w >> 32));
-        // A node slot's address stands for its node, and so does its
-        // offset in the node region: compiled code may keep a node id only
-        // scaled, to index the slots with.
+        // A node slot's address stands for its node, and so does its offset
+        // from the slots' start: optimised code may keep only that.
         if (w >= nodes_lo && (w - nodes_lo) / sizeof(uintptr_t) <= UINT32_MAX)
             consider_node(node_id((w - nodes_lo) / sizeof(uintptr_t)));
         if (w % sizeof(uintptr_t) == 0 && w / sizeof(uintptr_t) <= UINT32_MAX)
@@ -505,7 +487,8 @@ void compact_frame(series_frame* f, series_frame* prev, size_t& pin) {
     uint8_t* run = nullptr;
     size_t run_length = 0;
 
-    auto move_run = [&] {
+    auto flush = [&] {
+        if (!run_length) return;
         if (across && run_length <= room_of(prev)) {
             std::memcpy(prev->heap, run, run_length);
             relocate(prev->heap, run_length, prev->heap - run);
@@ -521,9 +504,6 @@ void compact_frame(series_frame* f, series_frame* prev, size_t& pin) {
         }
         run = nullptr;
         run_length = 0;
-    };
-    auto flush = [&] {
-        if (run_length) move_run();
     };
 
     while (p < heap) {
@@ -675,7 +655,16 @@ void remove_mark_callback(mark_callback fn) {
         }
 }
 
-bool mark_node(node_id* slot) { return mark_buffer(slot); }
+bool mark_node(node_id* slot) {
+    node_id n = peek_forward(*slot);
+    if (n != *slot) *slot = n;
+    if (!usable(n)) return false;
+    series_buffer* b = series::buffer(n);
+    if (b->flags & SERIES_MARK) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
+    return true;
+}
 
 void unmark_node(node_id node) {
     if (node == last_context) last_context = 0;
@@ -711,33 +700,15 @@ void queue_pointer(node_id node) {
 namespace {
 
 // Puts the queue in node order, so that each frame's free list comes out
-// in the same order as always.
+// in the same order as always. A radix sort by 11-bit digits: the queue is
+// large and its ids are bounded, where a comparison sort spent more on
+// it than the nodes' release itself.
 void sort_queue() {
-    // Compaction queues dead buffers in address order, and the frames hand
-    // out nodes in ascending order: the queue is mostly a few ascending runs,
-    // which merging puts in order at a fraction of a full sort.
-    constexpr uint32_t FEW_RUNS = 16;
-    uint32_t runs[FEW_RUNS + 1];
-    uint32_t run_count = 0;
-    runs[0] = 0;
-    for (uint32_t i = 1; i < queued && run_count < FEW_RUNS; i++)
-        if (queue[i] < queue[i - 1]) runs[++run_count] = i;
-    if (run_count < FEW_RUNS) {
-        runs[++run_count] = queued;
-        for (uint32_t width = 1; width < run_count; width *= 2)
-            for (uint32_t r = 0; r + width < run_count; r += 2 * width)
-                std::inplace_merge(queue + runs[r], queue + runs[r + width],
-                                   queue + runs[std::min(r + 2 * width, run_count)]);
-        return;
-    }
+    constexpr uint32_t DIGIT = 11, BUCKETS = 1u << DIGIT;
     if (queued < 64) {
         std::sort(queue, queue + queued);
         return;
     }
-    // Otherwise a radix sort by 11-bit digits: the queue is large and its ids
-    // are bounded, where a comparison sort spent more on it than the nodes'
-    // release itself.
-    constexpr uint32_t DIGIT = 11, BUCKETS = 1u << DIGIT;
     static node_id spare[QUEUE_SIZE];
     node_id highest = *std::max_element(queue, queue + queued);
     node_id* from = queue;
@@ -756,10 +727,7 @@ void sort_queue() {
 
 void flush_queue() {
     sort_queue();
-    // Highest first: each free list then hands its nodes out in ascending
-    // order, the order in which the frames lay out their buffers, so that
-    // the next queue is mostly sorted already.
-    for (uint32_t i = queued; i-- > 0;)
+    for (uint32_t i = 0; i < queued; i++)
         if (node_frame* f = memory::frame_of_node(queue[i])) memory::free_node(f, queue[i]);
     queued = 0;
 }

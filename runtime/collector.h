@@ -6,8 +6,7 @@
 // the global context, the datatype table's words, the value slot pool, the
 // registered mark callbacks, and the native stack, scanned conservatively:
 // a stack word whose low or high 32 bits are a node in use (or that points
-// into the node region, or is a node's byte offset in it) marks that node
-// with its contents; a stack word that
+// into the node region) marks that node with its contents; a stack word that
 // points into a series buffer pins that buffer, which is marked and stays
 // where it is for this cycle. So a raw pointer into a buffer held by a C++
 // local stays valid across an allocation (not across an expansion of that

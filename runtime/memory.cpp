@@ -38,7 +38,7 @@ size_t round16(size_t n) { return (n + 15) & ~size_t(15); }
 uintptr_t free_link(node_id next) { return (uintptr_t(next) << 1) | 1; }
 node_id free_next(uintptr_t slot) { return node_id(slot >> 1); }
 
-size_t node_frame_bytes() { return NODE_FRAME_BYTES; }
+size_t node_frame_bytes() { return FRAME_STRIDE * sizeof(uintptr_t); }
 uintptr_t* frame_slots(uint32_t index) { return node_slots + size_t(index) * FRAME_STRIDE; }
 
 }  // namespace
@@ -48,7 +48,7 @@ void init() {
     mem.s_start = 0x100000;
     mem.s_size = mem.s_start;
     mem.s_max = 0x200000;
-    size_t region = size_t(MAX_NODE_FRAMES) * FRAME_STRIDE * sizeof(uintptr_t);
+    size_t region = size_t(MAX_NODE_FRAMES) * node_frame_bytes();
     void* p = mmap(nullptr, region, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) system::runtime_error(system::RT_OUT_OF_MEMORY);
     node_slots = static_cast<uintptr_t*>(p);
@@ -94,7 +94,7 @@ node_id take_node(node_frame* f) {
 node_frame* new_node_frame(uint32_t count) {
     uint32_t index = 0;
     while (index < MAX_NODE_FRAMES && frame_records[index].live) index++;
-    if (index == MAX_NODE_FRAMES || count >= node_frame_bytes() / sizeof(uintptr_t))
+    if (index == MAX_NODE_FRAMES || count > FRAME_STRIDE - 1)
         fire(err::INTERNAL, err::internal::no_memory);
     uintptr_t* slots = frame_slots(index);
     if (mprotect(slots, node_frame_bytes(), PROT_READ | PROT_WRITE) != 0)
@@ -229,22 +229,6 @@ void collect_when_due() {
     restart_pace();
 }
 
-// Writes a new buffer's header at `at`, with no node yet.
-series_buffer* start_buffer(uint8_t* at, size_t size, uint32_t flags, int32_t offset) {
-    auto* b = reinterpret_cast<series_buffer*>(at);
-    b->size = uint32_t(size);
-    b->node = 0;
-    b->reserved = 0;
-    b->flags = flags;
-    uint32_t head = uint32_t(offset);
-    if (offset == -1) {
-        head = uint32_t(size / 2);
-        b->flags |= SERIES_MIDDLE;
-    }
-    b->offset = b->tail = data_of(b) + head;
-    return b;
-}
-
 }  // namespace
 
 void restart_pace() {
@@ -287,26 +271,20 @@ series_buffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t offset
         f->heap += needed;
         allocated_since_collect += needed;
     }
-    return start_buffer(reinterpret_cast<uint8_t*>(b), size, unit | SERIES_IN_USE | big | SERIES_NEW, offset);
+    b->size = uint32_t(size);
+    b->node = 0;
+    b->reserved = 0;
+    b->flags = unit | SERIES_IN_USE | big | SERIES_NEW;
+    uint32_t at = uint32_t(offset);
+    if (offset == -1) {
+        at = uint32_t(size / 2);
+        b->flags |= SERIES_MIDDLE;
+    }
+    b->offset = b->tail = data_of(b) + at;
+    return b;
 }
 
 node_id alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
-    // Most buffers are small and fit the active frames: take the node and
-    // bump the heap in one go, without the checks only the slow way needs.
-    size_t size = round16(size_t(count) * unit);
-    size_t needed = sizeof(series_buffer) + size + SERIES_PAD;
-    node_frame* nf = mem.node_active;
-    series_frame* sf = mem.series_active;
-    // A frame's data area is at most s_max bytes, so what fits is no big buffer.
-    if (!collect_always && nf && nf->free && !nf->doomed && sf && sf->heap + needed < sf->end) {
-        node_id n = take_node(nf);
-        series_buffer* b = start_buffer(sf->heap, size, unit | SERIES_IN_USE | SERIES_NEW, offset);
-        sf->heap += needed;
-        allocated_since_collect += needed;
-        b->node = n;
-        set_fresh_node_slot(n, reinterpret_cast<uintptr_t>(b));
-        return n;
-    }
     // The node first: taking a node never moves a buffer.
     node_id n = alloc_node();
     series_buffer* b = alloc_series_buffer(count, unit, offset);
@@ -342,9 +320,13 @@ node_id alloc_filled(uint32_t count, uint8_t byte) {
 node_id alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
     size_t size = round16(size_t(count) * unit);
     node_id n = alloc_node();
-    series_buffer* b = start_buffer(static_cast<uint8_t*>(allocate(sizeof(series_buffer) + size + SERIES_PAD)), size,
-                                    unit | SERIES_IN_USE | SERIES_FIXED | SERIES_NEW, offset);
+    auto* b = static_cast<series_buffer*>(allocate(sizeof(series_buffer) + size + SERIES_PAD));
+    b->size = uint32_t(size);
     b->node = n;
+    b->reserved = 0;
+    b->flags = unit | SERIES_IN_USE | SERIES_FIXED | SERIES_NEW;
+    uint32_t at = offset == -1 ? uint32_t(size / 2) : uint32_t(offset);
+    b->offset = b->tail = data_of(b) + at;
     set_fresh_node_slot(n, reinterpret_cast<uintptr_t>(b));
     return n;
 }

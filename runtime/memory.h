@@ -7,7 +7,6 @@
 // they are expanded (and when the collector compacts); nodes stay put, so a
 // value stays valid across every allocation while a raw buffer address does
 // not.
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -128,13 +127,11 @@ void restart_pace();
 
 // Node frame n holds the node ids from n * FRAME_STRIDE + 1 on: its slots
 // start one past a page-aligned stride so that node id 0 stays unused.
-// frame_records[n] describes it. The stride is a power of two, so that
-// finding a node's frame (for every reference the collector marks) is a
-// shift; only the pages the frame's slots use are committed.
+// frame_records[n] describes it.
 constexpr size_t NODE_PAGE = 4096;
 constexpr uint32_t MAX_NODE_FRAMES = 16384;
-constexpr uint32_t FRAME_STRIDE = std::bit_ceil(uint32_t(NODES_PER_FRAME + 1));
-constexpr size_t NODE_FRAME_BYTES = ((NODES_PER_FRAME + 1) * sizeof(uintptr_t) + NODE_PAGE - 1) / NODE_PAGE * NODE_PAGE;
+constexpr uint32_t FRAME_STRIDE = uint32_t(((NODES_PER_FRAME + 1) * sizeof(uintptr_t) + NODE_PAGE - 1) /
+                                           NODE_PAGE * NODE_PAGE / sizeof(uintptr_t));
 extern node_frame* frame_records;
 
 // Inline: the collector asks these for every reference it marks.

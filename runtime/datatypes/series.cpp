@@ -379,7 +379,14 @@ kiv_value* copy(kiv_value* s, kiv_value* result, kiv_value* part, bool, kiv_valu
     kiv_value source = *s;
     uint32_t type = source.header;
     if (result != s) result->header = TYPE_UNSET;
-    node_id n = copy_part(source.data2, uint32_t(start), uint32_t(count));
+    uint32_t u = unit_of_value(&source);
+    node_id n = memory::alloc_series(uint32_t(count), u, 0);
+    series_buffer* from = buffer_of(&source);
+    series_buffer* to = buffer(n);
+    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_MARK | SERIES_FIXED | SERIES_MIDDLE)) |
+                (to->flags & SERIES_BIG);
+    std::memcpy(to->offset, from->offset + size_t(start) * u, size_t(count) * u);
+    to->tail = to->offset + size_t(count) * u;
     *result = kiv_value{type, 0, n, type_of(&source) == TYPE_VECTOR ? source.data3 : 0};
     return result;
 }

@@ -95,36 +95,6 @@ TEST_F(Collector, UnreachableSeriesAreFreedAndTheirNodesReturned) {
     EXPECT_TRUE(collector::verify_heap());
 }
 
-// Queues the nodes first + order[i], frees them in one flush, and tells
-// whether the frame hands them back in ascending order.
-bool freed_in_order(const std::vector<uint32_t>& order) {
-    node_frame* f = memory::new_node_frame(NODES_PER_FRAME);
-    mem.node_active = f;
-    std::vector<node_id> nodes;
-    for (size_t i = 0; i < order.size(); i++) nodes.push_back(memory::alloc_node());
-    collector::flush_queue();
-    for (uint32_t k : order) collector::queue_pointer(nodes[k]);
-    collector::flush_queue();
-    mem.node_active = f;
-    bool ok = true;
-    for (node_id n : nodes) ok = ok && memory::alloc_node() == n;
-    for (node_id n : nodes) memory::free_node(f, n);
-    return ok;
-}
-
-TEST_F(Collector, FreedNodesComeBackInAscendingOrder) {
-    // A few ascending runs (merged), one run, and many runs (sorted) short
-    // and long.
-    EXPECT_TRUE(freed_in_order({8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3}));
-    EXPECT_TRUE(freed_in_order({0, 1, 2, 3, 4}));
-    EXPECT_TRUE(freed_in_order({5, 3, 0, 1, 2, 4}));
-    for (uint32_t count : {40u, 300u}) {
-        std::vector<uint32_t> descending;
-        for (uint32_t i = count; i-- > 0;) descending.push_back(i);
-        EXPECT_TRUE(freed_in_order(descending)) << count;
-    }
-}
-
 TEST_F(Collector, ReachableFromRootArgumentStackAndContextSurvive) {
     collector::scan_native_q = false;
     // From the root block.

@@ -81,41 +81,6 @@ TEST(Memory, BufferFlagsAndHeadPlacement) {
     EXPECT_EQ(c->offset, data_of(c));
 }
 
-TEST(Memory, SmallBuffersFollowEachOtherInTheActiveFrame) {
-    node_id a = memory::alloc_codepoints(5, 2);
-    node_id b = memory::alloc_series(3, 1, -1);
-    series_buffer* x = series::buffer(a);
-    series_buffer* y = series::buffer(b);
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(y), end_of(x) + SERIES_PAD);
-    EXPECT_EQ(x->node, a);
-    EXPECT_EQ(y->node, b);
-    EXPECT_EQ(x->size, 16u);
-    EXPECT_EQ(x->flags, 2u | SERIES_IN_USE | SERIES_NEW);
-    EXPECT_EQ(x->offset, data_of(x));
-    EXPECT_EQ(y->flags, 1u | SERIES_IN_USE | SERIES_NEW | SERIES_MIDDLE);
-    EXPECT_EQ(y->offset, data_of(y) + 8);
-    EXPECT_EQ(y->tail, y->offset);
-    // A full frame sends the next buffer to a new one.
-    exhaust_frames();
-    node_id c = memory::alloc_bytes(1);
-    EXPECT_EQ(series::buffer(c)->node, c);
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(series::buffer(c)), frame_data(mem.series_active));
-}
-
-TEST(Memory, NodesOfEveryFrameFindTheirFrame) {
-    node_frame* f = memory::new_node_frame(NODES_PER_FRAME);
-    node_id first = memory::first_node(f);
-    EXPECT_EQ(first, f->index * memory::FRAME_STRIDE + 1);
-    EXPECT_EQ(memory::frame_of_node(first), f);
-    EXPECT_EQ(memory::frame_of_node(first + NODES_PER_FRAME - 1), f);
-    mem.node_active = f;
-    node_id n = memory::alloc_node();
-    EXPECT_TRUE(memory::node_in_use_q(n));
-    // Past the frame's capacity, within its stride: no node.
-    EXPECT_FALSE(memory::node_in_use_q(first + NODES_PER_FRAME));
-    EXPECT_FALSE(memory::node_in_use_q(first - 1));
-}
-
 TEST(Memory, UnsetCellsFillTheWholeCapacity) {
     series_buffer* b = series::buffer(memory::alloc_unset_cells(5));
     EXPECT_EQ(b->tail, b->offset);
